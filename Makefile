@@ -1,0 +1,51 @@
+# knnbench: `make run` starts the test bench on the bundled sample, `make test` runs every test.
+# Both install the Debian packages they need when missing.
+SHELL := /bin/bash
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+BUILD_PACKAGES := cmake g++ make libgtest-dev googletest qt6-base-dev qt6-charts-dev libgl-dev
+
+# Installs the packages of $(1) that dpkg does not know yet.
+define ensure_packages
+	@missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing Debian packages:$$missing"; \
+	    if [ "$$(id -u)" = 0 ]; then sudo=""; else sudo=sudo; fi; \
+	    $$sudo apt-get update -q && \
+	    $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+endef
+
+.PHONY: deps configure build test test-sanitize run clean
+
+deps:
+	$(call ensure_packages,$(BUILD_PACKAGES))
+
+configure: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The library, core and command-line tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKNN_SANITIZE=ON -DKNN_BUILD_GUI=OFF $(CMAKE_FLAGS)
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@if [ -x $(BUILD)/app/gui/knnbench ] && [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	    $(BUILD)/app/gui/knnbench; \
+	else \
+	    if [ -x $(BUILD)/app/gui/knnbench ]; then echo "No display available: running knnbench-cli on the sample instead."; fi; \
+	    $(BUILD)/app/cli/knnbench-cli --data data/data.pts --query data/query.pts -k 3 --results /dev/stdout; \
+	fi
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -1,0 +1,28 @@
+// Geometry on which the trees are built and searched. A subset is (pa, idx, n): the points
+// pa[idx[0]] .. pa[idx[n-1]]. Partitioning permutes idx[0..n-1] only; points never move.
+#pragma once
+
+#include "qelinclude.h"
+
+namespace qel {
+
+/// Sets the corners of box to the smallest box holding the subset (n >= 1).
+void enclosingBox(PointArray pa, IndexArray idx, int n, int dim, QELorthRect& box);
+/// Powered distance from q to the closed box; 0 when q is inside or on it.
+double distanceToBox(Point q, Point lowerCorner, Point upperCorner, int dim, int power);
+/// Largest minus smallest coordinate d of the subset (n >= 1).
+double coordinateSpread(PointArray pa, IndexArray idx, int n, int d);
+void coordinateRange(PointArray pa, IndexArray idx, int n, int d, double& minValue, double& maxValue);
+/// Dimension of largest spread; the lowest dimension wins ties; 0 for an empty subset.
+int widestSpreadDimension(PointArray pa, IndexArray idx, int n, int dim);
+/// Puts the nLow smallest members along d first (1 <= nLow <= n-1) and sets cutValue between the sides.
+void partitionAtRank(PointArray pa, IndexArray idx, int n, int d, double& cutValue, int nLow);
+/// Three-way partition: [0, belowEnd) < cutValue, [belowEnd, equalEnd) == cutValue, the rest above.
+void partitionAroundValue(PointArray pa, IndexArray idx, int n, int d, double cutValue, int& belowEnd,
+                          int& equalEnd);
+/// Members strictly below cutValue minus n / 2.
+int balanceAtValue(PointArray pa, IndexArray idx, int n, int d, double cutValue);
+/// Longest side / shortest side of the box, as computed (infinite or NaN for degenerate sides).
+double boxAspectRatio(int dim, const QELorthRect& box);
+
+} // namespace qel

@@ -1,0 +1,150 @@
+// Core types of the search library: points and point arrays, the run-time metric, the closed box,
+// the list of the k smallest keys, the abstract point set, the brute-force set and the error report.
+//
+// Distance convention: every distance inside the library is powered, never rooted. It is the
+// metric's sum of coordinate terms |d|^power (|d| for Manhattan), or their maximum for Chebyshev.
+// Radius bounds are in the same units; only the application takes the root for display.
+//
+// Result arrays: a search fills entries 0..k-1 of the caller-owned `nnIdx` and `dists` in ascending
+// distance; a slot that holds no point reports `unboundedDistance` and `noIndex`.
+#pragma once
+
+#include <limits>
+#include <ostream>
+
+namespace qel {
+
+using Point = double*;       ///< `dim` consecutive coordinates
+using PointArray = Point*;   ///< one `Point` per data point
+using IndexArray = int*;     ///< 0-based positions in a `PointArray`
+using DistArray = double*;   ///< powered distances
+
+/// Distance of a result slot that holds no point; also "no bound yet" while a list is not full.
+inline constexpr double unboundedDistance = std::numeric_limits<double>::max();
+/// Point index of a result slot that holds no point.
+inline constexpr int noIndex = -1;
+
+/// 1 Manhattan, 2 Euclidean, 3 custom Lp, 4 Chebyshev. Written by the application before it builds or
+/// searches; read by every distance computation.
+extern int metricKind;
+/// Limit on data points visited by a tree search; 0 means no limit.
+extern int maxPointsVisit;
+/// Data points visited by the current standard or priority search of this thread.
+extern thread_local int visitedCount;
+
+void setVisitLimit(int limit);
+
+// Metric primitives. They read `metricKind`; hot loops use equivalent per-metric code chosen once.
+double coordinateTerm(double d, int power);
+double combineTerms(double acc, double term);
+double pointDistance(int dim, Point p, Point q, int power);
+
+/// A new point of `dim` coordinates, all equal to `value`; release with `releasePoint`.
+Point newPoint(int dim, double value);
+/// n points of dim coordinates over one zero-filled block; element 0 points at the block (null when
+/// n = 0). Release with `releasePointArray`.
+PointArray newPointArray(int n, int dim);
+/// Releases the coordinates of p and sets p to null; null-safe.
+void releasePoint(Point& p);
+/// Releases a `newPointArray` result: the coordinate block through element 0, then the pointer array.
+/// Null-safe; sets pa to null.
+void releasePointArray(PointArray& pa);
+Point clonePoint(int dim, Point source);
+/// The coordinates separated by single blanks, in the stream's current number format, no line end.
+void writePoint(Point p, int dim, std::ostream& out);
+
+enum ErrorSeverity { Warning = 0, Fatal = 1 };
+
+/// Writes the framed message to standard error. A warning returns; a fatal report calls the fatal
+/// handler, which by default ends the process with exit code 1.
+void reportError(const char* message, ErrorSeverity severity);
+
+/// Called after a fatal report has been written. It must not return (it may throw or exit); if it
+/// returns, the process ends with exit code 1 as by default.
+using FatalHandler = void (*)(const char* message);
+/// Installs a fatal handler (null restores the default) and returns the previous one.
+FatalHandler setFatalHandler(FatalHandler handler);
+
+/// Axis-aligned closed box; owns both corners. The dimension is passed to every operation.
+class QELorthRect {
+public:
+    Point lower; ///< lower corner
+    Point upper; ///< upper corner
+
+    /// Corners of `dim` coordinates, every lower coordinate `lo` and every upper one `hi`.
+    explicit QELorthRect(int dim, double lo = 0.0, double hi = 0.0);
+    /// Copies of the given corners.
+    QELorthRect(int dim, Point lo, Point hi);
+    ~QELorthRect();
+    QELorthRect(const QELorthRect&) = delete;
+    QELorthRect& operator=(const QELorthRect&) = delete;
+
+    /// True when p lies in the closed box (faces and corners included).
+    bool contains(int dim, Point p) const;
+};
+
+/// Copies the corner coordinates of source into the storage dest already owns.
+void copyBoxCorners(int dim, QELorthRect& dest, const QELorthRect& source);
+
+/// Bounded list of the k smallest keys with int payloads, kept in ascending order. A key equal to held
+/// keys ranks after them; when the list is full, an offer that is not strictly smaller than the k-th key
+/// lands in the scratch slot and is dropped.
+class QELmin_k {
+public:
+    struct Entry {
+        double sortKey;
+        int payload;
+    };
+
+    explicit QELmin_k(int k);
+    ~QELmin_k();
+    QELmin_k(const QELmin_k&) = delete;
+    QELmin_k& operator=(const QELmin_k&) = delete;
+
+    void add(double key, int payload);
+    /// The k-th smallest key when the list is full, else `unboundedDistance`.
+    double currentBound() const;
+    /// Key of entry i, or `unboundedDistance` when i is not held.
+    double keyAt(int i) const;
+    /// Payload of entry i, or `noIndex` when i is not held.
+    int payloadAt(int i) const;
+
+    int capacity; ///< k
+    int held;     ///< entries held, 0..capacity
+    Entry* slots; ///< capacity + 1 entries; entry `capacity` is the scratch slot
+};
+
+/// Abstract search structure over caller-owned data points.
+class QELpointSet {
+public:
+    virtual ~QELpointSet();
+    /// Fills nnIdx[0..k-1] and dists[0..k-1] (caller-owned, at least k entries) with the k nearest data
+    /// points in ascending distance.
+    virtual void searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists, double eps, int power) = 0;
+    /// Counts the data points within radiusBound (a powered distance) and reports the k nearest of them;
+    /// either array may be null and is then not written.
+    virtual int searchFixedRadius(Point q, double radiusBound, int k, IndexArray nnIdx, DistArray dists,
+                                  double eps, int power) = 0;
+    virtual int dimension() = 0;
+    virtual int pointCount() = 0;
+    virtual PointArray points() = 0;
+};
+
+/// Exact search by one pass over every data point; eps is accepted and ignored.
+class QELbruteForce : public QELpointSet {
+public:
+    QELbruteForce(PointArray dataPoints, int n, int dim);
+    ~QELbruteForce() override;
+    void searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists, double eps, int power) override;
+    int searchFixedRadius(Point q, double radiusBound, int k, IndexArray nnIdx, DistArray dists, double eps,
+                          int power) override;
+    int dimension() override;
+    int pointCount() override;
+    PointArray points() override;
+
+    int dimensionCount;    ///< coordinates per point
+    int dataCount;         ///< number of data points
+    PointArray dataPoints; ///< the caller's points; not copied, not owned
+};
+
+} // namespace qel
