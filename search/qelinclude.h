@@ -9,6 +9,7 @@
 // distance; a slot that holds no point reports `unboundedDistance` and `noIndex`.
 #pragma once
 
+#include <cmath>
 #include <limits>
 #include <ostream>
 
@@ -38,6 +39,46 @@ void setVisitLimit(int limit);
 double coordinateTerm(double d, int power);
 double combineTerms(double acc, double term);
 double pointDistance(int dim, Point p, Point q, int power);
+
+// The metric chosen once per search. Each policy's term and combine equal coordinateTerm and
+// combineTerms for the metric it stands for, bit for bit: powers 1 and 2 are |d| and d*d (which the
+// maths library's pow gives exactly), every other power goes through pow.
+struct SumOfAbs {
+    static double term(double d, int) { return std::fabs(d); }
+    static double combine(double acc, double term) { return acc + term; }
+};
+struct SumOfSquares {
+    static double term(double d, int) { return d * d; }
+    static double combine(double acc, double term) { return acc + term; }
+};
+struct SumOfPowers {
+    static double term(double d, int power);
+    static double combine(double acc, double term) { return acc + term; }
+};
+struct MaxOfAbs {
+    static double term(double d, int) { return std::fabs(d); }
+    static double combine(double acc, double term) { return acc > term ? acc : term; }
+};
+
+enum class MetricCase { SumOfAbs, SumOfSquares, SumOfPowers, MaxOfAbs };
+/// The policy that computes the distance of the given metric kind and power.
+MetricCase metricCaseFor(int kind, int power);
+
+/// Calls body with the policy object of the current `metricKind` and power; use once per search.
+template <class Body>
+decltype(auto) withMetric(int power, Body&& body) {
+    switch (metricCaseFor(metricKind, power)) {
+    case MetricCase::SumOfAbs:
+        return body(SumOfAbs{});
+    case MetricCase::SumOfSquares:
+        return body(SumOfSquares{});
+    case MetricCase::MaxOfAbs:
+        return body(MaxOfAbs{});
+    case MetricCase::SumOfPowers:
+        break;
+    }
+    return body(SumOfPowers{});
+}
 
 /// A new point of `dim` coordinates, all equal to `value`; release with `releasePoint`.
 Point newPoint(int dim, double value);
