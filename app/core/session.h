@@ -1,0 +1,118 @@
+// The main window's run state and its run driver: one press of "OK" resets the previous run, loads
+// the point files, echoes the options, builds the chosen structure, answers every query and presents
+// the results, all through the window operations. The driver owns the two tables and the chart data
+// that the windows show.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bdtree.h"
+#include "chartcontent.h"
+#include "kdtree.h"
+#include "pointfile.h"
+#include "qelinclude.h"
+#include "resulttable.h"
+#include "statistics.h"
+#include "windowops.h"
+
+namespace knn {
+
+/// Values equal the item indices of the "Search mode" group.
+enum class SearchMode { BruteForce = 0, KdTree = 1, BdTree = 2 };
+/// Standard 0, FixedRadius 1, Priority 2, in the order of the "Search range" buttons.
+enum class SearchRange { Standard = 0, FixedRadius = 1, Priority = 2 };
+
+/// A library point array released with the library's own routine.
+struct PointArrayDeleter {
+    void operator()(qel::Point* points) const;
+};
+/// A library point released with the library's own routine.
+struct PointDeleter {
+    void operator()(double* point) const;
+};
+using OwnedPointArray = std::unique_ptr<qel::Point[], PointArrayDeleter>;
+using OwnedPoint = std::unique_ptr<double[], PointDeleter>;
+
+/// Run state of the main window; `ResetRun` puts every field back to the value given here.
+struct SearchSession {
+    int k = 1;                                ///< neighbours per query
+    int dim = 2;                              ///< coordinates of data and query points
+    double eps = 0.0;                         ///< error bound of approximate search
+    int power = 2;                            ///< metric power passed to every search
+    std::optional<TextLines> dataLines;       ///< the input file's lines
+    std::optional<TextLines> queryLines;      ///< the query file's lines
+    int dataCount = 0;                        ///< number of data points
+    int queryCount = 0;                       ///< number of query points
+    OwnedPointArray dataPts;                  ///< dataCount points of dim coordinates
+    OwnedPoint queryPt;                       ///< the query being answered, dim coordinates
+    std::vector<int> nnIdx;                   ///< neighbour indices of one search, k entries
+    std::vector<double> dists;                ///< powered distances of one search, k entries
+    std::unique_ptr<qel::QELbruteForce> bruteForce; ///< built by the last brute-force run
+    std::unique_ptr<qel::QELkd_tree> kdTree;  ///< built by the last kd-tree run
+    std::unique_ptr<qel::QELbd_tree> bdTree;  ///< built by the last bd-tree run
+    int resultRows = 0;                       ///< rows allocated in resultDists and resultIdx
+    std::vector<double> resultDists;          ///< resultRows rows of k reported distances, zero-filled
+    std::vector<int> resultIdx;               ///< resultRows rows of k 1-based neighbour numbers
+    SearchRange searchRange = SearchRange::Standard; ///< chosen kind of search
+    double radius = 0.0;                      ///< fixed search radius R
+    qel::SplitRule splitRule = qel::SplitRule::Default;    ///< splitting rule of tree construction
+    qel::ShrinkRule shrinkRule = qel::ShrinkRule::Default; ///< shrinking rule of bd-tree construction
+    int bucketSize = 1;                       ///< tree bucket size
+    bool earlyStop = false;                   ///< early termination switched on
+    int maxVisit = 100;                       ///< visit limit last written to the library
+    SearchMode searchMode = SearchMode::KdTree; ///< structure chosen by the current run
+    int dataSeries = -1;                      ///< index of the data series in the chart, -1 for none
+    int querySeries = -1;                     ///< index of the query series in the chart, -1 for none
+    int lineSeries = -1;                      ///< index of the last neighbour line series, -1 for none
+    ColumnStats columnStats;                  ///< statistics of the column being reported; not reset
+};
+
+class RunDriver {
+public:
+    /// Builds the run state of a new main window and resets it.
+    explicit RunDriver(WindowOps& window);
+    /// The window's destruction: releases what the run state holds.
+    ~RunDriver();
+    RunDriver(const RunDriver&) = delete;
+    RunDriver& operator=(const RunDriver&) = delete;
+
+    /// The "OK" button: ResetRun, PrepareSearch, RunQueries. True when the run completed (the results
+    /// were shown); false when it ended early, after its message.
+    bool BitBtn1Click();
+    /// The "Reload data" button: LoadPoints alone. True when the load succeeded.
+    bool BitBtn3Click();
+
+    void ResetRun();
+    /// Loads, echoes the options, builds the structure and prepares tables and result rows; false
+    /// when the run ends here.
+    bool PrepareSearch();
+    /// Answers every query and presents the results; false when the run ended early.
+    bool RunQueries();
+    void FreeResults();
+    void SetStatus(const std::string& text, int panel);
+    bool LoadPoints();
+    /// Converts line index of lines into the first dim coordinates of point; false after a message.
+    bool ReadPt(int dim, int index, qel::Point point, const TextLines& lines);
+    /// Builds the chart content and hands it to the window.
+    void DrawChart();
+
+    const SearchSession& session() const { return state; }
+    const ResultTable& dataTable() const { return dataRows; }
+    const ResultTable& queryTable() const { return queryRows; }
+    const ChartContent& chart() const { return chartContent; }
+    const RunTimings& timings() const { return phaseTimes; }
+
+private:
+    WindowOps& window;
+    SearchSession state;
+    ResultTable dataRows;       ///< `DataTable`
+    ResultTable queryRows;      ///< `QueryTable`
+    ChartContent chartContent;  ///< what DrawChart last built
+    RunTimings phaseTimes;      ///< phase times of the current run
+};
+
+} // namespace knn
