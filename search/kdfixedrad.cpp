@@ -1,10 +1,101 @@
-// Placeholder until the fixed-radius search lands.
+// Fixed-radius search: a depth-first descent like the standard search's, but the farther child of a split
+// node is searched unless its cell distance, times the eps factor, exceeds the fixed bound. Every point
+// within the bound is counted and offered to the k-best list; eps never decides whether a point counts.
 #include "kdfixedrad.h"
-#include "bdtree.h"
+
+#include "kd.h"
+#include "kdutil.h"
 
 namespace qel {
-int QELkd_tree::searchFixedRadius(Point, double, int, IndexArray, DistArray, double, int) { return 0; }
-void QELkd_split::fixedRadiusStep(double, int) {}
-void QELkd_leaf::fixedRadiusStep(double, int) {}
-void QELbd_shrink::fixedRadiusStep(double, int) {}
+
+thread_local FixedRadiusSearchState fixedRadiusSearch;
+
+namespace {
+
+template <class Metric> struct FixedRadiusSteps {
+    static QELkd_node* split(const QELkd_split& node, double& boxDist, int power) {
+        FixedRadiusSearchState& state = fixedRadiusSearch;
+        if (visitLimitPassed(state.radiusVisitedCount)) {
+            return nullptr;
+        }
+        const SplitSides sides = splitSides<Metric>(node, state.radiusQuery, boxDist, power);
+        if (isSharedEmptyLeaf(sides.farChild)) {
+            return sides.nearChild;
+        }
+        walkFrom<FixedRadiusSteps>(sides.nearChild, boxDist, power);
+        // A cell exactly at the bound (after the factor) is searched.
+        if (sides.farDistance * state.radiusErrorFactor > state.radiusLimit) {
+            return nullptr;
+        }
+        boxDist = sides.farDistance;
+        return sides.farChild;
+    }
+
+    static QELkd_node* shrink(const QELbd_shrink& node, double& boxDist, int power) {
+        FixedRadiusSearchState& state = fixedRadiusSearch;
+        if (visitLimitPassed(state.radiusVisitedCount)) {
+            return nullptr;
+        }
+        // No bound test here: the split nodes and leaves below make it.
+        const ShrinkSides sides = shrinkSides(node, state.radiusQuery, boxDist, power);
+        walkFrom<FixedRadiusSteps>(sides.nearChild, sides.nearDistance, power);
+        boxDist = sides.farDistance;
+        return sides.farChild;
+    }
+
+    static void leaf(const QELkd_leaf& node, int power) {
+        FixedRadiusSearchState& state = fixedRadiusSearch;
+        QELmin_k& nearest = *state.radiusNearest;
+        for (int i = 0; i < node.bucketCount; ++i) {
+            const int index = node.bucketIndices[i];
+            double dist;
+            if (distanceWithin<Metric>(state.radiusQuery, state.radiusPoints[index], state.radiusDim, power,
+                                       state.radiusLimit, dist)) {
+                nearest.add(dist, index);
+                ++state.radiusInRangeCount;
+            }
+        }
+        // Abandoned points count as visited too.
+        state.radiusVisitedCount += node.bucketCount;
+    }
+};
+
+void searchFixedRadiusFrom(QELkd_node* node, double boxDist, int power) {
+    withMetric(power,
+               [&](auto metric) { walkFrom<FixedRadiusSteps<decltype(metric)>>(node, boxDist, power); });
+}
+
+} // namespace
+
+int QELkd_tree::searchFixedRadius(Point q, double radiusBound, int k, IndexArray nnIdx, DistArray dists,
+                                  double eps, int power) {
+    FixedRadiusSearchState& state = fixedRadiusSearch;
+    state.radiusDim = dimensionCount;
+    state.radiusQuery = q;
+    state.radiusLimit = radiusBound;
+    state.radiusPoints = dataPoints;
+    state.radiusVisitedCount = 0;
+    state.radiusInRangeCount = 0;
+    state.radiusErrorFactor = coordinateTerm(1.0 + eps, power);
+    QELmin_k& nearest = emptiedList(state.radiusNearest, k);
+    // The root is entered whatever its distance.
+    if (rootNode != nullptr) {
+        rootNode->fixedRadiusStep(distanceToBox(q, boxLower, boxUpper, dimensionCount, power), power);
+    }
+    copyResults(nearest, k, nnIdx, dists);
+    return state.radiusInRangeCount;
+}
+
+void QELkd_split::fixedRadiusStep(double boxDist, int power) {
+    searchFixedRadiusFrom(this, boxDist, power);
+}
+
+void QELkd_leaf::fixedRadiusStep(double boxDist, int power) {
+    searchFixedRadiusFrom(this, boxDist, power);
+}
+
+void QELbd_shrink::fixedRadiusStep(double boxDist, int power) {
+    searchFixedRadiusFrom(this, boxDist, power);
+}
+
 } // namespace qel
