@@ -47,5 +47,24 @@ run: build
 	    $(BUILD)/app/cli/knnbench-cli --data data/data.pts --query data/query.pts -k 3 --results /dev/stdout; \
 	fi
 
+# Benchmarks in their own Release build: `make bench` measures everything (it takes long), then times
+# knnbench-cli against a scipy pipeline; `make bench-quick` measures the performance targets' configurations.
+BENCH_BUILD ?= build-bench
+BENCH_PACKAGES := cmake g++ make libnanoflann-dev libflann-dev liblz4-dev python3-numpy python3-scipy time
+
+.PHONY: bench bench-quick bench-build
+
+bench-build:
+	$(call ensure_packages,$(BENCH_PACKAGES))
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKNN_BUILD_BENCH=ON -DKNN_BUILD_GUI=OFF -DKNN_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target knnbench-bench knnbench-cli
+
+bench: bench-build
+	set -o pipefail; $(BENCH_BUILD)/bench/knnbench-bench | tee $(BENCH_BUILD)/bench.md
+	set -o pipefail; bench/pipeline.sh $(BENCH_BUILD)/app/cli/knnbench-cli | tee $(BENCH_BUILD)/pipeline.md
+
+bench-quick: bench-build
+	set -o pipefail; $(BENCH_BUILD)/bench/knnbench-bench --quick | tee $(BENCH_BUILD)/bench-quick.md
+
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)
