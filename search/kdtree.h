@@ -91,6 +91,9 @@ extern QELkd_leaf* sharedEmptyLeaf;
 bool isSharedEmptyLeaf(const QELkd_node* node);
 /// Marks the shared empty leaf absent.
 void releaseSharedEmptyLeaf();
+/// Destroys node and its whole subtree unless node is null or the shared empty leaf. Node destructors
+/// hand their children here, which frees them without recursion, so deep trees cannot overflow the stack.
+void destroySubtree(QELkd_node* node);
 
 class QELkd_tree : public QELpointSet {
 public:

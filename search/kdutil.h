@@ -22,7 +22,8 @@ void partitionAroundValue(PointArray pa, IndexArray idx, int n, int d, double cu
                           int& equalEnd);
 /// Members strictly below cutValue minus n / 2.
 int balanceAtValue(PointArray pa, IndexArray idx, int n, int d, double cutValue);
-/// Longest side / shortest side of the box, as computed (infinite or NaN for degenerate sides).
+/// Longest side / shortest side of the box, as computed (infinite or NaN for degenerate sides; 1 when
+/// dim is 0).
 double boxAspectRatio(int dim, const QELorthRect& box);
 
 } // namespace qel

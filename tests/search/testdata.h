@@ -59,7 +59,8 @@ inline PointSet uniformPoints(int n, int dim, std::uint64_t seed = defaultSeed) 
     PointSet set(n, dim);
     Random random(seed);
     for (int i = 0; i < n; ++i)
-        for (int d = 0; d < dim; ++d) set[i][d] = random.uniform();
+        for (int d = 0; d < dim; ++d)
+            set[i][d] = random.uniform();
     return set;
 }
 
@@ -71,7 +72,8 @@ inline PointSet clusteredPoints(int n, int dim, int clusters = 5, double spread 
     PointSet set(n, dim);
     Random random(seed);
     for (int i = 0; i < n; ++i)
-        for (int d = 0; d < dim; ++d) set[i][d] = centres[i % clusters][d] + spread * random.gaussian();
+        for (int d = 0; d < dim; ++d)
+            set[i][d] = centres[i % clusters][d] + spread * random.gaussian();
     return set;
 }
 
@@ -82,7 +84,8 @@ inline PointSet duplicatedPoints(int n, int dim, int distinct = 7, std::uint64_t
     Random random(seed);
     for (int i = 0; i < n; ++i) {
         const int source = static_cast<int>(random.uniform() * distinct);
-        for (int d = 0; d < dim; ++d) set[i][d] = originals[source][d];
+        for (int d = 0; d < dim; ++d)
+            set[i][d] = originals[source][d];
     }
     return set;
 }
@@ -91,7 +94,8 @@ inline PointSet duplicatedPoints(int n, int dim, int distinct = 7, std::uint64_t
 inline PointSet coincidentPoints(int n, int dim, double value = 0.5) {
     PointSet set(n, dim);
     for (int i = 0; i < n; ++i)
-        for (int d = 0; d < dim; ++d) set[i][d] = value;
+        for (int d = 0; d < dim; ++d)
+            set[i][d] = value;
     return set;
 }
 
@@ -101,7 +105,8 @@ inline PointSet linePoints(int n, int dim, std::uint64_t seed = defaultSeed) {
     Random random(seed);
     for (int i = 0; i < n; ++i) {
         const double t = random.uniform();
-        for (int d = 0; d < dim; ++d) set[i][d] = t * (d + 1);
+        for (int d = 0; d < dim; ++d)
+            set[i][d] = t * (d + 1);
     }
     return set;
 }
@@ -112,7 +117,8 @@ inline PointSet farClusterPoints(int n, int dim, std::uint64_t seed = defaultSee
     PointSet set(n, dim);
     Random random(seed);
     for (int i = 1; i < n; ++i)
-        for (int d = 0; d < dim; ++d) set[i][d] = 100.0 + random.uniform();
+        for (int d = 0; d < dim; ++d)
+            set[i][d] = 100.0 + random.uniform();
     return set;
 }
 

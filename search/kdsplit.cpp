@@ -1,0 +1,190 @@
+// The five splitting rules. Standard cuts at the median of the widest spread; the midpoint rules cut
+// the cell's longest side in half (the sliding one moves the cut onto the points when it would leave a
+// side empty); the fair rules keep both children from becoming thin slabs. Which dimension wins, where
+// the cut lies and how many points go low decide the tree and so the order of equally distant results.
+#include "kdsplit.h"
+
+#include <iterator>
+
+#include "kdutil.h"
+
+namespace qel {
+
+namespace {
+
+double side(const QELorthRect& cell, int d) {
+    return cell.upper[d] - cell.lower[d];
+}
+
+double longestSide(const QELorthRect& cell, int dim) {
+    double longest = side(cell, 0);
+    for (int d = 1; d < dim; ++d)
+        if (side(cell, d) > longest) longest = side(cell, d);
+    return longest;
+}
+
+/// Fewer than two points cannot be cut in two: they all stay on the lower side, which keeps every rule
+/// inside the subset when called outside its range.
+bool keepTogether(PointArray pa, IndexArray idx, int n, int& cutDim, double& cutValue, int& nLow) {
+    if (n >= 2) return false;
+    cutDim = 0;
+    cutValue = n == 1 ? pa[idx[0]][0] : 0.0;
+    nLow = n;
+    return true;
+}
+
+/// Among the sides within the tolerance of the longest, the one of widest point spread (lowest on
+/// ties). Starting below every spread takes the first such side even when no point spreads.
+int midpointCutDimension(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim) {
+    const double longest = longestSide(cell, dim);
+    double bestSpread = -1.0;
+    int cutDim = 0;
+    for (int d = 0; d < dim; ++d) {
+        if ((1 - SideLengthTolerance) * longest > side(cell, d)) continue;
+        const double s = coordinateSpread(pa, idx, n, d);
+        if (s > bestSpread) {
+            bestSpread = s;
+            cutDim = d;
+        }
+    }
+    return cutDim;
+}
+
+/// Points equal to the cut balance the two sides as far as they allow.
+int balancedLowCount(int belowEnd, int equalEnd, int n) {
+    if (belowEnd > n / 2) return belowEnd;
+    if (equalEnd < n / 2) return equalEnd;
+    return n / 2;
+}
+
+/// The fair rules' dimension and their two candidate cuts, each one third of the longest other side
+/// inside the cell. A side of length 0 is never eligible.
+void fairCandidates(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+                    double& lowCut, double& highCut) {
+    const double longest = longestSide(cell, dim);
+    double bestSpread = 0.0;
+    cutDim = 0;
+    for (int d = 0; d < dim; ++d) {
+        if (!(side(cell, d) > 0.0) || (2.0 * longest) / side(cell, d) > FairRatioBound) continue;
+        const double s = coordinateSpread(pa, idx, n, d);
+        if (s > bestSpread) {
+            bestSpread = s;
+            cutDim = d;
+        }
+    }
+    double otherLongest = 0.0;
+    for (int d = 0; d < dim; ++d)
+        if (d != cutDim && side(cell, d) > otherLongest) otherLongest = side(cell, d);
+    const double piece = otherLongest / FairRatioBound;
+    lowCut = cell.lower[cutDim] + piece;
+    highCut = cell.upper[cutDim] - piece;
+}
+
+} // namespace
+
+void splitStandard(PointArray pa, IndexArray idx, const QELorthRect&, int n, int dim, int& cutDim,
+                   double& cutValue, int& nLow) {
+    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
+    cutDim = widestSpreadDimension(pa, idx, n, dim);
+    nLow = n / 2;
+    partitionAtRank(pa, idx, n, cutDim, cutValue, nLow);
+}
+
+void splitMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+                   double& cutValue, int& nLow) {
+    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
+    cutDim = midpointCutDimension(pa, idx, cell, n, dim);
+    cutValue = (cell.lower[cutDim] + cell.upper[cutDim]) * 0.5;
+    int belowEnd = 0;
+    int equalEnd = 0;
+    partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+    nLow = balancedLowCount(belowEnd, equalEnd, n);
+}
+
+void splitSlidingMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+                          double& cutValue, int& nLow) {
+    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
+    cutDim = midpointCutDimension(pa, idx, cell, n, dim);
+    const double ideal = (cell.lower[cutDim] + cell.upper[cutDim]) * 0.5;
+    double minValue = 0.0;
+    double maxValue = 0.0;
+    coordinateRange(pa, idx, n, cutDim, minValue, maxValue);
+    if (ideal < minValue)
+        cutValue = minValue;
+    else if (ideal > maxValue)
+        cutValue = maxValue;
+    else
+        cutValue = ideal;
+    int belowEnd = 0;
+    int equalEnd = 0;
+    partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+    // A cut slid onto the extreme point keeps exactly that point on the otherwise empty side.
+    if (ideal < minValue)
+        nLow = 1;
+    else if (ideal > maxValue)
+        nLow = n - 1;
+    else
+        nLow = balancedLowCount(belowEnd, equalEnd, n);
+}
+
+void splitFair(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+               double& cutValue, int& nLow) {
+    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
+    double lowCut = 0.0;
+    double highCut = 0.0;
+    fairCandidates(pa, idx, cell, n, dim, cutDim, lowCut, highCut);
+    int belowEnd = 0;
+    int equalEnd = 0;
+    if (balanceAtValue(pa, idx, n, cutDim, lowCut) >= 0) {
+        cutValue = lowCut;
+        partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+        nLow = belowEnd;
+    } else if (balanceAtValue(pa, idx, n, cutDim, highCut) <= 0) {
+        cutValue = highCut;
+        partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+        nLow = equalEnd;
+    } else {
+        nLow = n / 2;
+        partitionAtRank(pa, idx, n, cutDim, cutValue, nLow);
+    }
+}
+
+void splitSlidingFair(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+                      double& cutValue, int& nLow) {
+    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
+    double lowCut = 0.0;
+    double highCut = 0.0;
+    fairCandidates(pa, idx, cell, n, dim, cutDim, lowCut, highCut);
+    double minValue = 0.0;
+    double maxValue = 0.0;
+    coordinateRange(pa, idx, n, cutDim, minValue, maxValue);
+    int belowEnd = 0;
+    int equalEnd = 0;
+    if (balanceAtValue(pa, idx, n, cutDim, lowCut) >= 0) {
+        // Slide down onto the largest point when the candidate would leave the upper side empty.
+        cutValue = maxValue > lowCut ? lowCut : maxValue;
+        partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+        nLow = maxValue > lowCut ? belowEnd : n - 1;
+    } else if (balanceAtValue(pa, idx, n, cutDim, highCut) <= 0) {
+        cutValue = minValue < highCut ? highCut : minValue;
+        partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+        nLow = minValue < highCut ? equalEnd : 1;
+    } else {
+        nLow = n / 2;
+        partitionAtRank(pa, idx, n, cutDim, cutValue, nLow);
+    }
+}
+
+SplitProcedure splitProcedureFor(SplitRule rule) {
+    static constexpr SplitProcedure procedures[] = {splitStandard,    splitMidpoint,
+                                                    splitFair,        splitSlidingMidpoint,
+                                                    splitSlidingFair, splitSlidingMidpoint};
+    const int value = static_cast<int>(rule);
+    if (value < 0 || value >= static_cast<int>(std::size(procedures))) {
+        reportError("Illegal splitting method", Fatal);
+        return nullptr;
+    }
+    return procedures[value];
+}
+
+} // namespace qel
