@@ -23,6 +23,9 @@ std::string NormalizeNumber(std::string text);
 /// spaces. Empty for any other text and for a value beyond the finite double range.
 std::optional<double> ConvertNumber(std::string_view text);
 
+/// ConvertNumber of NormalizeNumber of a field; scratch is reused storage, so a loop allocates nothing.
+std::optional<double> ConvertField(std::string_view field, std::string& scratch);
+
 /// At most 15 significant digits, trailing zeros and a trailing separator dropped; fixed notation
 /// for 1e-5 <= |v| < 1e15, else mantissa, "E" and the exponent without "+" or leading zeros.
 std::string FormatDouble(double v);

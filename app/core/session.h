@@ -107,12 +107,24 @@ public:
     const RunTimings& timings() const { return phaseTimes; }
 
 private:
+    /// Clears or shapes a shown table between the window's two reshape notifications.
+    template <class Change>
+    void reshapeTable(TableId which, Change change);
+    /// FillTable of lines into a shown table, from data column 1.
+    void fillTable(TableId which, const TextLines& lines);
+    /// Appends the Index and Dist columns to the query table and writes every query's results.
+    void writeResultColumns();
+    /// Passes progress to the window every `ProgressInterval` items and at the end.
+    void reportPhase(RunPhase phase, std::int64_t done, std::int64_t total);
+
     WindowOps& window;
     SearchSession state;
     ResultTable dataRows;       ///< `DataTable`
     ResultTable queryRows;      ///< `QueryTable`
     ChartContent chartContent;  ///< what DrawChart last built
     RunTimings phaseTimes;      ///< phase times of the current run
+    FieldList fieldScratch;     ///< ReadPt's fields, reused from query to query
+    std::string numberScratch;  ///< ReadPt's normalised number text
 };
 
 } // namespace knn

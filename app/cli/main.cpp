@@ -1,0 +1,35 @@
+// knnbench-cli: the test bench's run without windows. The flags stand for the option panel, the
+// report goes to standard output, message-box texts to standard error; the exit status tells whether
+// the run completed (0), ended early (1) or the flags were bad (2).
+#include <cstdio>
+#include <variant>
+
+#include "cliwindow.h"
+#include "numbers.h"
+#include "options.h"
+#include "session.h"
+
+int main(int argc, char** argv) {
+    using namespace knn::cli;
+    const auto parsed = parseArguments(argc, argv);
+    if (std::holds_alternative<HelpRequested>(parsed)) {
+        std::fputs(UsageText, stdout);
+        return 0;
+    }
+    if (const auto* error = std::get_if<UsageError>(&parsed)) {
+        std::fprintf(stderr, "knnbench-cli: %s\n\n%s", error->text.c_str(), UsageText);
+        return 2;
+    }
+    const CliOptions& options = std::get<CliOptions>(parsed);
+    if (options.decimalSeparator) knn::setDecimalSeparator(*options.decimalSeparator);
+
+    static char reportBuffer[1 << 16];
+    std::setvbuf(stdout, reportBuffer, _IOFBF, sizeof reportBuffer);
+    CliWindow window(options);
+    knn::RunDriver driver(window);
+    bool complete = driver.BitBtn1Click();
+    if (complete && options.dataTablePath) complete = writeTable(driver.dataTable(), *options.dataTablePath);
+    if (complete && options.resultsPath) complete = writeTable(driver.queryTable(), *options.resultsPath);
+    std::fflush(stdout);
+    return complete ? 0 : 1;
+}

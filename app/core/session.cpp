@@ -1,0 +1,467 @@
+// The run driver behind "OK" and "Reload data": load, echo the options, build, search, present.
+#include "session.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cerrno>
+#include <cfenv>
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "numbers.h"
+
+namespace knn {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string modeTitle(SearchMode mode) {
+    switch (mode) {
+    case SearchMode::BruteForce:
+        return "Brute Force Search";
+    case SearchMode::KdTree:
+        return "Unbalanced Tree Search";
+    case SearchMode::BdTree:
+        return "Balanced Tree Search";
+    }
+    return {};
+}
+
+// The distance the user sees for a powered distance d: the metric's root, taken under the guard.
+double reportedDistance(double d, int power) {
+    if (qel::metricKind != 2 && qel::metricKind != 3) return d;
+    errno = 0;
+    const double root = qel::metricKind == 2 ? std::sqrt(d) : std::pow(std::fabs(d), 1.0 / power);
+    if (errno == ERANGE) throw RunError("Out of range error: check root-taking function!");
+    if (errno == EDOM) throw RunError("Domain error: check root-taking function!");
+    return root;
+}
+
+// Ends the run when the query's search or roots raised a floating-point fault.
+void checkFloatingPointFaults() {
+    if (std::fetestexcept(FE_OVERFLOW)) throw RunError("Floating point overflow");
+    if (std::fetestexcept(FE_DIVBYZERO)) throw RunError("Floating point division by zero");
+    if (std::fetestexcept(FE_INVALID)) throw RunError("Invalid floating point operation");
+}
+
+} // namespace
+
+void PointArrayDeleter::operator()(qel::Point* points) const { qel::releasePointArray(points); }
+
+void PointDeleter::operator()(double* point) const { qel::releasePoint(point); }
+
+RunDriver::RunDriver(WindowOps& windowOps) : window(windowOps) { ResetRun(); }
+
+RunDriver::~RunDriver() { ResetRun(); }
+
+bool RunDriver::BitBtn1Click() {
+    bool complete = false;
+    runHandler(window, [&] {
+        ResetRun();
+        complete = PrepareSearch() && RunQueries();
+    });
+    return complete;
+}
+
+bool RunDriver::BitBtn3Click() {
+    bool loaded = false;
+    runHandler(window, [&] { loaded = LoadPoints(); });
+    return loaded;
+}
+
+void RunDriver::ResetRun() {
+    SearchSession fresh;
+    fresh.bruteForce = std::move(state.bruteForce);
+    fresh.kdTree = std::move(state.kdTree);
+    fresh.bdTree = std::move(state.bdTree);
+    fresh.columnStats = state.columnStats;
+    FreeResults();
+    state = std::move(fresh);
+    phaseTimes = RunTimings{};
+}
+
+void RunDriver::FreeResults() {
+    state.resultDists = {};
+    state.resultIdx = {};
+    state.resultRows = 0;
+}
+
+void RunDriver::SetStatus(const std::string& text, int panel) { window.writeStatus(panel, text); }
+
+bool RunDriver::PrepareSearch() {
+    window.clearChart();
+    chartContent.clear();
+    window.clearReport();
+    const auto loadStart = Clock::now();
+    if (!LoadPoints()) return false;
+    phaseTimes.loadSeconds = secondsSince(loadStart);
+    SearchSession& s = state;
+
+    const int requested = window.neighbourCount();
+    s.k = requested > s.dataCount ? s.dataCount - 1 : requested;
+    const int unsearchable = s.k;
+    if (s.k < 1) s.k = 1; // a search needs at least one neighbour slot
+    window.setNeighbourCount(s.k);
+    s.nnIdx.assign(static_cast<std::size_t>(s.k), qel::noIndex);
+    s.dists.assign(static_cast<std::size_t>(s.k), qel::unboundedDistance);
+    window.addReportLine("No. of K neighbors = " + std::to_string(s.k));
+    if (unsearchable != s.k)
+        window.addReportLine("K raised from " + std::to_string(unsearchable) + " to 1: a search needs a neighbour");
+
+    std::string text = NormalizeNumber(window.errorBoundText());
+    window.setErrorBoundText(text);
+    s.eps = ConvertNumber(text).value_or(0.0);
+    window.setErrorBoundText(FormatDouble(s.eps));
+    window.addReportLine("Error bound = " + FormatDouble(s.eps));
+
+    switch (window.metricItem()) {
+    case 0:
+        qel::metricKind = 1, s.power = 1;
+        window.addReportLine("Distance metric = Manhattan (1)");
+        break;
+    case 1:
+        qel::metricKind = 2, s.power = 2;
+        window.addReportLine("Distance metric = Euclidean (2)");
+        break;
+    case 2:
+        qel::metricKind = 4, s.power = 1;
+        window.addReportLine("Distance metric = Chebyshev (L-infinity)");
+        break;
+    case 3:
+        qel::metricKind = 3, s.power = window.customPower();
+        window.addReportLine("Distance metric = LP (" + std::to_string(s.power) + ")");
+        break;
+    }
+
+    s.earlyStop = window.earlyTermination();
+    if (s.earlyStop) {
+        const int limit = window.visitLimit();
+        s.maxVisit = limit > s.dataCount ? s.dataCount - 1 : limit;
+    } else {
+        s.maxVisit = 0;
+    }
+    qel::setVisitLimit(s.maxVisit);
+    window.setVisitLimit(s.maxVisit);
+    window.addReportLine("Max points to visit = " + std::to_string(qel::maxPointsVisit));
+
+    s.bucketSize = window.bucketSize();
+    window.addReportLine("Tree bucket size = " + std::to_string(s.bucketSize));
+    const int splitItem = window.splitRuleItem();
+    s.splitRule = static_cast<qel::SplitRule>(splitItem);
+    window.addReportLine("Splitting rule = " + std::to_string(splitItem));
+    const int shrinkItem = window.shrinkRuleItem();
+    s.shrinkRule = static_cast<qel::ShrinkRule>(shrinkItem);
+    window.addReportLine("Shrinking rule = " + std::to_string(shrinkItem));
+
+    // A new structure replaces, and destroys, the one its mode built before.
+    const auto buildStart = Clock::now();
+    s.searchMode = static_cast<SearchMode>(window.searchModeItem());
+    switch (s.searchMode) {
+    case SearchMode::BruteForce:
+        s.bruteForce.reset();
+        s.bruteForce = std::make_unique<qel::QELbruteForce>(s.dataPts.get(), s.dataCount, s.dim);
+        window.addReportLine("Search mode = Brute Force");
+        break;
+    case SearchMode::KdTree:
+        s.kdTree.reset();
+        s.kdTree = std::make_unique<qel::QELkd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
+                                                     s.splitRule);
+        window.addReportLine("Search mode = Unbalanced Tree");
+        break;
+    case SearchMode::BdTree:
+        s.bdTree.reset();
+        s.bdTree = std::make_unique<qel::QELbd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
+                                                     s.splitRule, s.shrinkRule);
+        window.addReportLine("Search mode = Balanced Tree");
+        break;
+    }
+    phaseTimes.buildSeconds = secondsSince(buildStart);
+
+    if (window.standardRangeSelected()) {
+        s.searchRange = SearchRange::Standard;
+        window.addReportLine("Search range = Standard");
+    }
+    if (window.fixedRadiusSelected()) {
+        s.searchRange = SearchRange::FixedRadius;
+        text = NormalizeNumber(window.radiusText());
+        window.setRadiusText(text);
+        s.radius = ConvertNumber(text).value_or(0.0);
+        window.setRadiusText(FormatDouble(s.radius));
+        window.addReportLine("Search range = Fixed radius");
+    }
+    if (window.priorityRangeSelected()) {
+        s.searchRange = SearchRange::Priority;
+        window.addReportLine("Search range = Priority");
+    }
+
+    SetStatus("Preparing tables...", 2);
+    reshapeTable(TableId::DataTable, [&](ResultTable& table) {
+        ClearTable(table);
+        ShapeTable(table, s.dim, true, true, true, "Data", s.dataCount);
+    });
+    reshapeTable(TableId::QueryTable, [&](ResultTable& table) {
+        ClearTable(table);
+        ShapeTable(table, s.dim, true, true, true, "Q", s.queryCount);
+    });
+    SetStatus("Outputting data points...", 2);
+    fillTable(TableId::DataTable, *s.dataLines);
+    SetStatus("Outputting query points...", 2);
+    fillTable(TableId::QueryTable, *s.queryLines);
+
+    SetStatus("Allocating memory...", 2);
+    const auto cells = static_cast<std::size_t>(s.queryCount) * static_cast<std::size_t>(s.k);
+    s.resultDists.assign(cells, 0.0);
+    s.resultIdx.assign(cells, 0);
+    s.resultRows = s.queryCount;
+    return true;
+}
+
+bool RunDriver::RunQueries() {
+    SearchSession& s = state;
+    SetStatus("Now searching for NN...", 2);
+    qel::QELpointSet* structure = nullptr;
+    qel::QELkd_tree* tree = nullptr;
+    switch (s.searchMode) {
+    case SearchMode::BruteForce:
+        structure = s.bruteForce.get();
+        break;
+    case SearchMode::KdTree:
+        structure = tree = s.kdTree.get();
+        break;
+    case SearchMode::BdTree:
+        structure = tree = s.bdTree.get();
+        break;
+    }
+    const double radiusBound = qel::coordinateTerm(s.radius, s.power);
+    const auto k = static_cast<std::size_t>(s.k);
+
+    const auto loopStart = Clock::now();
+    for (int q = 0; q < s.queryCount; ++q) {
+        const auto queryStart = Clock::now();
+        if (!ReadPt(s.dim, q, s.queryPt.get(), *s.queryLines)) {
+            window.showMessage("Can't read query point " + std::to_string(q + 1));
+            SetStatus("Query not loaded", 1);
+            return false;
+        }
+        if (q == 0) SetStatus("Query loaded", 1); // later queries would write the same text again
+        if (!structure) return false;
+
+        std::feclearexcept(FE_ALL_EXCEPT);
+        switch (s.searchRange) {
+        case SearchRange::Standard:
+            structure->searchNearest(s.queryPt.get(), s.k, s.nnIdx.data(), s.dists.data(), s.eps, s.power);
+            break;
+        case SearchRange::FixedRadius:
+            structure->searchFixedRadius(s.queryPt.get(), radiusBound, s.k, s.nnIdx.data(), s.dists.data(),
+                                         s.eps, s.power);
+            break;
+        case SearchRange::Priority:
+            if (tree) tree->searchPriority(s.queryPt.get(), s.k, s.nnIdx.data(), s.dists.data(), s.eps, s.power);
+            break;
+        }
+        double* rowDists = s.resultDists.data() + static_cast<std::size_t>(q) * k;
+        int* rowIdx = s.resultIdx.data() + static_cast<std::size_t>(q) * k;
+        for (std::size_t j = 0; j < k; ++j) {
+            rowDists[j] = reportedDistance(s.dists[j], s.power);
+            rowIdx[j] = s.nnIdx[j] + 1;
+        }
+        checkFloatingPointFaults();
+
+        const double querySeconds = secondsSince(queryStart);
+        phaseTimes.slowestQuerySeconds = std::max(phaseTimes.slowestQuerySeconds, querySeconds);
+        phaseTimes.queriesAnswered = q + 1;
+        reportPhase(RunPhase::Searching, q + 1, s.queryCount);
+    }
+    phaseTimes.queriesSeconds = secondsSince(loopStart);
+
+    SetStatus("Outputting results...", 2);
+    writeResultColumns();
+    if (window.showGraph()) DrawChart();
+    qel::releaseSharedEmptyLeaf();
+    SetStatus("Ready", 2);
+    window.showTimings(phaseTimes);
+    window.showResults();
+    return true;
+}
+
+void RunDriver::writeResultColumns() {
+    if (!window.tableShown(TableId::QueryTable)) return;
+    const SearchSession& s = state;
+    reshapeTable(TableId::QueryTable, [&](ResultTable& table) {
+        ShapeTable(table, s.dim + s.k + 1, false, true, false, "Index", s.queryCount);
+        ShapeTable(table, s.dim + 2 * s.k + 1, false, true, false, "Dist", s.queryCount);
+    });
+    const auto k = static_cast<std::size_t>(s.k);
+    FieldList cells;
+    char number[16];
+    for (int q = 0; q < s.queryCount; ++q) {
+        cells.clear();
+        const int* rowIdx = s.resultIdx.data() + static_cast<std::size_t>(q) * k;
+        const double* rowDists = s.resultDists.data() + static_cast<std::size_t>(q) * k;
+        for (std::size_t j = 0; j < k; ++j) {
+            const auto end = std::to_chars(number, number + sizeof number, rowIdx[j]).ptr;
+            cells.add(std::string_view(number, static_cast<std::size_t>(end - number)));
+        }
+        for (std::size_t j = 0; j < k; ++j) cells.add(FormatDouble(rowDists[j]));
+        queryRows.replaceCells(q, s.dim + 1, cells);
+        reportPhase(RunPhase::Results, q + 1, s.queryCount);
+    }
+    window.tableCellsChanged(TableId::QueryTable, queryRows);
+}
+
+bool RunDriver::LoadPoints() {
+    SearchSession& s = state;
+    s.dataLines.emplace();
+    const std::string inputPath = window.inputPath();
+    if (!FileExists(inputPath)) {
+        window.showMessage("File " + inputPath + " doesn't exist.");
+        return false;
+    }
+    s.dataLines = ReadTextFile(inputPath);
+    s.queryLines.emplace();
+    const std::string queryPath = window.queryPath();
+    if (!FileExists(queryPath)) {
+        window.showMessage("File " + queryPath + " doesn't exist.");
+        return false;
+    }
+    s.queryLines = ReadTextFile(queryPath);
+    const int columns = FieldCount(*s.dataLines);
+    if (columns != FieldCount(*s.queryLines)) {
+        window.showMessage("The data & query dimensions do not coincide!\nPlease check input file structure.");
+        return false;
+    }
+
+    if (columns < window.dimensionsValue() || window.dimensionsAuto()) {
+        s.dim = columns;
+        window.setDimensionsValue(columns);
+    } else {
+        s.dim = window.dimensionsValue();
+    }
+    if (window.displayStatistics()) WriteStatistics(window, *s.dataLines, s.dim, s.columnStats);
+
+    const std::string doubleRule(50, '=');
+    window.addReportLine(doubleRule);
+    window.addReportLine("SEARCH OPTIONS");
+    window.addReportLine(doubleRule);
+    window.addReportLine("Data & query dimension = " + std::to_string(s.dim));
+    const int lineCount = static_cast<int>(s.dataLines->size());
+    window.setMaxDataUpperBound(lineCount);
+    s.dataCount = lineCount;
+    if (window.maxDataAuto()) window.setMaxDataValue(lineCount);
+    window.addReportLine("No. of data points = " + std::to_string(s.dataCount));
+    s.queryCount = static_cast<int>(s.queryLines->size());
+    window.addReportLine("No. of query points = " + std::to_string(s.queryCount));
+
+    s.dataPts.reset();
+    s.dataPts.reset(qel::newPointArray(s.dataCount, s.dim));
+    s.queryPt.reset();
+    s.queryPt.reset(qel::newPoint(s.dim, 0.0));
+    const bool parsed = ParseDataPoints(s.dim, *s.dataLines, s.dataPts.get(),
+                                        [&](std::int64_t done, std::int64_t total) {
+                                            window.progress(RunPhase::LoadingData, done, total);
+                                        });
+    if (parsed) {
+        SetStatus("Input loaded", 0);
+        return true;
+    }
+    SetStatus("Input not loaded", 0);
+    window.showMessage("Could not load data!\nPlease check input file structure.");
+    return false;
+}
+
+bool RunDriver::ReadPt(int dim, int index, qel::Point point, const TextLines& lines) {
+    if (index < 0 || index > static_cast<int>(lines.size()) - 1) {
+        window.showMessage("ReadPt:\nIndex " + std::to_string(index) + " out of bounds.");
+        return false;
+    }
+    SplitFields(lines[static_cast<std::size_t>(index)], fieldScratch);
+    const int used = std::min(static_cast<int>(fieldScratch.size()), dim);
+    for (int j = 0; j < used; ++j) {
+        const auto value = ConvertField(fieldScratch[static_cast<std::size_t>(j)], numberScratch);
+        if (!value) {
+            window.showMessage("ReadPt:\nSome error occured while processing index " + std::to_string(index));
+            return false;
+        }
+        point[j] = *value;
+    }
+    std::fill(point + used, point + dim, 0.0); // a short line's missing coordinates are 0
+    return true;
+}
+
+void RunDriver::DrawChart() {
+    const SearchSession& s = state;
+    window.clearChart();
+    chartContent.clear();
+    state.dataSeries = state.querySeries = state.lineSeries = -1;
+    chartContent.title = "KNN Search Results: " + modeTitle(s.searchMode);
+    chartContent.subTitle = "KNN Search: k = " + std::to_string(s.k) + ", no. of data points = " +
+                            std::to_string(s.dataCount) + ", no. of query points = " + std::to_string(s.queryCount);
+    std::vector<double> a(static_cast<std::size_t>(std::max(s.dim, 2)), 0.0);
+    std::vector<double> b(a.size(), 0.0);
+    // A one-coordinate point is drawn at (line index, coordinate).
+    auto chartPoint = [&](const std::vector<double>& p, int line) {
+        return s.dim >= 2 ? ChartPoint{p[0], p[1]} : ChartPoint{static_cast<double>(line), p[0]};
+    };
+    const std::int64_t total = static_cast<std::int64_t>(s.dataCount) + s.queryCount;
+    std::int64_t done = 0;
+    auto addPointSeries = [&](const TextLines& lines, int count, ChartColour colour) {
+        const std::size_t first = chartContent.points.size();
+        for (int i = 0; i < count; ++i) {
+            if (!ReadPt(s.dim, i, a.data(), lines)) {
+                chartContent.points.resize(first); // a series joins the chart only with all its points
+                return -1;
+            }
+            chartContent.points.push_back(chartPoint(a, i));
+            reportPhase(RunPhase::Chart, ++done, total);
+        }
+        chartContent.series.push_back({SeriesKind::Point, colour, 1, PenStyle::Solid, first,
+                                       static_cast<std::size_t>(count)});
+        return static_cast<int>(chartContent.series.size()) - 1;
+    };
+    state.dataSeries = addPointSeries(*s.dataLines, s.dataCount, DataPointColour);
+    if (state.dataSeries >= 0) state.querySeries = addPointSeries(*s.queryLines, s.queryCount, QueryPointColour);
+    if (state.querySeries >= 0) {
+        const auto k = static_cast<std::size_t>(s.k);
+        for (int q = 0; q < s.queryCount; ++q) {
+            const int nearest = s.resultIdx[static_cast<std::size_t>(q) * k] - 1;
+            if (nearest < 0) continue; // no point inside the radius: nothing to join
+            if (!ReadPt(s.dim, q, a.data(), *s.queryLines) || !ReadPt(s.dim, nearest, b.data(), *s.dataLines))
+                break;
+            const std::size_t first = chartContent.points.size();
+            chartContent.points.push_back(chartPoint(a, q));
+            chartContent.points.push_back(chartPoint(b, nearest));
+            chartContent.series.push_back({SeriesKind::Line, NeighbourLineColour, 1, PenStyle::Dotted, first, 2});
+            state.lineSeries = static_cast<int>(chartContent.series.size()) - 1;
+        }
+    }
+    window.showChart(chartContent);
+}
+
+template <class Change>
+void RunDriver::reshapeTable(TableId which, Change change) {
+    if (!window.tableShown(which)) return;
+    ResultTable& table = which == TableId::DataTable ? dataRows : queryRows;
+    window.tableAboutToReshape(which, table);
+    change(table);
+    window.tableReshaped(which, table);
+}
+
+void RunDriver::reportPhase(RunPhase phase, std::int64_t done, std::int64_t total) {
+    if (done % ProgressInterval == 0 || done == total) window.progress(phase, done, total);
+}
+
+void RunDriver::fillTable(TableId which, const TextLines& lines) {
+    if (!window.tableShown(which)) return;
+    ResultTable& table = which == TableId::DataTable ? dataRows : queryRows;
+    const RunPhase phase = which == TableId::DataTable ? RunPhase::DataTable : RunPhase::QueryTable;
+    FillTable(lines, table, 1, [&](std::int64_t done, std::int64_t total) { window.progress(phase, done, total); });
+    window.tableCellsChanged(which, table);
+}
+
+} // namespace knn
