@@ -7,7 +7,7 @@
 namespace knn {
 
 /// A progress report is sent after every this many items of a loop, and once at its end.
-inline constexpr std::int64_t ProgressInterval = 8192;
+inline constexpr std::int64_t ProgressInterval = 64;
 
 /// Told how many of a loop's items are done.
 using ProgressCallback = std::function<void(std::int64_t done, std::int64_t total)>;

@@ -1,6 +1,7 @@
 // The list views' content and the operations that shape and fill it.
 #include "resulttable.h"
 
+#include <algorithm>
 #include <string>
 
 #include "numbers.h"
@@ -144,6 +145,48 @@ bool FillTable(const TextLines& lines, ResultTable& table, int firstColumn, cons
         reportProgress(progress, static_cast<std::int64_t>(i) + 1, total);
     }
     return true;
+}
+
+} // namespace knn
+
+namespace knn {
+
+namespace {
+
+void appendQuotedIfNeeded(std::string& line, std::string_view text, char separator) {
+    const char needsQuotes[] = {separator, '"', '\r', '\n'};
+    if (text.find_first_of(std::string_view(needsQuotes, sizeof needsQuotes)) == std::string_view::npos) {
+        line.append(text);
+        return;
+    }
+    line += '"';
+    for (const char c : text) {
+        if (c == '"') line += '"';
+        line += c;
+    }
+    line += '"';
+}
+
+} // namespace
+
+void WriteTable(const ResultTable& table, std::ostream& out, char separator) {
+    std::string line;
+    const int columns = table.columnCount();
+    for (int c = 0; c < columns; ++c) {
+        if (c > 0) line += separator;
+        appendQuotedIfNeeded(line, table.columnCaption(c), separator);
+    }
+    line += '\n';
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    for (int r = 0; r < table.rowCount(); ++r) {
+        line.clear();
+        for (int c = 0; c < std::max(columns, 1); ++c) {
+            if (c > 0) line += separator;
+            appendQuotedIfNeeded(line, table.cell(r, c), separator);
+        }
+        line += '\n';
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
 }
 
 } // namespace knn

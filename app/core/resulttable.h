@@ -7,6 +7,7 @@
 // small string each.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,5 +68,14 @@ void ShapeTable(ResultTable& table, int wantedColumns, bool continueNumbering, b
 /// without a row.
 bool FillTable(const TextLines& lines, ResultTable& table, int firstColumn,
                const ProgressCallback& progress = {});
+
+} // namespace knn
+
+namespace knn {
+
+/// Writes the table as text: the column captions, then per row its caption and cells, separated by
+/// `separator`. A text holding the separator, a double quote or a line break is put in double quotes
+/// with inner quotes doubled.
+void WriteTable(const ResultTable& table, std::ostream& out, char separator);
 
 } // namespace knn
