@@ -1,0 +1,25 @@
+// Assembly of the desktop program.
+#include "desktopbench.h"
+
+#include "mainwindow.h"
+#include "resultswindow.h"
+#include "session.h"
+
+DesktopBench::DesktopBench() = default;
+
+// The driver goes first: its destruction releases the run while the windows still exist.
+DesktopBench::~DesktopBench() {
+    driver.reset();
+}
+
+void DesktopBench::build() {
+    knn::runHandler(ops, [this] {
+        form1 = std::make_unique<MainWindow>();
+        form2 = new ResultsWindow(form1.get());
+        ops.attach(*form1, *form2);
+        auto newDriver = std::make_unique<knn::RunDriver>(ops);
+        form1->setRunDriver(*newDriver);
+        form2->setTables(newDriver->dataTable(), newDriver->queryTable());
+        driver = std::move(newDriver);
+    });
+}

@@ -1,0 +1,32 @@
+// The desktop program's parts, built in this order: the main window "KNN", the results window (hidden,
+// owned by the main window so only the main window counts as the application's window), the window
+// operations over both and the run driver behind "OK" and "Reload data".
+#pragma once
+
+#include "desktopops.h"
+
+#include <memory>
+
+namespace knn {
+class RunDriver;
+}
+
+class MainWindow;
+class ResultsWindow;
+
+class DesktopBench {
+public:
+    DesktopBench();
+    ~DesktopBench();
+    DesktopBench(const DesktopBench&) = delete;
+    DesktopBench& operator=(const DesktopBench&) = delete;
+
+    /// Builds the windows and the driver; an error that escapes is shown and leaves `built()` false.
+    void build();
+    bool built() const { return driver != nullptr; }
+
+    DesktopWindowOps ops;              ///< shows errors even before the windows exist
+    std::unique_ptr<MainWindow> form1; ///< the main window
+    ResultsWindow* form2 = nullptr;    ///< the results window, owned by form1
+    std::unique_ptr<knn::RunDriver> driver;
+};

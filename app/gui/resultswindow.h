@@ -1,0 +1,69 @@
+// The results window "Form2": the data table (ListView1) over the query table (ListView2), the report
+// (Memo1) beside the chart (Chart1), and a bottom panel with the run's phase times and buttons that
+// save the query table and the chart. Created hidden at start; a complete run shows it.
+#pragma once
+
+#include <QTableView>
+#include <QWidget>
+
+namespace knn {
+class ResultTable;
+struct RunTimings;
+} // namespace knn
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class ResultsChart;
+class TableModel;
+
+/// A report-style table whose resizes are announced, so column widths can follow another table.
+class ListView : public QTableView {
+    Q_OBJECT
+public:
+    ListView(const QString& name, QWidget* parent);
+
+Q_SIGNALS:
+    void resized();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+class ResultsWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit ResultsWindow(QWidget* parent = nullptr);
+
+    /// Shows the run driver's two tables, which outlive this window.
+    void setTables(const knn::ResultTable& dataTable, const knn::ResultTable& queryTable);
+    void showTimings(const knn::RunTimings& timings);
+
+public Q_SLOTS:
+    // Column widths follow the other table only on these triggers, never on every width change.
+    void ListView1Resize();
+    void ListView1ColumnClick();
+    void ListView2Resize();
+    void ListView2ColumnClick();
+    /// Writes the query table as text: comma-separated into a ".csv" file, else tab-separated.
+    void saveResults();
+    /// Writes the chart as a PNG image.
+    void saveChart();
+
+private:
+    /// Copies each column width of from to the column of the same position in to.
+    static void mirrorColumnWidths(const QTableView* from, QTableView* to);
+
+public:
+    ListView* ListView1;               ///< `DataTable`
+    ListView* ListView2;               ///< `QueryTable`
+    QPlainTextEdit* Memo1;             ///< the report
+    ResultsChart* Chart1;              ///< data, queries and neighbour lines
+    TableModel* dataModel;             ///< ListView1's model, null until `setTables`
+    TableModel* queryModel;            ///< ListView2's model, null until `setTables`
+    const knn::ResultTable* queryRows; ///< the table "Save results..." writes, null until `setTables`
+    QLabel* timingsLabel;              ///< the last run's phase times
+    QPushButton* saveResultsButton;
+    QPushButton* saveChartButton;
+};
