@@ -1,0 +1,161 @@
+// Point files: encodings, line ends, the field split and the conversion of data lines.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "coretest.h"
+#include "pointfile.h"
+#include "windowops.h"
+
+using namespace knn;
+
+namespace {
+
+std::vector<std::string> linesOf(const TextLines& lines) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < lines.size(); ++i) out.emplace_back(lines[i]);
+    return out;
+}
+
+std::vector<std::string> fieldsOf(std::string_view line) {
+    FieldList fields;
+    SplitFields(line, fields);
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < fields.size(); ++i) out.emplace_back(fields[i]);
+    return out;
+}
+
+using Lines = std::vector<std::string>;
+
+} // namespace
+
+struct LineCase {
+    const char* name;
+    std::string text;
+    Lines lines;
+};
+
+class LineBreaks : public testing::TestWithParam<LineCase> {};
+
+TEST_P(LineBreaks, SplitAtCrLfAndCrLf) {
+    TextLines lines;
+    lines.assignText(GetParam().text);
+    EXPECT_EQ(linesOf(lines), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LineBreaks,
+    testing::Values(LineCase{"Empty", "", {}}, LineCase{"NoBreak", "a", {"a"}},
+                    LineCase{"FinalBreakAddsNoLine", "a\n", {"a"}}, LineCase{"LoneBreak", "\n", {""}},
+                    LineCase{"Lf", "a\nb", {"a", "b"}}, LineCase{"Cr", "a\rb\r", {"a", "b"}},
+                    LineCase{"CrLfIsOneBreak", "a\r\nb\r\n", {"a", "b"}},
+                    LineCase{"LfCrIsTwo", "a\n\rb", {"a", "", "b"}},
+                    LineCase{"TwoFinalBreaksMakeAnEmptyLine", "1 2\n3 4\n\n", {"1 2", "3 4", ""}}),
+    [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+
+struct EncodingCase {
+    const char* name;
+    std::string bytes;
+    std::string utf8;
+};
+
+class Encodings : public testing::TestWithParam<EncodingCase> {};
+
+TEST_P(Encodings, DecodeToUtf8) { EXPECT_EQ(DecodeText(GetParam().bytes), GetParam().utf8); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Marks, Encodings,
+    testing::Values(
+        EncodingCase{"Utf16LittleEndian", std::string("\xFF\xFE" "1\0 \0\xE9\0\n\0", 10), "1 \xC3\xA9\n"},
+        EncodingCase{"Utf16BigEndian", std::string("\xFE\xFF\0" "1\0 \0\xE9\0\n", 10), "1 \xC3\xA9\n"},
+        EncodingCase{"Utf16SurrogatePair", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "\xF0\x9F\x98\x80"},
+        EncodingCase{"Utf16OddLastByteDropped", std::string("\xFF\xFE" "7\0x", 5), "7"},
+        EncodingCase{"Utf8MarkDropped", "\xEF\xBB\xBF" "2.5 3", "2.5 3"},
+        EncodingCase{"PlainUtf8Kept", "\xC3\xA9 1", "\xC3\xA9 1"},
+        EncodingCase{"OtherBytesAreLatin1", "\xE9 1", "\xC3\xA9 1"}),
+    [](const testing::TestParamInfo<EncodingCase>& info) { return info.param.name; });
+
+struct SplitCase {
+    const char* name;
+    std::string line;
+    Lines fields;
+};
+
+class FieldSplit : public testing::TestWithParam<SplitCase> {};
+
+TEST_P(FieldSplit, FollowsTheBlankAndQuoteRules) { EXPECT_EQ(fieldsOf(GetParam().line), GetParam().fields); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FieldSplit,
+    testing::Values(SplitCase{"Blank", "1.5 2.5", {"1.5", "2.5"}}, SplitCase{"Tab", "3\t4", {"3", "4"}},
+                    SplitCase{"SurroundingBlanks", "   5    6   ", {"5", "6"}},
+                    SplitCase{"ControlCharacters", "\x01" "7\x1F" "8", {"7", "8"}},
+                    SplitCase{"CommaIsNoSeparator", "1.5,2.5", {"1.5,2.5"}},
+                    SplitCase{"SemicolonIsNoSeparator", "1;2", {"1;2"}}, SplitCase{"Empty", "", {}},
+                    SplitCase{"OnlyBlanks", " \t ", {}}, SplitCase{"Quoted", "\"7\"", {"7"}},
+                    SplitCase{"QuotedBlank", "\"a b\" c", {"a b", "c"}},
+                    SplitCase{"DoubledQuote", "\"a\"\"b\"", {"a\"b"}}, SplitCase{"EmptyQuotes", "\"\" 1", {"", "1"}},
+                    SplitCase{"TextAfterClosingQuoteIsNextField", "\"a\"b", {"a", "b"}},
+                    SplitCase{"QuoteInsideFieldIsText", "a\"b c", {"a\"b", "c"}},
+                    SplitCase{"UnclosedQuoteRunsToLineEnd", "1 \"2 3", {"1", "2 3"}},
+                    SplitCase{"NulEndsTheLine", std::string("1 2\0 3", 6), {"1", "2"}},
+                    SplitCase{"NonAsciiIsText", "\xC3\xA9\xC2\xA0x", {"\xC3\xA9\xC2\xA0x"}}),
+    [](const testing::TestParamInfo<SplitCase>& info) { return info.param.name; });
+
+TEST(FieldCount, IsTheFirstLinesFieldCount) {
+    TextLines lines;
+    lines.assignText("1 2 3\n4 5\n");
+    EXPECT_EQ(FieldCount(lines), 3);
+}
+
+TEST(FieldCount, EmptyListRaisesTheListIndexError) {
+    const TextLines empty;
+    try {
+        FieldCount(empty);
+        FAIL() << "no error raised";
+    } catch (const RunError& error) {
+        EXPECT_STREQ(error.what(), "List index out of bounds (0)");
+    }
+}
+
+TEST(ReadTextFile, UnreadableFileRaisesTheSystemsWords) {
+    const coretest::TempFolder folder;
+    try {
+        ReadTextFile(folder.pathOf("missing.pts"));
+        FAIL() << "no error raised";
+    } catch (const RunError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Cannot open file \"" + folder.pathOf("missing.pts") + "\". No such file or directory");
+    }
+}
+
+TEST(ReadTextFile, ReadsTheLinesOfAMarkedFile) {
+    const coretest::TempFolder folder;
+    const auto path = folder.write("d.pts", std::string("\xFF\xFE" "1\0 \0" "2\0\r\0\n\0" "3\0", 14));
+    EXPECT_EQ(linesOf(ReadTextFile(path)), (Lines{"1 2", "3"}));
+}
+
+TEST(ParseDataPoints, ConvertsEveryLineAndLeavesMissingCoordinatesZero) {
+    const coretest::SeparatorScope point('.');
+    TextLines lines;
+    lines.assignText("1.5 2.5\n3\t4\n   5    6   \n2,5\n7\n\n1 2 99");
+    qel::PointArray points = qel::newPointArray(7, 2);
+    ASSERT_TRUE(ParseDataPoints(2, lines, points));
+    const std::vector<std::vector<double>> expected{{1.5, 2.5}, {3, 4}, {5, 6}, {2.5, 0}, {7, 0}, {0, 0}, {1, 2}};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(points[i][0], expected[static_cast<std::size_t>(i)][0]) << "line " << i;
+        EXPECT_EQ(points[i][1], expected[static_cast<std::size_t>(i)][1]) << "line " << i;
+    }
+    qel::releasePointArray(points);
+}
+
+TEST(ParseDataPoints, StopsAtTheFirstFieldThatDoesNotConvert) {
+    const coretest::SeparatorScope point('.');
+    TextLines lines;
+    lines.assignText("1 2\n3 1,234.5\n5 6");
+    qel::PointArray points = qel::newPointArray(3, 2);
+    EXPECT_FALSE(ParseDataPoints(2, lines, points));
+    EXPECT_EQ(points[1][0], 3.0);
+    EXPECT_EQ(points[2][0], 0.0);
+    qel::releasePointArray(points);
+}
