@@ -67,16 +67,17 @@ struct BuildRecord {
     double seconds = 0.0;
 };
 
-/// One point set and the trees measured on it, each with every bucket size of the plan.
+/// One point set and what is measured on it.
 struct PlanEntry {
     DataKey data;
-    std::vector<Setup> trees;
+    std::vector<Setup> trees; ///< in order; the first exact answers are the reference of the later ones
+    bool bruteForce = true;   ///< brute force and the tight loop too
 };
 
 /// What to measure, and how long to keep at it.
 struct Plan {
     std::vector<PlanEntry> entries;
-    std::vector<int> buckets;
+    std::vector<int> buckets; ///< nanoflann's builds are timed at these leaf sizes too
     std::vector<int> ks;      ///< neighbour counts of the exact standard search on every tree
     bool everySearch = false; ///< priority, fixed-radius and eps 1 too, on the sliding-midpoint trees
     int queryCount = 10000;
@@ -254,15 +255,10 @@ public:
         std::printf("| structure | rules | bucket | build s | search | eps | k | queries timed | query s "
                     "(all queries) | µs/query | check |\n");
         std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
-        for (const Setup& tree : entry.trees) {
-            for (int bucket : plan.buckets) {
-                Setup setup = tree;
-                setup.bucket = bucket;
-                measureTree(setup);
-            }
-        }
+        for (const Setup& tree : entry.trees)
+            measureTree(tree);
         measurePeers();
-        measureBruteForce();
+        if (entry.bruteForce) measureBruteForce();
         if (radiusBound >= 0)
             std::printf("\nFixed-radius bound %.6g (squared distance): the median distance of the %d-th "
                         "nearest neighbour.\n",
@@ -368,7 +364,7 @@ private:
                 const double bucketBuild = timeBuild(
                     plan, [] {}, [&] { peer->build(data, bucket); });
                 buildLog.push_back({key, setup, bucketBuild});
-                std::printf("| %s | | %d | %s | | | | | | | |\n", peer->name().c_str(), bucket,
+                std::printf("| %s |  | %d | %s |  |  |  |  |  |  |  |\n", peer->name().c_str(), bucket,
                             seconds(bucketBuild).c_str());
             }
         }
@@ -510,39 +506,55 @@ private:
     double radiusBound = -1.0;                                 ///< below 0 until computed
 };
 
+/// Every tree of the given rules, with each of the bucket sizes.
+std::vector<Setup> withBuckets(const std::vector<Setup>& rules, const std::vector<int>& buckets) {
+    std::vector<Setup> trees;
+    for (const Setup& rule : rules) {
+        for (int bucket : buckets) {
+            trees.push_back(rule);
+            trees.back().bucket = bucket;
+        }
+    }
+    return trees;
+}
+
 // The targets' configurations: the sliding-midpoint kd-tree on uniform data, and the better of it and
-// the bd-tree on clustered data, against both peers; builds against nanoflann; brute force.
+// the bd-tree on clustered data, against both peers; builds against nanoflann; brute force on uniform
+// data. The bd-tree, slow to build on clustered data, only at the bucket sizes the kd-tree does best with.
 Plan quickPlan() {
     const Setup kd{Structure::KdTree, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::None, 0, ""};
     const Setup bd{Structure::BdTree, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Simple, 0, ""};
     Plan plan;
-    plan.entries = {{{Family::Uniform, 1000000, 3}, {kd}},
-                    {{Family::Uniform, 1000000, 8}, {kd}},
-                    {{Family::Clustered, 1000000, 16}, {kd, bd}}};
     plan.buckets = {1, 4, 8, 16, 32};
+    std::vector<Setup> clusteredTrees = withBuckets({kd}, plan.buckets);
+    for (const Setup& tree : withBuckets({bd}, {8, 16}))
+        clusteredTrees.push_back(tree);
+    plan.entries = {{{Family::Uniform, 1000000, 3}, withBuckets({kd}, plan.buckets), true},
+                    {{Family::Uniform, 1000000, 8}, withBuckets({kd}, plan.buckets), true},
+                    {{Family::Clustered, 1000000, 16}, clusteredTrees, false}};
     plan.ks = {1, 10};
     plan.cap = 0.5;
     return plan;
 }
 
-// Every family, size and dimension; every splitting rule, kd and bd with both shrinking rules; every
-// search kind, eps and k on the sliding-midpoint trees.
+// Every family, size and dimension; every splitting rule, kd and bd with both shrinking rules, every
+// bucket size; every search kind, eps and k on the sliding-midpoint trees.
 Plan fullPlan() {
+    std::vector<Setup> rules;
     const qel::SplitRule splits[] = {qel::SplitRule::SlidingMidpoint, qel::SplitRule::StandardKd,
                                      qel::SplitRule::Midpoint, qel::SplitRule::Fair,
                                      qel::SplitRule::SlidingFair};
-    std::vector<Setup> trees;
     for (qel::SplitRule split : splits)
-        trees.push_back({Structure::KdTree, split, qel::ShrinkRule::None, 0, ""});
+        rules.push_back({Structure::KdTree, split, qel::ShrinkRule::None, 0, ""});
     for (qel::ShrinkRule shrink : {qel::ShrinkRule::Simple, qel::ShrinkRule::Centroid})
         for (qel::SplitRule split : splits)
-            trees.push_back({Structure::BdTree, split, shrink, 0, ""});
+            rules.push_back({Structure::BdTree, split, shrink, 0, ""});
     Plan plan;
+    plan.buckets = {1, 4, 8, 16, 32};
     for (Family family : {Family::Uniform, Family::Clustered, Family::Manifold})
         for (int n : {100000, 1000000})
             for (int dim : {2, 3, 8, 16})
-                plan.entries.push_back({{family, n, dim}, trees});
-    plan.buckets = {1, 4, 8, 16, 32};
+                plan.entries.push_back({{family, n, dim}, withBuckets(rules, plan.buckets), true});
     plan.ks = {1, 10};
     plan.everySearch = true;
     plan.cap = 1.0;
@@ -676,6 +688,19 @@ void printSummary(const Plan& plan, const std::vector<QueryRecord>& queryLog,
                     verdict.value <= verdict.goal ? "yes" : "no");
 }
 
+/// The system's 1-, 5- and 15-minute load averages: other work on the machine skews every time.
+std::string loadAverage() {
+    std::FILE* file = std::fopen("/proc/loadavg", "r");
+    if (!file) return "unknown";
+    double averages[3] = {0.0, 0.0, 0.0};
+    const int read = std::fscanf(file, "%lf %lf %lf", &averages[0], &averages[1], &averages[2]);
+    std::fclose(file);
+    if (read != 3) return "unknown";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f, %.2f, %.2f", averages[0], averages[1], averages[2]);
+    return text;
+}
+
 std::vector<std::string> splitList(const char* text) {
     std::vector<std::string> items;
     std::stringstream stream(text);
@@ -770,12 +795,14 @@ int main(int argc, char** argv) {
         options.quick ? " --quick" : "", plan.queryCount, plan.buildReps, plan.queryReps, plan.cap,
         peerNames.empty() ? "none found" : peerNames.c_str());
 
+    std::printf("Load average before: %s.\n", loadAverage().c_str());
     const double start = now();
     std::vector<QueryRecord> queryLog;
     std::vector<BuildRecord> buildLog;
     for (const PlanEntry& entry : plan.entries)
         DataRun(plan, entry, queryLog, buildLog).run();
     printSummary(plan, queryLog, buildLog);
-    std::printf("\nTotal benchmark time %s s.\n", seconds(now() - start).c_str());
+    std::printf("\nTotal benchmark time %s s. Load average after: %s.\n", seconds(now() - start).c_str(),
+                loadAverage().c_str());
     return 0;
 }
