@@ -1,0 +1,302 @@
+// knnbench-cli end to end: the report, the result tables of every mode and search range, the messages
+// of a failed load and the usage errors, each checked with its exit status.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out; ///< standard output
+    std::string err; ///< standard error
+};
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+class CliTest : public testing::Test {
+protected:
+    CliTest() {
+        static int counter = 0;
+        folder = std::filesystem::temp_directory_path() /
+                 ("knncli-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(folder);
+    }
+    ~CliTest() override { std::filesystem::remove_all(folder); }
+
+    std::string write(const std::string& name, const std::string& text) const {
+        std::ofstream(folder / name, std::ios::binary) << text;
+        return (folder / name).string();
+    }
+    std::string pathOf(const std::string& name) const { return (folder / name).string(); }
+
+    CliRun run(const std::vector<std::string>& args) const {
+        std::string command = shellQuoted(KNN_CLI_PATH);
+        for (const auto& arg : args) command += " " + shellQuoted(arg);
+        command += " >" + shellQuoted(pathOf("out.txt")) + " 2>" + shellQuoted(pathOf("err.txt")) + " </dev/null";
+        const int status = std::system(command.c_str());
+        CliRun result;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = readFile(folder / "out.txt");
+        result.err = readFile(folder / "err.txt");
+        return result;
+    }
+    /// A run on data.pts and query.pts of the folder with extra flags.
+    CliRun runOn(const std::vector<std::string>& flags) const {
+        std::vector<std::string> args{"--data", pathOf("data.pts"), "--query", pathOf("query.pts")};
+        args.insert(args.end(), flags.begin(), flags.end());
+        return run(args);
+    }
+    /// The query table of a complete run.
+    std::string results(std::vector<std::string> flags) const {
+        flags.insert(flags.end(), {"--no-stats", "--results", pathOf("results.tsv")});
+        const CliRun cli = runOn(flags);
+        EXPECT_EQ(cli.exitCode, 0) << cli.err;
+        return readFile(folder / "results.tsv");
+    }
+
+    std::filesystem::path folder;
+};
+
+const std::string Rule(50, '=');
+
+} // namespace
+
+TEST_F(CliTest, ReportOfADefaultRun) {
+    write("data.pts", "1 10\n2 20\n3 30\n4 40\n");
+    write("query.pts", "0 0\n");
+    const CliRun cli = runOn({"-k", "2"});
+    EXPECT_EQ(cli.exitCode, 0);
+    EXPECT_EQ(cli.err, "");
+    std::string expected = Rule + "\nDATA STATISTICS\n" + Rule + "\n";
+    const char* const columns[][12] = {
+        {"4", "10", "30", "1", "4", "2.5", "2.5", "5", "1.6667", "1.291", "0", "-1.2"},
+        {"4", "100", "3000", "10", "40", "25", "25", "500", "166.6667", "12.9099", "0", "-1.2"}};
+    const char* const names[] = {"No. of valid cases", "Sum", "Sum of squares", "Min value", "Max value", "Mean",
+                                 "Median", "Total variance", "Unbiased variance", "St. deviation", "Skewness",
+                                 "Kurtosis"};
+    for (int c = 0; c < 2; ++c) {
+        expected += std::string(30, '-') + "\nStats for Column " + std::to_string(c + 1) + "\n" + std::string(30, '-') + "\n";
+        for (int i = 0; i < 12; ++i) expected += std::string(names[i]) + "\t" + columns[c][i] + "\n";
+        expected += "\n\n";
+    }
+    expected += Rule + "\nSEARCH OPTIONS\n" + Rule +
+                "\nData & query dimension = 2\nNo. of data points = 4\nNo. of query points = 1\n"
+                "No. of K neighbors = 2\nError bound = 0\nDistance metric = Euclidean (2)\n"
+                "Max points to visit = 0\nTree bucket size = 1\nSplitting rule = 5\nShrinking rule = 3\n"
+                "Search mode = Unbalanced Tree\nSearch range = Standard\n";
+    EXPECT_EQ(cli.out, expected);
+}
+
+TEST_F(CliTest, EveryOptionIsEchoed) {
+    write("data.pts", "0 0\n1 1\n2 2\n");
+    write("query.pts", "0 0\n");
+    const CliRun cli = runOn({"--no-stats", "--neighbours", "5", "--eps", "0,25", "--metric", "custom", "--power",
+                              "3", "--mode", "bd", "--search", "radius", "--radius", "1.5", "--bucket", "4",
+                              "--split", "sliding-fair", "--shrink", "1", "--max-visit", "7", "--dim", "1"});
+    EXPECT_EQ(cli.exitCode, 0) << cli.err;
+    EXPECT_EQ(cli.out, Rule + "\nSEARCH OPTIONS\n" + Rule +
+                           "\nData & query dimension = 1\nNo. of data points = 3\nNo. of query points = 1\n"
+                           "No. of K neighbors = 2\nError bound = 0.25\nDistance metric = LP (3)\n"
+                           "Max points to visit = 2\nTree bucket size = 4\nSplitting rule = 4\nShrinking rule = 1\n"
+                           "Search mode = Balanced Tree\nSearch range = Fixed radius\n");
+}
+
+struct ModeRange {
+    const char* mode;
+    const char* search;
+};
+
+class CliModes : public CliTest, public testing::WithParamInterface<ModeRange> {};
+
+TEST_P(CliModes, ResultTableOfEachModeAndRange) {
+    write("data.pts", "0 0\n1 0\n0 2\n3 3\n10 10\n");
+    write("query.pts", "0.1 0\n2.9 3\n");
+    const std::string search = GetParam().search;
+    std::vector<std::string> flags{"--mode", GetParam().mode, "--search", search, "-k", "3"};
+    if (search == "radius") flags.insert(flags.end(), {"--radius", "1.5"});
+    const std::string expected =
+        search == "radius" ? "#\tQ1\tQ2\tIndex1\tIndex2\tIndex3\tDist1\tDist2\tDist3\n"
+                             "1\t0.1\t0\t1\t2\t0\t0.1\t0.9\t1.34078079299426E154\n"
+                             "2\t2.9\t3\t4\t0\t0\t0.1\t1.34078079299426E154\t1.34078079299426E154\n"
+                           : "#\tQ1\tQ2\tIndex1\tIndex2\tIndex3\tDist1\tDist2\tDist3\n"
+                             "1\t0.1\t0\t1\t2\t3\t0.1\t0.9\t2.00249843945008\n"
+                             "2\t2.9\t3\t4\t3\t2\t0.1\t3.06757233003559\t3.55105618091294\n";
+    EXPECT_EQ(results(flags), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Structures, CliModes,
+                         testing::Values(ModeRange{"brute", "standard"}, ModeRange{"brute", "radius"},
+                                         ModeRange{"kd", "standard"}, ModeRange{"kd", "radius"},
+                                         ModeRange{"kd", "priority"}, ModeRange{"bd", "standard"},
+                                         ModeRange{"bd", "radius"}, ModeRange{"bd", "priority"}));
+
+struct OracleCase {
+    const char* metric;
+    const char* mode;
+    const char* search;
+    const char* split;
+};
+
+class CliTreesMatchBruteForce : public CliTest, public testing::WithParamInterface<OracleCase> {};
+
+TEST_P(CliTreesMatchBruteForce, WithZeroErrorBound) {
+    std::mt19937 generator(20240611);
+    std::uniform_real_distribution<double> coordinate(-50.0, 50.0);
+    auto points = [&](int count) {
+        std::string text;
+        char number[32];
+        for (int i = 0; i < count * 3; ++i) {
+            text.append(number, std::to_chars(number, number + sizeof number, coordinate(generator)).ptr);
+            text += i % 3 == 2 ? '\n' : ' ';
+        }
+        return text;
+    };
+    write("data.pts", points(400));
+    write("query.pts", points(40));
+    const OracleCase& c = GetParam();
+    const std::vector<std::string> common{"--metric", c.metric, "--power", "3", "-k", "6", "--radius", "12"};
+    std::vector<std::string> brute = common;
+    brute.insert(brute.end(), {"--mode", "brute", "--search",
+                               std::string(c.search) == "radius" ? "radius" : "standard"});
+    std::vector<std::string> tree = common;
+    tree.insert(tree.end(), {"--mode", c.mode, "--search", c.search, "--split", c.split, "--bucket", "3"});
+    EXPECT_EQ(results(tree), results(brute));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CliTreesMatchBruteForce,
+    testing::Values(OracleCase{"euclidean", "kd", "standard", "default"}, OracleCase{"manhattan", "kd", "priority", "fair"},
+                    OracleCase{"chebyshev", "kd", "radius", "midpoint"}, OracleCase{"custom", "kd", "standard", "standard"},
+                    OracleCase{"euclidean", "bd", "priority", "sliding-midpoint"},
+                    OracleCase{"manhattan", "bd", "radius", "sliding-fair"}, OracleCase{"chebyshev", "bd", "standard", "default"},
+                    OracleCase{"custom", "bd", "radius", "fair"}));
+
+TEST_F(CliTest, DecimalSeparatorFlagReadsAndWritesCommas) {
+    write("data.pts", "0,5 1\n2 2\n");
+    write("query.pts", "0 1\n");
+    EXPECT_EQ(results({"--decimal-separator", ",", "--mode", "brute"}),
+              "#\tQ1\tQ2\tIndex1\tDist1\n1\t0\t1\t1\t0,5\n");
+}
+
+TEST_F(CliTest, TablesGoToStandardOutputAfterTheReport) {
+    write("data.pts", "1,5 2\n");
+    write("query.pts", "1 2\n");
+    const CliRun cli = runOn({"--no-stats", "--data-table", "-", "--results", "-"});
+    EXPECT_EQ(cli.exitCode, 0);
+    const std::string tables = "#\tData1\tData2\n1\t1.5\t2\n#\tQ1\tQ2\tIndex1\tDist1\n1\t1\t2\t1\t0.5\n";
+    ASSERT_GE(cli.out.size(), tables.size());
+    EXPECT_EQ(cli.out.substr(cli.out.size() - tables.size()), tables);
+    EXPECT_NE(cli.out.find("Search range = Standard\n#\tData1"), std::string::npos);
+}
+
+TEST_F(CliTest, TimingGoesToStandardError) {
+    write("data.pts", "1 2\n");
+    write("query.pts", "1 2\n");
+    const CliRun cli = runOn({"--no-stats", "--timing"});
+    EXPECT_EQ(cli.exitCode, 0);
+    EXPECT_NE(cli.err.find("Queries: "), std::string::npos);
+    EXPECT_EQ(cli.out.find("Queries: "), std::string::npos);
+}
+
+struct FailedLoad {
+    const char* name;
+    const char* data;  ///< null: no file
+    const char* query; ///< null: no file
+    const char* messages;
+};
+
+class CliFailedLoads : public CliTest, public testing::WithParamInterface<FailedLoad> {};
+
+TEST_P(CliFailedLoads, PrintTheirMessagesAndExitWithOne) {
+    const FailedLoad& c = GetParam();
+    if (c.data) write("data.pts", c.data);
+    if (c.query) write("query.pts", c.query);
+    const CliRun cli = runOn({"--no-stats", "--results", pathOf("results.tsv")});
+    std::string messages = c.messages;
+    if (const auto at = messages.find("FILE"); at != std::string::npos)
+        messages.replace(at, 4, pathOf(c.data ? "query.pts" : "data.pts"));
+    EXPECT_EQ(cli.exitCode, 1);
+    EXPECT_EQ(cli.err, messages);
+    EXPECT_FALSE(std::filesystem::exists(folder / "results.tsv"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CliFailedLoads,
+    testing::Values(
+        FailedLoad{"NoDataFile", nullptr, "1 2\n", "File FILE doesn't exist.\n"},
+        FailedLoad{"NoQueryFile", "1 2\n", nullptr, "File FILE doesn't exist.\n"},
+        FailedLoad{"DimensionsDiffer", "1 2 3\n", "1 2\n",
+                   "The data & query dimensions do not coincide!\nPlease check input file structure.\n"},
+        FailedLoad{"EmptyDataFile", "", "1 2\n", "List index out of bounds (0)\n"},
+        FailedLoad{"DataFieldDoesNotConvert", "1 2\n3 x\n", "1 2\n",
+                   "Could not load data!\nPlease check input file structure.\n"},
+        FailedLoad{"QueryFieldDoesNotConvert", "1 2\n", "1 2\n3 x\n",
+                   "ReadPt:\nSome error occured while processing index 1\nCan't read query point 2\n"}),
+    [](const testing::TestParamInfo<FailedLoad>& info) { return info.param.name; });
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> flags;
+    const char* error;
+};
+
+class CliUsageErrors : public CliTest, public testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliUsageErrors, ExitWithTwoAndTheUsage) {
+    write("data.pts", "1 2\n");
+    write("query.pts", "1 2\n");
+    const CliRun cli = runOn(GetParam().flags);
+    EXPECT_EQ(cli.exitCode, 2);
+    EXPECT_EQ(cli.out, "");
+    EXPECT_EQ(cli.err.rfind(std::string("knnbench-cli: ") + GetParam().error + "\n\nUsage: ", 0), 0u) << cli.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flags, CliUsageErrors,
+    testing::Values(
+        UsageCase{"ZeroNeighbours", {"-k", "0"}, "bad value \"0\" for -k: must be at least 1"},
+        UsageCase{"NeighboursNotANumber", {"--neighbours", "3x"}, "bad value \"3x\" for --neighbours: not an integer"},
+        UsageCase{"ZeroBucket", {"--bucket", "0"}, "bad value \"0\" for --bucket: must be at least 1"},
+        UsageCase{"ZeroPower", {"--power=0"}, "bad value \"0\" for --power: must be at least 1"},
+        UsageCase{"SplitOutOfRange", {"--split", "6"}, "bad value \"6\" for --split: splitting rule out of range (0..5 or a rule name)"},
+        UsageCase{"ShrinkOutOfRange", {"--shrink", "-1"}, "bad value \"-1\" for --shrink: shrinking rule out of range (0..3 or a rule name)"},
+        UsageCase{"UnknownMetric", {"--metric", "cosine"}, "bad value \"cosine\" for --metric: unknown metric (manhattan, euclidean, chebyshev or custom)"},
+        UsageCase{"BruteForcePriority", {"--mode", "brute", "--search", "priority"}, "priority search needs a tree: use --mode kd or --mode bd"},
+        UsageCase{"NegativeVisitLimit", {"--max-visit", "-1"}, "bad value \"-1\" for --max-visit: must be at least 0"},
+        UsageCase{"LongSeparator", {"--decimal-separator", ".."}, "bad value \"..\" for --decimal-separator: must be one character"},
+        UsageCase{"MissingValue", {"--eps"}, "--eps needs a value"},
+        UsageCase{"UnknownFlag", {"--colour", "red"}, "unknown flag --colour"}),
+    [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
+
+TEST_F(CliTest, DataAndQueryAreRequired) {
+    const CliRun cli = run({"--query", "q.pts"});
+    EXPECT_EQ(cli.exitCode, 2);
+    EXPECT_EQ(cli.err.rfind("knnbench-cli: --data is required\n", 0), 0u);
+}
+
+TEST_F(CliTest, HelpPrintsTheUsage) {
+    const CliRun cli = run({"--help"});
+    EXPECT_EQ(cli.exitCode, 0);
+    EXPECT_EQ(cli.out.rfind("Usage: knnbench-cli --data FILE --query FILE [options]\n", 0), 0u);
+}
