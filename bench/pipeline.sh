@@ -6,7 +6,9 @@
 # peak resident memory of each pipeline over RUNS runs, their ratios, and whether both found the same
 # distances.
 #
-# usage: bench/pipeline.sh [KNNBENCH_CLI [SCRATCH_DIR]]     (environment: RUNS, default 3)
+# usage: bench/pipeline.sh [KNNBENCH_CLI [SCRATCH_DIR]]
+# environment: RUNS (default 3); PYTHON (default /usr/bin/python3, the interpreter Debian's numpy and
+# scipy belong to, whatever else comes first on the PATH)
 set -euo pipefail
 export LC_ALL=C # one decimal mark, the point, for the generator, both pipelines and the comparison
 
@@ -17,6 +19,7 @@ points=1000000
 queries=10000
 k=10
 seed=20240601
+python=${PYTHON:-/usr/bin/python3}
 
 [ -x "$cli" ] || { echo "pipeline.sh: $cli is not an executable (build knnbench-cli first)" >&2; exit 2; }
 [ -x /usr/bin/time ] || { echo "pipeline.sh: /usr/bin/time is missing (Debian package time)" >&2; exit 2; }
@@ -26,7 +29,7 @@ query=$scratch/query-$queries.pts
 
 if [ ! -s "$data" ] || [ ! -s "$query" ]; then
     echo "Writing $data and $query (seed $seed)..."
-    python3 - "$data" "$query" "$points" "$queries" "$seed" <<'EOF'
+    "$python" - "$data" "$query" "$points" "$queries" "$seed" <<'EOF'
 import sys
 import numpy as np
 data_path, query_path, points, queries, seed = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
@@ -50,7 +53,7 @@ np.savetxt(sys.argv[3], np.hstack((idx, dist)), fmt="%.15g", delimiter="\t")
 EOF
 
 cli_command=("$cli" --data "$data" --query "$query" -k "$k" --results "$scratch/cli-results.tsv")
-py_command=(python3 "$scratch/pipeline.py" "$data" "$query" "$scratch/scipy-results.tsv" "$k")
+py_command=("$python" "$scratch/pipeline.py" "$data" "$query" "$scratch/scipy-results.tsv" "$k")
 
 # Runs the command once under /usr/bin/time; appends "wall-seconds peak-kilobytes" to the named file.
 measure() {
@@ -71,7 +74,7 @@ for ((run = 1; run <= runs; run++)); do
     measure "$scratch/scipy.times" "${py_command[@]}"
 done
 
-python3 - "$scratch" "$runs" "$k" <<'EOF'
+"$python" - "$scratch" "$runs" "$k" <<'EOF'
 import statistics
 import sys
 import numpy as np
