@@ -122,6 +122,22 @@ inline PointSet farClusterPoints(int n, int dim, std::uint64_t seed = defaultSee
     return set;
 }
 
+/// A generator with its default parameters, named for test output.
+struct Shape {
+    const char* name;
+    PointSet (*make)(int n, int dim);
+};
+
+/// Every data shape above, for tests that run over all of them.
+inline const Shape allShapes[] = {
+    {"uniform", [](int n, int dim) { return uniformPoints(n, dim); }},
+    {"clustered", [](int n, int dim) { return clusteredPoints(n, dim); }},
+    {"duplicated", [](int n, int dim) { return duplicatedPoints(n, dim); }},
+    {"coincident", [](int n, int dim) { return coincidentPoints(n, dim); }},
+    {"line", [](int n, int dim) { return linePoints(n, dim); }},
+    {"farCluster", [](int n, int dim) { return farClusterPoints(n, dim); }},
+};
+
 /// Sets `qel::metricKind` and `qel::maxPointsVisit` for a scope and restores them afterwards.
 class MetricGuard {
 public:
