@@ -19,7 +19,7 @@ define ensure_packages
 	fi
 endef
 
-.PHONY: deps configure build test test-sanitize run clean
+.PHONY: deps configure build test test-sanitize run screenshots clean
 
 deps:
 	$(call ensure_packages,$(BUILD_PACKAGES))
@@ -43,9 +43,14 @@ run: build
 	@if [ -x $(BUILD)/app/gui/knnbench ] && [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	    $(BUILD)/app/gui/knnbench; \
 	else \
-	    if [ -x $(BUILD)/app/gui/knnbench ]; then echo "No display available: running knnbench-cli on the sample instead."; fi; \
+	    if [ -x $(BUILD)/app/gui/knnbench ]; then echo "No display available: running knnbench-cli on the sample instead."; \
+	    else echo "The desktop test bench is not built (Qt 6 missing): running knnbench-cli on the sample instead."; fi; \
 	    $(BUILD)/app/cli/knnbench-cli --data data/data.pts --query data/query.pts -k 3 --results /dev/stdout; \
 	fi
+
+# Both windows after a run on the sample, rendered offscreen into $(BUILD)/screenshots/*.png.
+screenshots: build
+	QT_QPA_PLATFORM=offscreen $(BUILD)/app/gui/knnbench-screenshots $(BUILD)/screenshots
 
 # Benchmarks in their own Release build: `make bench` measures everything (it takes long), then times
 # knnbench-cli against a scipy pipeline; `make bench-quick` measures the performance targets' configurations.

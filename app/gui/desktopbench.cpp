@@ -7,10 +7,7 @@
 
 DesktopBench::DesktopBench() = default;
 
-// The driver goes first: its destruction releases the run while the windows still exist.
-DesktopBench::~DesktopBench() {
-    driver.reset();
-}
+DesktopBench::~DesktopBench() = default;
 
 void DesktopBench::build() {
     knn::runHandler(ops, [this] {

@@ -25,8 +25,9 @@ public:
     void build();
     bool built() const { return driver != nullptr; }
 
-    DesktopWindowOps ops;              ///< shows errors even before the windows exist
-    std::unique_ptr<MainWindow> form1; ///< the main window
-    ResultsWindow* form2 = nullptr;    ///< the results window, owned by form1
-    std::unique_ptr<knn::RunDriver> driver;
+    // Destroyed in reverse order: the windows go before the driver, whose tables their views show.
+    DesktopWindowOps ops;                   ///< shows errors even before the windows exist
+    std::unique_ptr<knn::RunDriver> driver; ///< the run state behind "OK" and "Reload data"
+    std::unique_ptr<MainWindow> form1;      ///< the main window
+    ResultsWindow* form2 = nullptr;         ///< the results window, owned by form1
 };

@@ -320,6 +320,7 @@ QWidget* MainWindow::buildSearchOptions() {
     rangeGrid->addWidget(RadioButton3, 2, 0, 1, 2);
     rangeGrid->addWidget(CheckBox7, 3, 0);
     rangeGrid->setRowStretch(4, 1);
+    rangeGrid->setColumnStretch(3, 1);
     top->addWidget(range, 1);
     column->addLayout(top);
     column->addWidget(buildAdvancedOptions());
@@ -382,26 +383,21 @@ void MainWindow::buildStatusBar() {
     const QString texts[] = {QStringLiteral("Input not loaded"), QStringLiteral("Query not loaded"),
                              QString()};
     for (int panel = 0; panel < 3; ++panel) {
+        auto* frame = new QFrame(bar);
+        frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        frame->setFixedWidth(widths[panel]);
+        auto* row = new QHBoxLayout(frame);
+        row->setContentsMargins(3, 0, 3, 0);
         statusPanels[panel] =
-            named(new QLabel(texts[panel], bar), QStringLiteral("StatusPanel%1").arg(panel));
-        statusPanels[panel]->setFixedWidth(widths[panel]);
+            named(new QLabel(texts[panel], frame), QStringLiteral("StatusPanel%1").arg(panel));
+        row->addWidget(statusPanels[panel], 1);
+        bar->addWidget(frame);
     }
-    bar->addWidget(statusPanels[0]);
-    bar->addWidget(statusPanels[1]);
     // The run's progress bar shares the last panel with its text.
-    auto* last = new QWidget(bar);
-    last->setFixedWidth(widths[2]);
-    auto* row = new QHBoxLayout(last);
-    row->setContentsMargins(0, 0, 0, 0);
-    statusPanels[2]->setMinimumWidth(0);
-    statusPanels[2]->setMaximumWidth(QWIDGETSIZE_MAX);
-    runProgress = named(new QProgressBar(last), QStringLiteral("RunProgress"));
-    runProgress->setFixedWidth(110);
-    runProgress->setMaximumHeight(14);
+    runProgress = named(new QProgressBar(bar), QStringLiteral("RunProgress"));
+    runProgress->setFixedSize(120, 14);
     runProgress->hide();
-    row->addWidget(statusPanels[2], 1);
-    row->addWidget(runProgress);
-    bar->addWidget(last, 1);
+    statusPanels[2]->parentWidget()->layout()->addWidget(runProgress);
 }
 
 QString MainWindow::statusText(int panel) const {

@@ -19,7 +19,7 @@ const QString designedTitle = QStringLiteral("KNN Search Results");
 const QColor wallGrey(234, 234, 234);
 const QColor axisLineColour(64, 64, 64);
 const QColor gridColour(169, 169, 169);
-constexpr qreal markerSize = 6.0;
+constexpr qreal markerSize = 4.0;
 constexpr int tipDelayMs = 250;
 constexpr int tipShownMs = 5000;
 constexpr qreal tipReachPixels = 5.0;
@@ -119,6 +119,8 @@ ResultsChart::ResultsChart(QWidget* parent) : QChartView(parent) {
         axis->setLinePenColor(axisLineColour);
         axis->setGridLineColor(gridColour);
         axis->setRange(0, 1);
+        axis->setTickType(QValueAxis::TicksDynamic);
+        axis->setLabelFormat(QStringLiteral("%g"));
     }
     c->addAxis(axisX, Qt::AlignBottom);
     c->addAxis(axisY, Qt::AlignLeft);
@@ -206,10 +208,17 @@ void ResultsChart::draw(const knn::ChartContent& content) {
         xMin = yMin = 0.0;
         xMax = yMax = 1.0;
     }
+    // Ticks fall on round values while the range stays close to the points.
     const auto padded = [](QValueAxis* axis, double low, double high) {
-        const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::fabs(low) * 0.05);
+        const double margin = high > low ? (high - low) * 0.04 : std::max(1.0, std::fabs(low) * 0.05);
         axis->setRange(low - margin, high + margin);
-        axis->applyNiceNumbers();
+        const double rough = (high - low + 2 * margin) / 6;
+        const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
+        const double steps[] = {1.0, 2.0, 2.5, 5.0, 10.0};
+        const double step = *std::find_if(std::begin(steps), std::end(steps),
+                                          [&](double s) { return s * magnitude >= rough; });
+        axis->setTickAnchor(0.0);
+        axis->setTickInterval(step * magnitude);
     };
     padded(axisX, xMin, xMax);
     padded(axisY, yMin, yMax);

@@ -23,6 +23,8 @@ namespace {
 constexpr int tableHeight = 150;
 constexpr int memoWidth = 233;
 constexpr int bottomPanelHeight = 55;
+/// Column widths fit the first this many rows, so a million rows cost no more than a hundred.
+constexpr int sizedRows = 100;
 
 QString seconds(double s) {
     return QString::number(s, 'f', 3) + QStringLiteral(" s");
@@ -42,6 +44,7 @@ ListView::ListView(const QString& name, QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setDefaultSectionSize(64);
+    horizontalHeader()->setResizeContentsPrecision(sizedRows);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
@@ -135,6 +138,9 @@ void ResultsWindow::setTables(const knn::ResultTable& dataTable, const knn::Resu
     queryRows = &queryTable;
     ListView1->setModel(dataModel);
     ListView2->setModel(queryModel);
+    // Fresh cells get columns wide enough to read them.
+    for (auto [model, view] : {std::pair{dataModel, ListView1}, std::pair{queryModel, ListView2}})
+        connect(model, &QAbstractItemModel::dataChanged, view, &QTableView::resizeColumnsToContents);
 }
 
 void ResultsWindow::showTimings(const knn::RunTimings& timings) {

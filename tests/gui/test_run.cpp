@@ -1,0 +1,298 @@
+// Runs from "OK" on the real windows: the report, the two tables, the chart, failed loads answered by
+// the dialog script, the table models under QAbstractItemModelTester, column-width mirroring and the
+// results window's save buttons.
+#include "guitest.h"
+#include "numbers.h"
+#include "radiogroup.h"
+#include "resultschart.h"
+#include "spinedit.h"
+#include "tablemodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextBlock>
+#include <cmath>
+
+class RunTest : public BenchTest {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { startBench(); }
+    void cleanup() { stopBench(); }
+
+    void defaultRunOnSample();
+    void runShapesColumnsByModeAndK_data();
+    void runShapesColumnsByModeAndK();
+    void failedLoadShowsItsMessage_data();
+    void failedLoadShowsItsMessage();
+    void noChartWithoutShowGraph();
+    void modelsStayConsistentOverRuns();
+    void columnWidthsMirrorOnlyOnTriggers();
+    void pointTipNamesThePointUnderTheMouse();
+    void saveResultsWritesQueryTable_data();
+    void saveResultsWritesQueryTable();
+    void saveChartWritesImage();
+
+private:
+    void runFromOk() {
+        QTest::mouseClick(form1().BitBtn1, Qt::LeftButton);
+        QVERIFY(form1().BitBtn1->isEnabled());
+    }
+    QStringList reportLines() { return form2().Memo1->toPlainText().split(QLatin1Char('\n')); }
+    QStringList captions(const QAbstractItemModel& model) {
+        QStringList all;
+        for (int c = 0; c < model.columnCount(); ++c)
+            all.append(model.headerData(c, Qt::Horizontal).toString());
+        return all;
+    }
+    double cellValue(const QAbstractItemModel& model, int row, int column) {
+        std::optional<double> v =
+            knn::ConvertNumber(model.index(row, column).data().toString().toStdString());
+        if (!v) qFatal("cell %d,%d is not a number", row, column);
+        return *v;
+    }
+    QString sampleFile(const char* name) {
+        return QStringLiteral(KNN_SOURCE_DIR "/data/") + QLatin1String(name);
+    }
+    int lineCount(const QString& path) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) qFatal("cannot read %s", qPrintable(path));
+        return static_cast<int>(file.readAll().count('\n'));
+    }
+    void setManual(QCheckBox* autoBox) {
+        if (autoBox->isChecked())
+            QTest::mouseClick(autoBox, Qt::LeftButton, {}, QPoint(8, autoBox->height() / 2));
+    }
+};
+
+void RunTest::defaultRunOnSample() {
+    const int dataCount = lineCount(sampleFile("data.pts"));
+    const int queryCount = lineCount(sampleFile("query.pts"));
+    runFromOk();
+    QVERIFY(form2().isVisible());
+    QCOMPARE(form1().statusText(0), QStringLiteral("Input loaded"));
+    QCOMPARE(form1().statusText(1), QStringLiteral("Query loaded"));
+    QCOMPARE(form1().statusText(2), QStringLiteral("Ready"));
+    QCOMPARE(form1().Edit3->text(), QStringLiteral("0"));
+
+    const QStringList report = reportLines();
+    QCOMPARE(report.first(), QString(50, QLatin1Char('=')));
+    QCOMPARE(report.at(1), QStringLiteral("DATA STATISTICS"));
+    const qsizetype options = report.indexOf(QStringLiteral("SEARCH OPTIONS"));
+    QVERIFY(options > 0);
+    const QStringList expectedTail = {
+        QStringLiteral("Data & query dimension = 2"),
+        QStringLiteral("No. of data points = %1").arg(dataCount),
+        QStringLiteral("No. of query points = %1").arg(queryCount),
+        QStringLiteral("No. of K neighbors = 1"),
+        QStringLiteral("Error bound = 0"),
+        QStringLiteral("Distance metric = Euclidean (2)"),
+        QStringLiteral("Max points to visit = 0"),
+        QStringLiteral("Tree bucket size = 1"),
+        QStringLiteral("Splitting rule = 5"),
+        QStringLiteral("Shrinking rule = 3"),
+        QStringLiteral("Search mode = Unbalanced Tree"),
+        QStringLiteral("Search range = Standard"),
+    };
+    QCOMPARE(report.mid(options + 2), expectedTail);
+
+    const TableModel& data = *form2().dataModel;
+    const TableModel& queries = *form2().queryModel;
+    QCOMPARE(captions(data), (QStringList{"#", "Data1", "Data2"}));
+    QCOMPARE(captions(queries), (QStringList{"#", "Q1", "Q2", "Index1", "Dist1"}));
+    QCOMPARE(data.rowCount(), dataCount);
+    QCOMPARE(queries.rowCount(), queryCount);
+    QCOMPARE(data.index(dataCount - 1, 0).data().toString(), QString::number(dataCount));
+
+    // Each query's line ends at the data point its Index names, and Dist is the Euclidean length.
+    const ResultsChart& chart = *form2().Chart1;
+    QCOMPARE(chart.titleText(), QStringLiteral("KNN Search Results: Unbalanced Tree Search"));
+    QCOMPARE(chart.subTitleText(),
+             QStringLiteral("KNN Search: k = 1, no. of data points = %1, no. of query points = %2")
+                 .arg(dataCount)
+                 .arg(queryCount));
+    const QList<QLineSeries*> series = chart.pointSeries();
+    QCOMPARE(series.size(), 2);
+    QCOMPARE(series[0]->count(), dataCount);
+    QCOMPARE(series[0]->color(), QColor(0, 0, 255));
+    QCOMPARE(series[1]->count(), queryCount);
+    QCOMPARE(series[1]->color(), QColor(255, 0, 0));
+    const QList<QLineF> lines = chart.neighbourLines();
+    QCOMPARE(lines.size(), queryCount);
+    for (int q = 0; q < queryCount; ++q) {
+        const QPointF query(cellValue(queries, q, 1), cellValue(queries, q, 2));
+        const int neighbourRow = static_cast<int>(cellValue(queries, q, 3)) - 1;
+        const QPointF neighbour(cellValue(data, neighbourRow, 1), cellValue(data, neighbourRow, 2));
+        QCOMPARE(lines[q].p1(), query);
+        QCOMPARE(lines[q].p2(), neighbour);
+        QVERIFY(std::fabs(cellValue(queries, q, 4) - QLineF(query, neighbour).length()) < 1e-9);
+    }
+    QVERIFY(form2().timingsLabel->text().contains(QStringLiteral("(%1 queries)").arg(queryCount)));
+}
+
+void RunTest::runShapesColumnsByModeAndK_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("k");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("queryColumns");
+    QTest::addRow("brute force, k 3")
+        << 0 << 3 << "KNN Search Results: Brute Force Search"
+        << QStringList{"#", "Q1", "Q2", "Index1", "Index2", "Index3", "Dist1", "Dist2", "Dist3"};
+    QTest::addRow("bd-tree, k 2") << 2 << 2 << "KNN Search Results: Balanced Tree Search"
+                                  << QStringList{"#", "Q1", "Q2", "Index1", "Index2", "Dist1", "Dist2"};
+}
+
+void RunTest::runShapesColumnsByModeAndK() {
+    QFETCH(int, mode);
+    QFETCH(int, k);
+    QFETCH(QString, title);
+    QFETCH(QStringList, queryColumns);
+    setManual(form1().CheckBox6);
+    setManual(form1().CheckBox2);
+    QTest::mouseClick(form1().RadioGroup2->item(mode), Qt::LeftButton, {}, QPoint(8, 8));
+    form1().SpinEdit1->setValue(k);
+    runFromOk();
+    QCOMPARE(captions(*form2().queryModel), queryColumns);
+    QCOMPARE(form2().Chart1->titleText(), title);
+    QVERIFY(reportLines().contains(QStringLiteral("No. of K neighbors = %1").arg(k)));
+    // Neighbours come in ascending distance.
+    const TableModel& queries = *form2().queryModel;
+    for (int q = 0; q < queries.rowCount(); ++q)
+        for (int j = 1; j < k; ++j)
+            QVERIFY(cellValue(queries, q, 3 + k + j - 1) <= cellValue(queries, q, 3 + k + j));
+}
+
+void RunTest::failedLoadShowsItsMessage_data() {
+    QTest::addColumn<QByteArray>("dataText");
+    QTest::addColumn<QByteArray>("queryText");
+    QTest::addColumn<QString>("message");
+    QTest::addRow("missing input file") << QByteArray() << QByteArray("1 2\n") << "File %1 doesn't exist.";
+    QTest::addRow("dimensions differ")
+        << QByteArray("1 2 3\n4 5 6\n") << QByteArray("1 2\n")
+        << "The data & query dimensions do not coincide!\nPlease check input file structure.";
+    QTest::addRow("bad number") << QByteArray("1 2\n3 x\n") << QByteArray("1 2\n")
+                                << "Could not load data!\nPlease check input file structure.";
+    QTest::addRow("empty input file")
+        << QByteArray("") << QByteArray("1 2\n") << "List index out of bounds (0)";
+}
+
+void RunTest::failedLoadShowsItsMessage() {
+    QFETCH(QByteArray, dataText);
+    QFETCH(QByteArray, queryText);
+    QFETCH(QString, message);
+    const QString dataPath = dataText.isNull() ? files.filePath(QStringLiteral("absent.pts"))
+                                               : writeFile(QStringLiteral("data.pts"), dataText);
+    form1().Edit1->setText(dataPath);
+    form1().Edit2->setText(writeFile(QStringLiteral("query.pts"), queryText));
+    runFromOk();
+    const QStringList shown = Dialogs::takeShownMessages();
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(shown.last(), message.contains(QLatin1String("%1")) ? message.arg(dataPath) : message);
+    QVERIFY(!form2().isVisible());
+    QVERIFY(form1().BitBtn3->isEnabled());
+}
+
+void RunTest::noChartWithoutShowGraph() {
+    QTest::mouseClick(form1().CheckBox13, Qt::LeftButton, {}, QPoint(8, form1().CheckBox13->height() / 2));
+    runFromOk();
+    QVERIFY(form2().isVisible());
+    QVERIFY(form2().Chart1->pointSeries().isEmpty());
+    QVERIFY(form2().Chart1->neighbourLines().isEmpty());
+    QCOMPARE(form2().Chart1->titleText(), QStringLiteral("KNN Search Results"));
+}
+
+void RunTest::modelsStayConsistentOverRuns() {
+    QAbstractItemModelTester dataTester(form2().dataModel,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester queryTester(form2().queryModel,
+                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
+    runFromOk();
+    setManual(form1().CheckBox2);
+    form1().SpinEdit1->setValue(4);
+    runFromOk();
+    QCOMPARE(form2().queryModel->columnCount(), 1 + 2 + 2 * 4);
+    QTest::mouseClick(form1().BitBtn3, Qt::LeftButton);
+    QCOMPARE(form2().queryModel->columnCount(), 1 + 2 + 2 * 4);
+}
+
+void RunTest::columnWidthsMirrorOnlyOnTriggers() {
+    runFromOk();
+    QVERIFY(QTest::qWaitForWindowExposed(&form2()));
+    ListView& data = *form2().ListView1;
+    ListView& queries = *form2().ListView2;
+    const int dataWidth = data.columnWidth(1);
+    const int indexWidth = queries.columnWidth(3);
+
+    queries.setColumnWidth(1, dataWidth + 50);
+    QCOMPARE(data.columnWidth(1), dataWidth);
+    QHeaderView* header = queries.horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(2) + 5, header->height() / 2));
+    QCOMPARE(data.columnWidth(1), dataWidth + 50);
+
+    data.setColumnWidth(2, dataWidth + 30);
+    data.setColumnWidth(1, dataWidth);
+    QCOMPARE(queries.columnWidth(2), dataWidth);
+    data.resize(data.width() - 10, data.height());
+    QCOMPARE(queries.columnWidth(1), dataWidth);
+    QCOMPARE(queries.columnWidth(2), dataWidth + 30);
+    QCOMPARE(queries.columnWidth(3), indexWidth);
+}
+
+void RunTest::pointTipNamesThePointUnderTheMouse() {
+    runFromOk();
+    QVERIFY(QTest::qWaitForWindowExposed(&form2()));
+    ResultsChart& chart = *form2().Chart1;
+    QLineSeries* dataSeries = chart.pointSeries().first();
+    const QPointF value = dataSeries->at(0);
+    const QPointF inChart = chart.chart()->mapToPosition(value, dataSeries);
+    const QPoint inView = chart.mapFromScene(chart.chart()->mapToScene(inChart));
+    const std::optional<QString> tip = chart.pointTipAt(inView);
+    QVERIFY(tip.has_value());
+    QVERIFY(tip->startsWith(QStringLiteral("X = ")));
+    QVERIFY(tip->contains(QStringLiteral("\nY = ")));
+    QVERIFY(!chart.pointTipAt(QPoint(1, 1)).has_value());
+}
+
+void RunTest::saveResultsWritesQueryTable_data() {
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("header");
+    QTest::addRow("tab-separated") << "results.txt"
+                                   << "#\tQ1\tQ2\tIndex1\tDist1";
+    QTest::addRow("comma-separated") << "results.csv"
+                                     << "#,Q1,Q2,Index1,Dist1";
+}
+
+void RunTest::saveResultsWritesQueryTable() {
+    QFETCH(QString, fileName);
+    QFETCH(QString, header);
+    runFromOk();
+    const QString path = files.filePath(fileName);
+    Dialogs::setNextFileName(path);
+    QTest::mouseClick(form2().saveResultsButton, Qt::LeftButton);
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(saved.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.first(), header);
+    QCOMPARE(lines.size(), 1 + form2().queryModel->rowCount());
+}
+
+void RunTest::saveChartWritesImage() {
+    runFromOk();
+    const QString path = files.filePath(QStringLiteral("chart.png"));
+    Dialogs::setNextFileName(path);
+    QTest::mouseClick(form2().saveChartButton, Qt::LeftButton);
+    QVERIFY(!QImage(path).isNull());
+    Dialogs::setNextFileName(std::nullopt);
+    QTest::mouseClick(form2().saveChartButton, Qt::LeftButton);
+}
+
+QTEST_MAIN(RunTest)
+#include "test_run.moc"
