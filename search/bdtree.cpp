@@ -38,6 +38,7 @@ bool cutsSomething(const QELorthRect& inner, const QELorthRect& box, int dim) {
     return false;
 }
 
+/// Builds one subtree depth first, keeping the path of open nodes on its own stack.
 class SubtreeBuilder {
 public:
     SubtreeBuilder(PointArray pa, int dim, int bucketSize, SplitProcedure split, ShrinkRule shrinkRule)
@@ -47,7 +48,7 @@ public:
         Range next{idx, n, &cell};
         for (;;) {
             QELkd_node* done = nullptr;
-            bool finished = startLeaf(next, done);
+            bool finished = startRange(next, done);
             while (finished) {
                 if (openNodes.empty()) return done;
                 OpenNode& node = openNodes.back();
@@ -88,7 +89,7 @@ private:
 
     /// True with the leaf in leaf when the range is one. Otherwise opens the range's node, prepares the
     /// cell for the first child and replaces next by the first child's range.
-    bool startLeaf(Range& next, QELkd_node*& leaf) {
+    bool startRange(Range& next, QELkd_node*& leaf) {
         const Range range = next;
         if (range.n <= bucketSize || dim == 0) {
             leaf = range.n == 0 ? sharedEmptyLeaf : new QELkd_leaf(range.n, range.idx);

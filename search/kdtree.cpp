@@ -4,6 +4,7 @@
 #include "kdtree.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <numeric>
 #include <vector>
 

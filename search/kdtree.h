@@ -138,8 +138,8 @@ public:
 /// leaf present.
 void initTreeFields(QELkd_tree& tree, int n, int dim, int bucketSize, PointArray points, IndexArray index);
 
-/// Builds the subtree of idx[0..n-1] inside cell (restored on return). A cut that sends every point to
-/// one side without shrinking that side's cell makes the cell one leaf, so the build always ends.
+/// Builds the subtree of idx[0..n-1] inside cell (restored on return). Coincident points, and a cut that
+/// sends every point into a cell no smaller than the cell itself, make one leaf, so the build always ends.
 QELkd_node* buildKdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& cell,
                            SplitProcedure rule);
 

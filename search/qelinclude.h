@@ -137,13 +137,15 @@ public:
         int payload;
     };
 
+    /// A list of capacity k; a negative k keeps nothing, like 0.
     explicit QELmin_k(int k);
     ~QELmin_k();
     QELmin_k(const QELmin_k&) = delete;
     QELmin_k& operator=(const QELmin_k&) = delete;
 
     void add(double key, int payload);
-    /// The k-th smallest key when the list is full, else `unboundedDistance`.
+    /// The k-th smallest key when the list is full, else `unboundedDistance` (always so for capacity 0,
+    /// which has no k-th key).
     double currentBound() const;
     /// Key of entry i, or `unboundedDistance` when i is not held.
     double keyAt(int i) const;
