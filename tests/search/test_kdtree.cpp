@@ -92,14 +92,10 @@ TEST(KdTree, DefaultRuleBuildsTheSlidingMidpointTree) {
                                     *buildTree(data, 2, SplitRule::SlidingMidpoint)));
 }
 
-TEST(KdTree, AccessorsAndFields) {
+TEST(KdTree, BucketSizeBelowOneIsStoredAsOne) {
     const testdata::PointSet data = testdata::uniformPoints(10, 3);
-    const auto tree = buildTree(data, 0, SplitRule::Midpoint);
-    EXPECT_EQ(tree->dimension(), 3);
-    EXPECT_EQ(tree->pointCount(), 10);
-    EXPECT_EQ(tree->points(), data.points());
-    EXPECT_EQ(tree->bucketSize, 1); // a bucket size below 1 is stored as 1
-    EXPECT_EQ(buildTree(data, -5, SplitRule::Midpoint)->bucketSize, 1);
+    for (int bucketSize : {0, -5})
+        EXPECT_EQ(buildTree(data, bucketSize, SplitRule::Midpoint)->bucketSize, 1);
 }
 
 TEST(KdTree, ZeroPointsHaveNoRootAndNoBox) {
@@ -111,19 +107,6 @@ TEST(KdTree, ZeroPointsHaveNoRootAndNoBox) {
         EXPECT_EQ(tree->boxUpper, nullptr);
         EXPECT_NE(tree->pointIndex, nullptr);
     }
-}
-
-TEST(KdTree, EmptyShellAndTreeFromParts) {
-    QELkd_tree shell(3, 2, 4);
-    EXPECT_EQ(shell.rootNode, nullptr);
-    EXPECT_EQ(std::vector<int>(shell.pointIndex, shell.pointIndex + 3), (std::vector<int>{0, 1, 2}));
-    const testdata::PointSet data = testdata::uniformPoints(2, 1);
-    auto* index = new int[2]{1, 0};
-    QELkd_tree parts(data.points(), index, 2, 1, 5, newPoint(1, 0.0), newPoint(1, 1.0),
-                     new QELkd_leaf(2, index));
-    EXPECT_EQ(parts.pointIndex, index);
-    EXPECT_EQ(parts.bucketSize, 5);
-    EXPECT_EQ(parts.boxUpper[0], 1.0);
 }
 
 TEST(KdTree, DimensionZeroIsOneLeaf) {

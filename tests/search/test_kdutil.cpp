@@ -28,23 +28,6 @@ struct Line {
     std::vector<int> idx;
 };
 
-TEST(PartitionAtRank, FourPointsCutBetweenTheMiddleTwo) {
-    Line line({4, 2, 1, 3});
-    double cut = 0.0;
-    partitionAtRank(line.data.points(), line.idx.data(), 4, 0, cut, 2);
-    EXPECT_EQ(cut, 2.5);
-    EXPECT_EQ(std::max(line.v(0), line.v(1)), 2.0);
-    EXPECT_EQ(line.v(1), 2.0); // the largest lower member sits next to the cut
-    EXPECT_EQ(std::min(line.v(2), line.v(3)), 3.0);
-}
-
-TEST(PartitionAtRank, EqualValuesCutAtTheirValue) {
-    Line line({5, 5, 5, 5});
-    double cut = 0.0;
-    partitionAtRank(line.data.points(), line.idx.data(), 4, 0, cut, 2);
-    EXPECT_EQ(cut, 5.0);
-}
-
 TEST(PartitionAtRank, EveryRankOnDataWithTies) {
     testdata::Random random(7);
     for (int n : {2, 3, 5, 17, 64}) {
@@ -117,19 +100,6 @@ TEST_F(ThreePoints, WidestSpreadTieGoesToTheLowerDimension) {
     EXPECT_EQ(widestSpreadDimension(data.points(), idx, 3, 3), 1);
     EXPECT_EQ(widestSpreadDimension(data.points(), idx, 1, 3), 0); // no spread at all
     EXPECT_EQ(widestSpreadDimension(data.points(), idx, 0, 3), 0);
-}
-
-TEST_F(ThreePoints, SpreadRangeAndEnclosingBox) {
-    double lo = 0.0;
-    double hi = 0.0;
-    coordinateRange(data.points(), idx, 3, 2, lo, hi);
-    EXPECT_EQ(lo, -3.0);
-    EXPECT_EQ(hi, 5.0);
-    EXPECT_EQ(coordinateSpread(data.points(), idx, 3, 0), 1.0);
-    QELorthRect box(3);
-    enclosingBox(data.points(), idx, 3, 3, box);
-    EXPECT_EQ(std::vector<double>(box.lower, box.lower + 3), (std::vector<double>{0, -4, -3}));
-    EXPECT_EQ(std::vector<double>(box.upper, box.upper + 3), (std::vector<double>{1, 4, 5}));
 }
 
 TEST(DistanceToBox, ZeroInsideAndOnTheSurface) {

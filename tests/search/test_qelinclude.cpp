@@ -60,14 +60,6 @@ TEST(Metric, PowerZeroCountsCoordinatesEvenForEqualPoints) {
     EXPECT_EQ(pointDistance(3, p, p, 0), 3.0);
 }
 
-TEST(Metric, ProcessWideDefaults) {
-    EXPECT_EQ(metricKind, 3);
-    EXPECT_EQ(maxPointsVisit, 0);
-    testdata::MetricGuard guard(3);
-    setVisitLimit(17);
-    EXPECT_EQ(maxPointsVisit, 17);
-}
-
 std::vector<int> payloads(const QELmin_k& list) {
     std::vector<int> result;
     for (int i = 0; i < list.capacity; ++i)
@@ -98,15 +90,6 @@ TEST(MinK, FullListDropsKeysNotStrictlySmallerIntoScratchSlot) {
     EXPECT_EQ(payloads(list), (std::vector<int>{1, 5}));
     EXPECT_EQ(list.slots[2].payload, 3);
     EXPECT_EQ(list.held, 2);
-}
-
-TEST(MinK, EntriesBeyondHeldReportNoPoint) {
-    QELmin_k list(3);
-    list.add(0.5, 7);
-    EXPECT_EQ(list.keyAt(0), 0.5);
-    EXPECT_EQ(list.keyAt(1), unboundedDistance);
-    EXPECT_EQ(list.payloadAt(2), noIndex);
-    EXPECT_EQ(list.payloadAt(-1), noIndex);
 }
 
 class EmptyMinK : public testing::TestWithParam<int> {};
@@ -175,12 +158,6 @@ TEST_F(BruteForceTest, FixedRadiusWithoutResultArraysOrSlots) {
     EXPECT_EQ(dists[0], 99.0);
 }
 
-TEST_F(BruteForceTest, Accessors) {
-    EXPECT_EQ(structure.dimension(), 1);
-    EXPECT_EQ(structure.pointCount(), 7);
-    EXPECT_EQ(structure.points(), data.points());
-}
-
 TEST_F(BruteForceTest, MoreNeighboursThanPointsIsFatal) {
     std::vector<int> idx(8);
     std::vector<double> dists(8);
@@ -204,16 +181,6 @@ TEST(Box, ContainsFacesAndCornersButNothingOutside) {
     EXPECT_FALSE(box.contains(2, outside));
 }
 
-TEST(Box, CopyCornersIntoExistingStorage) {
-    QELorthRect source(3, -1.0, 2.0);
-    QELorthRect dest(3);
-    copyBoxCorners(3, dest, source);
-    for (int d = 0; d < 3; ++d) {
-        EXPECT_EQ(dest.lower[d], -1.0);
-        EXPECT_EQ(dest.upper[d], 2.0);
-    }
-}
-
 TEST(Points, ArrayIsOneZeroedBlock) {
     PointArray pa = newPointArray(3, 2);
     for (int i = 0; i < 3; ++i) {
@@ -233,16 +200,6 @@ TEST(Points, EmptyArrayHasANullElementZero) {
     releasePointArray(pa);
 }
 
-TEST(Points, NewCloneRelease) {
-    Point p = newPoint(3, 1.5);
-    Point copy = clonePoint(3, p);
-    p[1] = 0.0;
-    EXPECT_EQ(copy[1], 1.5);
-    releasePoint(p);
-    releasePoint(copy);
-    EXPECT_EQ(p, nullptr);
-}
-
 TEST(Points, WritePointSeparatesWithSingleBlanks) {
     double p[] = {1.0, 2.5};
     std::ostringstream out;
@@ -255,11 +212,6 @@ TEST(Errors, WarningIsFramedAndReturns) {
     reportError("Didn't see as many points as expected", Warning);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "QEL: WARNING----->Didn't see as many points as expected<-------------WARNING\n");
-}
-
-TEST(Errors, FatalEndsWithExitCodeOne) {
-    EXPECT_EXIT(reportError("boom", Fatal), testing::ExitedWithCode(1),
-                "QEL: ERROR------->boom<-------------ERROR\n");
 }
 
 [[noreturn]] void throwFatal(const char* message) {
