@@ -22,7 +22,9 @@ void CliWindow::showMessage(const std::string& text) {
     writeLine(stderr, text);
 }
 
-void CliWindow::addReportLine(const std::string& line) { writeLine(stdout, line); }
+void CliWindow::addReportLine(const std::string& line) {
+    writeLine(stdout, line);
+}
 
 bool CliWindow::tableShown(TableId which) {
     return which == TableId::DataTable ? options.dataTablePath.has_value() : options.resultsPath.has_value();
@@ -30,7 +32,8 @@ bool CliWindow::tableShown(TableId which) {
 
 void CliWindow::showTimings(const RunTimings& timings) {
     if (!options.timing) return;
-    std::fprintf(stderr, "Load: %.6f s\nBuild: %.6f s\nQueries: %.6f s (%lld queries, mean %.9f s, slowest %.9f s)\n",
+    std::fprintf(stderr,
+                 "Load: %.6f s\nBuild: %.6f s\nQueries: %.6f s (%lld queries, mean %.9f s, slowest %.9f s)\n",
                  timings.loadSeconds, timings.buildSeconds, timings.queriesSeconds,
                  static_cast<long long>(timings.queriesAnswered), timings.meanQuerySeconds(),
                  timings.slowestQuerySeconds);

@@ -99,7 +99,8 @@ std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, cha
             return UsageError{std::string(flag) + " needs a value"};
         }
         auto bad = [&](const std::string& what) {
-            return UsageError{"bad value \"" + std::string(value) + "\" for " + std::string(flag) + ": " + what};
+            return UsageError{"bad value \"" + std::string(value) + "\" for " + std::string(flag) + ": " +
+                              what};
         };
         auto atLeast = [&](int minimum, int& target) -> std::optional<UsageError> {
             const auto number = parseInt(value);

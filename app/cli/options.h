@@ -9,25 +9,25 @@ namespace knn::cli {
 
 /// Option values as the panel holds them after start, unless a flag says otherwise.
 struct CliOptions {
-    std::string dataPath;               ///< --data ("Input file:")
-    std::string queryPath;              ///< --query ("Query file:")
-    int neighbours = 1;                 ///< -k / --neighbours ("NN Amount:")
-    std::optional<int> dimensions;      ///< --dim; empty = Auto
-    std::string errorBound = "0.0";     ///< --eps ("Error bound:" text)
-    int metricItem = 1;                 ///< --metric: 0 Manhattan, 1 Euclidean, 2 Chebyshev, 3 custom
-    int power = 2;                      ///< --power ("P =")
-    int modeItem = 1;                   ///< --mode: 0 brute force, 1 kd-tree, 2 bd-tree
-    int rangeItem = 0;                  ///< --search: 0 standard, 1 fixed radius, 2 priority
-    std::string radius = "0.0";         ///< --radius ("R =" text)
-    int bucketSize = 1;                 ///< --bucket
-    int splitItem = 5;                  ///< --split
-    int shrinkItem = 3;                 ///< --shrink
-    std::optional<int> maxVisit;        ///< --max-visit; empty = early termination off
-    bool statistics = true;             ///< cleared by --no-stats
+    std::string dataPath;                     ///< --data ("Input file:")
+    std::string queryPath;                    ///< --query ("Query file:")
+    int neighbours = 1;                       ///< -k / --neighbours ("NN Amount:")
+    std::optional<int> dimensions;            ///< --dim; empty = Auto
+    std::string errorBound = "0.0";           ///< --eps ("Error bound:" text)
+    int metricItem = 1;                       ///< --metric: 0 Manhattan, 1 Euclidean, 2 Chebyshev, 3 custom
+    int power = 2;                            ///< --power ("P =")
+    int modeItem = 1;                         ///< --mode: 0 brute force, 1 kd-tree, 2 bd-tree
+    int rangeItem = 0;                        ///< --search: 0 standard, 1 fixed radius, 2 priority
+    std::string radius = "0.0";               ///< --radius ("R =" text)
+    int bucketSize = 1;                       ///< --bucket
+    int splitItem = 5;                        ///< --split
+    int shrinkItem = 3;                       ///< --shrink
+    std::optional<int> maxVisit;              ///< --max-visit; empty = early termination off
+    bool statistics = true;                   ///< cleared by --no-stats
     std::optional<std::string> resultsPath;   ///< --results ("-" = standard output)
     std::optional<std::string> dataTablePath; ///< --data-table ("-" = standard output)
     std::optional<char> decimalSeparator;     ///< --decimal-separator
-    bool timing = false;                ///< --timing
+    bool timing = false;                      ///< --timing
 };
 
 struct HelpRequested {};

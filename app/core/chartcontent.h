@@ -26,15 +26,15 @@ enum class PenStyle { Solid, Dotted };
 
 struct ChartSeries {
     SeriesKind kind = SeriesKind::Point;
-    ChartColour colour;               ///< colour of the markers or the line
-    int penWidth = 1;                 ///< line width in pixels (line series)
+    ChartColour colour; ///< colour of the markers or the line
+    int penWidth = 1;   ///< line width in pixels (line series)
     PenStyle penStyle = PenStyle::Solid;
-    std::size_t firstPoint = 0;       ///< index of the series' first point in `ChartContent::points`
-    std::size_t pointCount = 0;       ///< number of points, in insertion order (X not sorted)
+    std::size_t firstPoint = 0; ///< index of the series' first point in `ChartContent::points`
+    std::size_t pointCount = 0; ///< number of points, in insertion order (X not sorted)
 };
 
 struct ChartContent {
-    std::string title;               ///< replaces the chart's designed title
+    std::string title; ///< replaces the chart's designed title
     std::string subTitle;
     std::vector<ChartSeries> series; ///< in the order they were added to the chart
     std::vector<ChartPoint> points;  ///< every series' points, series after series

@@ -27,7 +27,9 @@ char& separatorInForce() {
     return separator;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The digits and exponent of v rounded to 15 significant digits: "d.dddddddddddddde[+-]x".
 struct Decimal15 {
@@ -47,15 +49,20 @@ Decimal15 toDecimal15(double v) {
     for (; p != end && *p != 'e'; ++p)
         if (isDigit(*p)) d.digits[d.digitCount++] = *p;
     std::from_chars(p + (p[1] == '+' ? 2 : 1), end, d.exponent);
-    while (d.digitCount > 1 && d.digits[d.digitCount - 1] == '0') --d.digitCount;
+    while (d.digitCount > 1 && d.digits[d.digitCount - 1] == '0')
+        --d.digitCount;
     return d;
 }
 
 } // namespace
 
-char decimalSeparator() { return separatorInForce(); }
+char decimalSeparator() {
+    return separatorInForce();
+}
 
-void setDecimalSeparator(char separator) { separatorInForce() = separator; }
+void setDecimalSeparator(char separator) {
+    separatorInForce() = separator;
+}
 
 std::string NormalizeNumber(std::string text) {
     const char separator = decimalSeparator();
@@ -71,30 +78,30 @@ std::optional<double> ConvertNumber(std::string_view text) {
     const char separator = decimalSeparator();
     std::size_t i = 0;
     const std::size_t n = text.size();
-    while (i < n && text[i] == ' ') ++i;
-    std::string canonical; // the number in from_chars' grammar: '.' as separator, no '+'
+    while (i < n && text[i] == ' ')
+        ++i;
+    std::size_t numberStart = i;
     if (i < n && (text[i] == '+' || text[i] == '-')) {
-        if (text[i] == '-') canonical += '-';
+        if (text[i] == '+') numberStart = i + 1; // from_chars takes no leading plus
         ++i;
     }
     int digitCount = 0;
-    int leadingPosition = 0;        // decimal magnitude of the first non-zero digit, before the exponent
-    bool seenNonZero = false;
-    bool seenSeparator = false;
     int integerDigits = 0;
+    int leadingPosition = 0; // decimal magnitude of the first non-zero digit, before the exponent
+    bool seenNonZero = false;
+    std::size_t separatorAt = std::string_view::npos;
     for (; i < n; ++i) {
         const char c = text[i];
         if (isDigit(c)) {
             ++digitCount;
-            if (!seenSeparator) ++integerDigits;
+            if (separatorAt == std::string_view::npos) ++integerDigits;
             if (c != '0' && !seenNonZero) {
                 seenNonZero = true;
-                leadingPosition = seenSeparator ? -(digitCount - integerDigits) : integerDigits;
+                leadingPosition =
+                    separatorAt == std::string_view::npos ? integerDigits : -(digitCount - integerDigits);
             }
-            canonical += c;
-        } else if (c == separator && !seenSeparator) {
-            seenSeparator = true;
-            canonical += '.';
+        } else if (c == separator && separatorAt == std::string_view::npos) {
+            separatorAt = i;
         } else {
             break;
         }
@@ -102,33 +109,39 @@ std::optional<double> ConvertNumber(std::string_view text) {
     if (digitCount == 0) return std::nullopt;
     long long exponent = 0;
     if (i < n && (text[i] == 'E' || text[i] == 'e')) {
-        canonical += 'e';
         ++i;
         bool negativeExponent = false;
         if (i < n && (text[i] == '+' || text[i] == '-')) {
             negativeExponent = text[i] == '-';
-            canonical += text[i] == '-' ? "-" : "";
             ++i;
         }
         const std::size_t exponentStart = i;
-        for (; i < n && isDigit(text[i]); ++i) {
-            canonical += text[i];
+        for (; i < n && isDigit(text[i]); ++i)
             if (exponent < 100000000) exponent = exponent * 10 + (text[i] - '0');
-        }
         if (i == exponentStart) return std::nullopt;
         if (negativeExponent) exponent = -exponent;
     }
-    while (i < n && text[i] == ' ') ++i;
+    const std::size_t numberEnd = i;
+    while (i < n && text[i] == ' ')
+        ++i;
     if (i != n) return std::nullopt;
 
+    // from_chars reads '.' only: a number with another separator is converted from a copy.
+    std::string_view number = text.substr(numberStart, numberEnd - numberStart);
+    std::string copy;
+    if (separatorAt != std::string_view::npos && separator != '.') {
+        copy.assign(number);
+        copy[separatorAt - numberStart] = '.';
+        number = copy;
+    }
     double value = 0.0;
-    const auto result = std::from_chars(canonical.data(), canonical.data() + canonical.size(), value);
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
     if (result.ec == std::errc::result_out_of_range) {
         // Too small to hold is zero; too large is not a number of this system.
-        if (leadingPosition + exponent < 0) return canonical[0] == '-' ? -0.0 : 0.0;
+        if (leadingPosition + exponent < 0) return number[0] == '-' ? -0.0 : 0.0;
         return std::nullopt;
     }
-    if (result.ec != std::errc() || result.ptr != canonical.data() + canonical.size()) return std::nullopt;
+    if (result.ec != std::errc() || result.ptr != number.data() + number.size()) return std::nullopt;
     return value;
 }
 
@@ -153,7 +166,8 @@ std::string FormatDouble(double v) {
             out.append(d.digits, d.digitCount);
         } else {
             const int integerDigits = d.exponent + 1;
-            for (int i = 0; i < integerDigits; ++i) out += i < d.digitCount ? d.digits[i] : '0';
+            for (int i = 0; i < integerDigits; ++i)
+                out += i < d.digitCount ? d.digits[i] : '0';
             if (d.digitCount > integerDigits) {
                 out += separator;
                 out.append(d.digits + integerDigits, d.digitCount - integerDigits);

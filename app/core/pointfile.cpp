@@ -95,7 +95,8 @@ bool isValidUtf8(std::string_view bytes) {
 std::string latin1ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
-    for (const char byte : bytes) appendUtf8(out, static_cast<unsigned char>(byte));
+    for (const char byte : bytes)
+        appendUtf8(out, static_cast<unsigned char>(byte));
     return out;
 }
 
@@ -129,13 +130,16 @@ void TextLines::assignText(std::string utf8) {
     text.resize(write);
 }
 
-std::string DecodeText(std::string_view bytes) {
-    auto startsWith = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
-    if (startsWith("\xFF\xFE")) return decodeUtf16(bytes.substr(2), false);
-    if (startsWith("\xFE\xFF")) return decodeUtf16(bytes.substr(2), true);
-    if (startsWith("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
-    if (isValidUtf8(bytes)) return std::string(bytes);
-    return latin1ToUtf8(bytes);
+std::string DecodeText(std::string bytes) {
+    const std::string_view view = bytes;
+    if (view.starts_with("\xFF\xFE")) return decodeUtf16(view.substr(2), false);
+    if (view.starts_with("\xFE\xFF")) return decodeUtf16(view.substr(2), true);
+    if (view.starts_with("\xEF\xBB\xBF")) {
+        bytes.erase(0, 3);
+        return bytes;
+    }
+    if (isValidUtf8(view)) return bytes;
+    return latin1ToUtf8(view);
 }
 
 bool FileExists(const std::string& path) {
@@ -150,13 +154,21 @@ TextLines ReadTextFile(const std::string& path) {
     };
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) throw failure("Cannot open");
-    std::string bytes;
-    char buffer[1 << 16];
+    // Read straight into a buffer of the file's size (growing it for a file that grows meanwhile), so
+    // a large file is neither copied nor reallocated on the way in.
+    std::error_code sizeError;
+    const auto expected = std::filesystem::file_size(path, sizeError);
+    std::string bytes(sizeError ? std::size_t{1} << 16 : static_cast<std::size_t>(expected) + 1, '\0');
+    std::size_t used = 0;
     std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, got);
+    while ((got = std::fread(bytes.data() + used, 1, bytes.size() - used, file.get())) > 0) {
+        used += got;
+        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    }
+    bytes.resize(used);
     if (std::ferror(file.get())) throw failure("Cannot read");
     TextLines lines;
-    lines.assignText(DecodeText(bytes));
+    lines.assignText(DecodeText(std::move(bytes)));
     return lines;
 }
 
@@ -164,7 +176,8 @@ void SplitFields(std::string_view line, FieldList& fields) {
     fields.clear();
     const std::size_t n = line.size();
     std::size_t i = 0;
-    while (i < n && isBlank(line[i])) ++i;
+    while (i < n && isBlank(line[i]))
+        ++i;
     while (i < n && line[i] != '\0') {
         if (line[i] == '"') {
             fields.addEmpty();
@@ -185,10 +198,12 @@ void SplitFields(std::string_view line, FieldList& fields) {
             }
         } else {
             const std::size_t start = i;
-            while (i < n && static_cast<unsigned char>(line[i]) > 32) ++i;
+            while (i<n&& static_cast<unsigned char>(line[i])> 32)
+                ++i;
             fields.add(line.substr(start, i - start));
         }
-        while (i < n && isBlank(line[i])) ++i;
+        while (i < n && isBlank(line[i]))
+            ++i;
     }
 }
 
@@ -199,7 +214,8 @@ int FieldCount(const TextLines& lines) {
     return static_cast<int>(fields.size());
 }
 
-bool ParseDataPoints(int dim, const TextLines& lines, qel::PointArray points, const ProgressCallback& progress) {
+bool ParseDataPoints(int dim, const TextLines& lines, qel::PointArray points,
+                     const ProgressCallback& progress) {
     FieldList fields;
     std::string scratch;
     const auto total = static_cast<std::int64_t>(lines.size());

@@ -32,7 +32,7 @@ private:
 
 /// Decodes a file's bytes to UTF-8: a UTF-16 LE, UTF-16 BE or UTF-8 byte-order mark (tested in this
 /// order) selects the encoding and is dropped; other bytes are UTF-8 when valid, else Latin-1.
-std::string DecodeText(std::string_view bytes);
+std::string DecodeText(std::string bytes);
 
 /// True when something other than a directory exists at the path.
 bool FileExists(const std::string& path);

@@ -79,18 +79,21 @@ void ResultTable::clear() {
 void ResultTable::insertFirstColumn(std::string caption) {
     captions.insert(captions.begin(), std::move(caption));
     if (captions.size() > 1)
-        for (std::string& row : rows) row += CellSeparator;
+        for (std::string& row : rows)
+            row += CellSeparator;
 }
 
 void ResultTable::appendColumn(std::string caption) {
     captions.push_back(std::move(caption));
     if (captions.size() > 1)
-        for (std::string& row : rows) row += CellSeparator;
+        for (std::string& row : rows)
+            row += CellSeparator;
 }
 
 void ResultTable::removeLastColumn() {
     if (captions.size() > 1)
-        for (std::string& row : rows) row.erase(row.rfind(CellSeparator));
+        for (std::string& row : rows)
+            row.erase(row.rfind(CellSeparator));
     captions.pop_back();
 }
 
@@ -100,7 +103,9 @@ void ResultTable::appendRow(std::string_view caption) {
     rows.push_back(std::move(row));
 }
 
-void ClearTable(ResultTable& table) { table.clear(); }
+void ClearTable(ResultTable& table) {
+    table.clear();
+}
 
 void ShapeTable(ResultTable& table, int wantedColumns, bool continueNumbering, bool numberCaptions,
                 bool addHashColumn, std::string_view stem, int wantedRows) {
@@ -118,17 +123,20 @@ void ShapeTable(ResultTable& table, int wantedColumns, bool continueNumbering, b
             table.appendColumn(std::move(caption));
         }
     } else {
-        for (int i = 0; i < columns - wantedColumns; ++i) table.removeLastColumn();
+        for (int i = 0; i < columns - wantedColumns; ++i)
+            table.removeLastColumn();
     }
     if (rows < wantedRows) {
         for (int j = 0; j < wantedRows - rows; ++j)
             table.appendRow(addHashColumn ? std::to_string(rows + j + 1) : std::string());
     } else {
-        for (int j = 0; j < rows - wantedRows; ++j) table.removeLastRow();
+        for (int j = 0; j < rows - wantedRows; ++j)
+            table.removeLastRow();
     }
 }
 
-bool FillTable(const TextLines& lines, ResultTable& table, int firstColumn, const ProgressCallback& progress) {
+bool FillTable(const TextLines& lines, ResultTable& table, int firstColumn,
+               const ProgressCallback& progress) {
     FieldList fields;
     FieldList normalized;
     std::string scratch;

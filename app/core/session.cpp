@@ -2,9 +2,9 @@
 #include "session.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
 #include <cfenv>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <string>
@@ -52,13 +52,21 @@ void checkFloatingPointFaults() {
 
 } // namespace
 
-void PointArrayDeleter::operator()(qel::Point* points) const { qel::releasePointArray(points); }
+void PointArrayDeleter::operator()(qel::Point* points) const {
+    qel::releasePointArray(points);
+}
 
-void PointDeleter::operator()(double* point) const { qel::releasePoint(point); }
+void PointDeleter::operator()(double* point) const {
+    qel::releasePoint(point);
+}
 
-RunDriver::RunDriver(WindowOps& windowOps) : window(windowOps) { ResetRun(); }
+RunDriver::RunDriver(WindowOps& windowOps) : window(windowOps) {
+    ResetRun();
+}
 
-RunDriver::~RunDriver() { ResetRun(); }
+RunDriver::~RunDriver() {
+    ResetRun();
+}
 
 bool RunDriver::BitBtn1Click() {
     bool complete = false;
@@ -92,7 +100,9 @@ void RunDriver::FreeResults() {
     state.resultRows = 0;
 }
 
-void RunDriver::SetStatus(const std::string& text, int panel) { window.writeStatus(panel, text); }
+void RunDriver::SetStatus(const std::string& text, int panel) {
+    window.writeStatus(panel, text);
+}
 
 bool RunDriver::PrepareSearch() {
     window.clearChart();
@@ -112,7 +122,8 @@ bool RunDriver::PrepareSearch() {
     s.dists.assign(static_cast<std::size_t>(s.k), qel::unboundedDistance);
     window.addReportLine("No. of K neighbors = " + std::to_string(s.k));
     if (unsearchable != s.k)
-        window.addReportLine("K raised from " + std::to_string(unsearchable) + " to 1: a search needs a neighbour");
+        window.addReportLine("K raised from " + std::to_string(unsearchable) +
+                             " to 1: a search needs a neighbour");
 
     std::string text = NormalizeNumber(window.errorBoundText());
     window.setErrorBoundText(text);
@@ -170,8 +181,8 @@ bool RunDriver::PrepareSearch() {
         break;
     case SearchMode::KdTree:
         s.kdTree.reset();
-        s.kdTree = std::make_unique<qel::QELkd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
-                                                     s.splitRule);
+        s.kdTree =
+            std::make_unique<qel::QELkd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize, s.splitRule);
         window.addReportLine("Search mode = Unbalanced Tree");
         break;
     case SearchMode::BdTree:
@@ -262,7 +273,8 @@ bool RunDriver::RunQueries() {
                                          s.eps, s.power);
             break;
         case SearchRange::Priority:
-            if (tree) tree->searchPriority(s.queryPt.get(), s.k, s.nnIdx.data(), s.dists.data(), s.eps, s.power);
+            if (tree)
+                tree->searchPriority(s.queryPt.get(), s.k, s.nnIdx.data(), s.dists.data(), s.eps, s.power);
             break;
         }
         double* rowDists = s.resultDists.data() + static_cast<std::size_t>(q) * k;
@@ -308,7 +320,8 @@ void RunDriver::writeResultColumns() {
             const auto end = std::to_chars(number, number + sizeof number, rowIdx[j]).ptr;
             cells.add(std::string_view(number, static_cast<std::size_t>(end - number)));
         }
-        for (std::size_t j = 0; j < k; ++j) cells.add(FormatDouble(rowDists[j]));
+        for (std::size_t j = 0; j < k; ++j)
+            cells.add(FormatDouble(rowDists[j]));
         queryRows.replaceCells(q, s.dim + 1, cells);
         reportPhase(RunPhase::Results, q + 1, s.queryCount);
     }
@@ -333,7 +346,8 @@ bool RunDriver::LoadPoints() {
     s.queryLines = ReadTextFile(queryPath);
     const int columns = FieldCount(*s.dataLines);
     if (columns != FieldCount(*s.queryLines)) {
-        window.showMessage("The data & query dimensions do not coincide!\nPlease check input file structure.");
+        window.showMessage(
+            "The data & query dimensions do not coincide!\nPlease check input file structure.");
         return false;
     }
 
@@ -362,10 +376,10 @@ bool RunDriver::LoadPoints() {
     s.dataPts.reset(qel::newPointArray(s.dataCount, s.dim));
     s.queryPt.reset();
     s.queryPt.reset(qel::newPoint(s.dim, 0.0));
-    const bool parsed = ParseDataPoints(s.dim, *s.dataLines, s.dataPts.get(),
-                                        [&](std::int64_t done, std::int64_t total) {
-                                            window.progress(RunPhase::LoadingData, done, total);
-                                        });
+    const bool parsed =
+        ParseDataPoints(s.dim, *s.dataLines, s.dataPts.get(), [&](std::int64_t done, std::int64_t total) {
+            window.progress(RunPhase::LoadingData, done, total);
+        });
     if (parsed) {
         SetStatus("Input loaded", 0);
         return true;
@@ -400,8 +414,9 @@ void RunDriver::DrawChart() {
     chartContent.clear();
     state.dataSeries = state.querySeries = state.lineSeries = -1;
     chartContent.title = "KNN Search Results: " + modeTitle(s.searchMode);
-    chartContent.subTitle = "KNN Search: k = " + std::to_string(s.k) + ", no. of data points = " +
-                            std::to_string(s.dataCount) + ", no. of query points = " + std::to_string(s.queryCount);
+    chartContent.subTitle = "KNN Search: k = " + std::to_string(s.k) +
+                            ", no. of data points = " + std::to_string(s.dataCount) +
+                            ", no. of query points = " + std::to_string(s.queryCount);
     std::vector<double> a(static_cast<std::size_t>(std::max(s.dim, 2)), 0.0);
     std::vector<double> b(a.size(), 0.0);
     // A one-coordinate point is drawn at (line index, coordinate).
@@ -420,12 +435,13 @@ void RunDriver::DrawChart() {
             chartContent.points.push_back(chartPoint(a, i));
             reportPhase(RunPhase::Chart, ++done, total);
         }
-        chartContent.series.push_back({SeriesKind::Point, colour, 1, PenStyle::Solid, first,
-                                       static_cast<std::size_t>(count)});
+        chartContent.series.push_back(
+            {SeriesKind::Point, colour, 1, PenStyle::Solid, first, static_cast<std::size_t>(count)});
         return static_cast<int>(chartContent.series.size()) - 1;
     };
     state.dataSeries = addPointSeries(*s.dataLines, s.dataCount, DataPointColour);
-    if (state.dataSeries >= 0) state.querySeries = addPointSeries(*s.queryLines, s.queryCount, QueryPointColour);
+    if (state.dataSeries >= 0)
+        state.querySeries = addPointSeries(*s.queryLines, s.queryCount, QueryPointColour);
     if (state.querySeries >= 0) {
         const auto k = static_cast<std::size_t>(s.k);
         for (int q = 0; q < s.queryCount; ++q) {
@@ -436,15 +452,15 @@ void RunDriver::DrawChart() {
             const std::size_t first = chartContent.points.size();
             chartContent.points.push_back(chartPoint(a, q));
             chartContent.points.push_back(chartPoint(b, nearest));
-            chartContent.series.push_back({SeriesKind::Line, NeighbourLineColour, 1, PenStyle::Dotted, first, 2});
+            chartContent.series.push_back(
+                {SeriesKind::Line, NeighbourLineColour, 1, PenStyle::Dotted, first, 2});
             state.lineSeries = static_cast<int>(chartContent.series.size()) - 1;
         }
     }
     window.showChart(chartContent);
 }
 
-template <class Change>
-void RunDriver::reshapeTable(TableId which, Change change) {
+template <class Change> void RunDriver::reshapeTable(TableId which, Change change) {
     if (!window.tableShown(which)) return;
     ResultTable& table = which == TableId::DataTable ? dataRows : queryRows;
     window.tableAboutToReshape(which, table);
@@ -460,7 +476,8 @@ void RunDriver::fillTable(TableId which, const TextLines& lines) {
     if (!window.tableShown(which)) return;
     ResultTable& table = which == TableId::DataTable ? dataRows : queryRows;
     const RunPhase phase = which == TableId::DataTable ? RunPhase::DataTable : RunPhase::QueryTable;
-    FillTable(lines, table, 1, [&](std::int64_t done, std::int64_t total) { window.progress(phase, done, total); });
+    FillTable(lines, table, 1,
+              [&](std::int64_t done, std::int64_t total) { window.progress(phase, done, total); });
     window.tableCellsChanged(which, table);
 }
 

@@ -39,36 +39,36 @@ using OwnedPoint = std::unique_ptr<double[], PointDeleter>;
 
 /// Run state of the main window; `ResetRun` puts every field back to the value given here.
 struct SearchSession {
-    int k = 1;                                ///< neighbours per query
-    int dim = 2;                              ///< coordinates of data and query points
-    double eps = 0.0;                         ///< error bound of approximate search
-    int power = 2;                            ///< metric power passed to every search
-    std::optional<TextLines> dataLines;       ///< the input file's lines
-    std::optional<TextLines> queryLines;      ///< the query file's lines
-    int dataCount = 0;                        ///< number of data points
-    int queryCount = 0;                       ///< number of query points
-    OwnedPointArray dataPts;                  ///< dataCount points of dim coordinates
-    OwnedPoint queryPt;                       ///< the query being answered, dim coordinates
-    std::vector<int> nnIdx;                   ///< neighbour indices of one search, k entries
-    std::vector<double> dists;                ///< powered distances of one search, k entries
-    std::unique_ptr<qel::QELbruteForce> bruteForce; ///< built by the last brute-force run
-    std::unique_ptr<qel::QELkd_tree> kdTree;  ///< built by the last kd-tree run
-    std::unique_ptr<qel::QELbd_tree> bdTree;  ///< built by the last bd-tree run
-    int resultRows = 0;                       ///< rows allocated in resultDists and resultIdx
-    std::vector<double> resultDists;          ///< resultRows rows of k reported distances, zero-filled
-    std::vector<int> resultIdx;               ///< resultRows rows of k 1-based neighbour numbers
+    int k = 1;                                       ///< neighbours per query
+    int dim = 2;                                     ///< coordinates of data and query points
+    double eps = 0.0;                                ///< error bound of approximate search
+    int power = 2;                                   ///< metric power passed to every search
+    std::optional<TextLines> dataLines;              ///< the input file's lines
+    std::optional<TextLines> queryLines;             ///< the query file's lines
+    int dataCount = 0;                               ///< number of data points
+    int queryCount = 0;                              ///< number of query points
+    OwnedPointArray dataPts;                         ///< dataCount points of dim coordinates
+    OwnedPoint queryPt;                              ///< the query being answered, dim coordinates
+    std::vector<int> nnIdx;                          ///< neighbour indices of one search, k entries
+    std::vector<double> dists;                       ///< powered distances of one search, k entries
+    std::unique_ptr<qel::QELbruteForce> bruteForce;  ///< built by the last brute-force run
+    std::unique_ptr<qel::QELkd_tree> kdTree;         ///< built by the last kd-tree run
+    std::unique_ptr<qel::QELbd_tree> bdTree;         ///< built by the last bd-tree run
+    int resultRows = 0;                              ///< rows allocated in resultDists and resultIdx
+    std::vector<double> resultDists;                 ///< resultRows rows of k reported distances, zero-filled
+    std::vector<int> resultIdx;                      ///< resultRows rows of k 1-based neighbour numbers
     SearchRange searchRange = SearchRange::Standard; ///< chosen kind of search
-    double radius = 0.0;                      ///< fixed search radius R
+    double radius = 0.0;                             ///< fixed search radius R
     qel::SplitRule splitRule = qel::SplitRule::Default;    ///< splitting rule of tree construction
     qel::ShrinkRule shrinkRule = qel::ShrinkRule::Default; ///< shrinking rule of bd-tree construction
-    int bucketSize = 1;                       ///< tree bucket size
-    bool earlyStop = false;                   ///< early termination switched on
-    int maxVisit = 100;                       ///< visit limit last written to the library
-    SearchMode searchMode = SearchMode::KdTree; ///< structure chosen by the current run
-    int dataSeries = -1;                      ///< index of the data series in the chart, -1 for none
-    int querySeries = -1;                     ///< index of the query series in the chart, -1 for none
-    int lineSeries = -1;                      ///< index of the last neighbour line series, -1 for none
-    ColumnStats columnStats;                  ///< statistics of the column being reported; not reset
+    int bucketSize = 1;                                    ///< tree bucket size
+    bool earlyStop = false;                                ///< early termination switched on
+    int maxVisit = 100;                                    ///< visit limit last written to the library
+    SearchMode searchMode = SearchMode::KdTree;            ///< structure chosen by the current run
+    int dataSeries = -1;     ///< index of the data series in the chart, -1 for none
+    int querySeries = -1;    ///< index of the query series in the chart, -1 for none
+    int lineSeries = -1;     ///< index of the last neighbour line series, -1 for none
+    ColumnStats columnStats; ///< statistics of the column being reported; not reset
 };
 
 class RunDriver {
@@ -108,8 +108,7 @@ public:
 
 private:
     /// Clears or shapes a shown table between the window's two reshape notifications.
-    template <class Change>
-    void reshapeTable(TableId which, Change change);
+    template <class Change> void reshapeTable(TableId which, Change change);
     /// FillTable of lines into a shown table, from data column 1.
     void fillTable(TableId which, const TextLines& lines);
     /// Appends the Index and Dist columns to the query table and writes every query's results.
@@ -119,12 +118,12 @@ private:
 
     WindowOps& window;
     SearchSession state;
-    ResultTable dataRows;       ///< `DataTable`
-    ResultTable queryRows;      ///< `QueryTable`
-    ChartContent chartContent;  ///< what DrawChart last built
-    RunTimings phaseTimes;      ///< phase times of the current run
-    FieldList fieldScratch;     ///< ReadPt's fields, reused from query to query
-    std::string numberScratch;  ///< ReadPt's normalised number text
+    ResultTable dataRows;      ///< `DataTable`
+    ResultTable queryRows;     ///< `QueryTable`
+    ChartContent chartContent; ///< what DrawChart last built
+    RunTimings phaseTimes;     ///< phase times of the current run
+    FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
+    std::string numberScratch; ///< ReadPt's normalised number text
 };
 
 } // namespace knn

@@ -18,7 +18,9 @@ namespace {
 
 constexpr long double NotAvailable = std::numeric_limits<long double>::quiet_NaN();
 
-bool inDoubleRange(long double v) { return std::fabs(v) <= DBL_MAX; }
+bool inDoubleRange(long double v) {
+    return std::fabs(v) <= DBL_MAX;
+}
 
 // dividend / divisor, or NaN when the divisor is 0 or either operand is outside the double range.
 long double quotient(long double dividend, long double divisor) {
@@ -38,7 +40,8 @@ std::vector<double> columnValues(int c, const TextLines& lines) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         SplitFields(lines[i], fields);
         if (fields.empty()) continue;
-        const std::size_t column = fields.size() > static_cast<std::size_t>(c) ? static_cast<std::size_t>(c) : 0;
+        const std::size_t column =
+            fields.size() > static_cast<std::size_t>(c) ? static_cast<std::size_t>(c) : 0;
         values[i] = ConvertField(fields[column], scratch).value_or(0.0);
     }
     return values;
@@ -66,7 +69,8 @@ ColumnStats ComputeColumnStats(int c, const TextLines& lines) {
         s.stdDeviation = NotAvailable; // one value has no spread
     } else {
         s.mean = s.sum / n;
-        for (const double x : values) squaredDeviations += (s.mean - x) * (s.mean - x);
+        for (const double x : values)
+            squaredDeviations += (s.mean - x) * (s.mean - x);
         s.stdDeviation = std::sqrt(squaredDeviations / (n - 1.0L));
     }
 
@@ -75,7 +79,8 @@ ColumnStats ComputeColumnStats(int c, const TextLines& lines) {
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(half), sorted.end());
     if (sorted.size() % 2 == 0) {
         const double upper = sorted[half];
-        const double lower = *std::max_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(half));
+        const double lower =
+            *std::max_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(half));
         s.median = static_cast<double>((static_cast<long double>(lower) + upper) * 0.5L);
     } else {
         s.median = sorted[half];
@@ -97,8 +102,8 @@ ColumnStats ComputeColumnStats(int c, const TextLines& lines) {
     const long double sd3 = storedAsDouble(sd * sd * sd);
     const long double sd4 = storedAsDouble(sd * sd * sd * sd);
     const long double skewness = quotient(n * s3, ((n - 1.0L) * sd3) * (n - 2.0L));
-    const long double kurtosis = quotient((n * n + n) * s4 - 3.0L * s2 * s2 * (n - 1.0L),
-                                          (n - 1.0L) * sd4 * (n - 2.0L) * (n - 3.0L));
+    const long double kurtosis =
+        quotient((n * n + n) * s4 - 3.0L * s2 * s2 * (n - 1.0L), (n - 1.0L) * sd4 * (n - 2.0L) * (n - 3.0L));
     s.skewness = RoundTo15Digits(storedAsDouble(skewness));
     s.kurtosis = RoundTo15Digits(storedAsDouble(kurtosis));
     return s;

@@ -14,18 +14,18 @@ class WindowOps;
 
 /// Statistics of one column over n values; long double is the 80-bit format on x86.
 struct ColumnStats {
-    int validCases = 0;                ///< n, the number of lines (every line counts)
-    long double sum = 0.0L;            ///< sum of the values
-    long double sumOfSquares = 0.0L;   ///< sum of the squares of the values
-    double minValue = 0.0;             ///< smallest value
-    double maxValue = 0.0;             ///< largest value
-    long double mean = 0.0L;           ///< sum / n
-    double median = 0.0;               ///< middle of the sorted values
-    long double totalVariance = 0.0L;  ///< sumOfSquares - sum^2 / n
+    int validCases = 0;                  ///< n, the number of lines (every line counts)
+    long double sum = 0.0L;              ///< sum of the values
+    long double sumOfSquares = 0.0L;     ///< sum of the squares of the values
+    double minValue = 0.0;               ///< smallest value
+    double maxValue = 0.0;               ///< largest value
+    long double mean = 0.0L;             ///< sum / n
+    double median = 0.0;                 ///< middle of the sorted values
+    long double totalVariance = 0.0L;    ///< sumOfSquares - sum^2 / n
     long double unbiasedVariance = 0.0L; ///< totalVariance / (n - 1)
-    long double stdDeviation = 0.0L;   ///< two-pass sample standard deviation (n >= 2)
-    double skewness = 0.0;             ///< adjusted sample skewness, to 15 significant digits
-    double kurtosis = 0.0;             ///< sample excess kurtosis, to 15 significant digits
+    long double stdDeviation = 0.0L;     ///< two-pass sample standard deviation (n >= 2)
+    double skewness = 0.0;               ///< adjusted sample skewness, to 15 significant digits
+    double kurtosis = 0.0;               ///< sample excess kurtosis, to 15 significant digits
 };
 
 /// Reads column c of every line (field 0 for a line without column c; 0.0 for a line without fields

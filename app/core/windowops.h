@@ -23,13 +23,13 @@ enum class TableId { DataTable, QueryTable };
 
 /// The long loops that report progress.
 enum class RunPhase {
-    Statistics,   ///< the statistics block, one column after the other (done counts lines)
-    LoadingData,  ///< converting the data lines into points
-    DataTable,    ///< filling the data table
-    QueryTable,   ///< filling the query table
-    Searching,    ///< answering the queries
-    Results,      ///< writing the Index and Dist cells
-    Chart,        ///< reading points for the chart
+    Statistics,  ///< the statistics block, one column after the other (done counts lines)
+    LoadingData, ///< converting the data lines into points
+    DataTable,   ///< filling the data table
+    QueryTable,  ///< filling the query table
+    Searching,   ///< answering the queries
+    Results,     ///< writing the Index and Dist cells
+    Chart,       ///< reading points for the chart
 };
 
 /// Wall-clock durations of a run's phases, in seconds; a phase not reached stays 0.
@@ -56,43 +56,43 @@ public:
     virtual ~WindowOps() = default;
 
     // Option panel: values read by a run, and the values it writes back.
-    virtual int neighbourCount() = 0;                           ///< SpinEdit1 "NN Amount:"
-    virtual void setNeighbourCount(int k) = 0;                  ///< SpinEdit1 (shown clamped)
-    virtual std::string errorBoundText() = 0;                   ///< Edit3 "Error bound:"
+    virtual int neighbourCount() = 0;          ///< SpinEdit1 "NN Amount:"
+    virtual void setNeighbourCount(int k) = 0; ///< SpinEdit1 (shown clamped)
+    virtual std::string errorBoundText() = 0;  ///< Edit3 "Error bound:"
     virtual void setErrorBoundText(const std::string& text) = 0;
-    virtual int metricItem() = 0;                               ///< RadioGroup1 item index, 0..3
-    virtual int customPower() = 0;                              ///< SpinEdit4 "P ="
-    virtual bool earlyTermination() = 0;                        ///< CheckBox11 "Early termination"
-    virtual int visitLimit() = 0;                               ///< SpinEdit6 "Max ="
+    virtual int metricItem() = 0;        ///< RadioGroup1 item index, 0..3
+    virtual int customPower() = 0;       ///< SpinEdit4 "P ="
+    virtual bool earlyTermination() = 0; ///< CheckBox11 "Early termination"
+    virtual int visitLimit() = 0;        ///< SpinEdit6 "Max ="
     virtual void setVisitLimit(int limit) = 0;
-    virtual int bucketSize() = 0;                               ///< SpinEdit5 "Tree bucket size:"
-    virtual int splitRuleItem() = 0;                            ///< RadioGroup4 item index, 0..5
-    virtual int shrinkRuleItem() = 0;                           ///< RadioGroup5 item index, 0..3
-    virtual int searchModeItem() = 0;                           ///< RadioGroup2 item index, 0..2
-    virtual bool standardRangeSelected() = 0;                   ///< RadioButton1 "Standard (all)"
-    virtual bool fixedRadiusSelected() = 0;                     ///< RadioButton2 "Fixed radius (all)"
-    virtual bool priorityRangeSelected() = 0;                   ///< RadioButton3 "Priority (kd, bd)"
-    virtual std::string radiusText() = 0;                       ///< Edit4 "R ="
+    virtual int bucketSize() = 0;             ///< SpinEdit5 "Tree bucket size:"
+    virtual int splitRuleItem() = 0;          ///< RadioGroup4 item index, 0..5
+    virtual int shrinkRuleItem() = 0;         ///< RadioGroup5 item index, 0..3
+    virtual int searchModeItem() = 0;         ///< RadioGroup2 item index, 0..2
+    virtual bool standardRangeSelected() = 0; ///< RadioButton1 "Standard (all)"
+    virtual bool fixedRadiusSelected() = 0;   ///< RadioButton2 "Fixed radius (all)"
+    virtual bool priorityRangeSelected() = 0; ///< RadioButton3 "Priority (kd, bd)"
+    virtual std::string radiusText() = 0;     ///< Edit4 "R ="
     virtual void setRadiusText(const std::string& text) = 0;
-    virtual bool showGraph() = 0;                               ///< CheckBox13 "Show graph"
+    virtual bool showGraph() = 0; ///< CheckBox13 "Show graph"
 
     // What the loader reads and writes.
-    virtual std::string inputPath() = 0;                        ///< Edit1 "Input file:"
-    virtual std::string queryPath() = 0;                        ///< Edit2 "Query file:"
-    virtual int dimensionsValue() = 0;                          ///< SpinEdit2 "Dimensions:"
-    virtual bool dimensionsAuto() = 0;                          ///< flag of action DisableDimensions
-    virtual void setDimensionsValue(int dim) = 0;               ///< SpinEdit2 (shown clamped to 1..100)
-    virtual void setMaxDataUpperBound(int count) = 0;           ///< SpinEdit3 "Max data:" upper bound
-    virtual bool maxDataAuto() = 0;                             ///< flag of action DisableMaxData
-    virtual void setMaxDataValue(int count) = 0;                ///< SpinEdit3 (shown clamped)
-    virtual bool displayStatistics() = 0;                       ///< CheckBox12 "Display search statistics"
+    virtual std::string inputPath() = 0;              ///< Edit1 "Input file:"
+    virtual std::string queryPath() = 0;              ///< Edit2 "Query file:"
+    virtual int dimensionsValue() = 0;                ///< SpinEdit2 "Dimensions:"
+    virtual bool dimensionsAuto() = 0;                ///< flag of action DisableDimensions
+    virtual void setDimensionsValue(int dim) = 0;     ///< SpinEdit2 (shown clamped to 1..100)
+    virtual void setMaxDataUpperBound(int count) = 0; ///< SpinEdit3 "Max data:" upper bound
+    virtual bool maxDataAuto() = 0;                   ///< flag of action DisableMaxData
+    virtual void setMaxDataValue(int count) = 0;      ///< SpinEdit3 (shown clamped)
+    virtual bool displayStatistics() = 0;             ///< CheckBox12 "Display search statistics"
 
     // Status bar, message boxes, report memo.
     virtual void writeStatus(int panel, const std::string& text) = 0; ///< StatusBar1 panel 0, 1 or 2
     /// A modal message box with one OK button (errors that leave a handler come here too).
     virtual void showMessage(const std::string& text) = 0;
-    virtual void clearReport() = 0;                             ///< Memo1
-    virtual void addReportLine(const std::string& line) = 0;    ///< Memo1
+    virtual void clearReport() = 0;                          ///< Memo1
+    virtual void addReportLine(const std::string& line) = 0; ///< Memo1
 
     // Tables. The core owns both tables for the life of the window; the references stay valid.
     /// False lets the core leave a table empty that nobody will look at (a headless run without a
@@ -106,10 +106,10 @@ public:
     virtual void tableCellsChanged(TableId which, const ResultTable& table) = 0;
 
     // Chart1 and the results window.
-    virtual void clearChart() = 0;                              ///< remove every series and the titles
+    virtual void clearChart() = 0; ///< remove every series and the titles
     /// The content DrawChart built (all of it, or what it had added when it stopped).
     virtual void showChart(const ChartContent& chart) = 0;
-    virtual void showResults() = 0;                             ///< show the results window, not modal
+    virtual void showResults() = 0; ///< show the results window, not modal
 
     // Progress and timings.
     /// Called every `ProgressInterval` items of a long loop and at its end; a window may repaint and

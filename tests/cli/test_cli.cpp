@@ -30,7 +30,8 @@ std::string readFile(const std::filesystem::path& path) {
 
 std::string shellQuoted(const std::string& text) {
     std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
@@ -52,8 +53,10 @@ protected:
 
     CliRun run(const std::vector<std::string>& args) const {
         std::string command = shellQuoted(KNN_CLI_PATH);
-        for (const auto& arg : args) command += " " + shellQuoted(arg);
-        command += " >" + shellQuoted(pathOf("out.txt")) + " 2>" + shellQuoted(pathOf("err.txt")) + " </dev/null";
+        for (const auto& arg : args)
+            command += " " + shellQuoted(arg);
+        command +=
+            " >" + shellQuoted(pathOf("out.txt")) + " 2>" + shellQuoted(pathOf("err.txt")) + " </dev/null";
         const int status = std::system(command.c_str());
         CliRun result;
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -92,12 +95,14 @@ TEST_F(CliTest, ReportOfADefaultRun) {
     const char* const columns[][12] = {
         {"4", "10", "30", "1", "4", "2.5", "2.5", "5", "1.6667", "1.291", "0", "-1.2"},
         {"4", "100", "3000", "10", "40", "25", "25", "500", "166.6667", "12.9099", "0", "-1.2"}};
-    const char* const names[] = {"No. of valid cases", "Sum", "Sum of squares", "Min value", "Max value", "Mean",
-                                 "Median", "Total variance", "Unbiased variance", "St. deviation", "Skewness",
-                                 "Kurtosis"};
+    const char* const names[] = {"No. of valid cases", "Sum",           "Sum of squares", "Min value",
+                                 "Max value",          "Mean",          "Median",         "Total variance",
+                                 "Unbiased variance",  "St. deviation", "Skewness",       "Kurtosis"};
     for (int c = 0; c < 2; ++c) {
-        expected += std::string(30, '-') + "\nStats for Column " + std::to_string(c + 1) + "\n" + std::string(30, '-') + "\n";
-        for (int i = 0; i < 12; ++i) expected += std::string(names[i]) + "\t" + columns[c][i] + "\n";
+        expected += std::string(30, '-') + "\nStats for Column " + std::to_string(c + 1) + "\n" +
+                    std::string(30, '-') + "\n";
+        for (int i = 0; i < 12; ++i)
+            expected += std::string(names[i]) + "\t" + columns[c][i] + "\n";
         expected += "\n\n";
     }
     expected += Rule + "\nSEARCH OPTIONS\n" + Rule +
@@ -111,15 +116,38 @@ TEST_F(CliTest, ReportOfADefaultRun) {
 TEST_F(CliTest, EveryOptionIsEchoed) {
     write("data.pts", "0 0\n1 1\n2 2\n");
     write("query.pts", "0 0\n");
-    const CliRun cli = runOn({"--no-stats", "--neighbours", "5", "--eps", "0,25", "--metric", "custom", "--power",
-                              "3", "--mode", "bd", "--search", "radius", "--radius", "1.5", "--bucket", "4",
-                              "--split", "sliding-fair", "--shrink", "1", "--max-visit", "7", "--dim", "1"});
+    const CliRun cli = runOn({"--no-stats",
+                              "--neighbours",
+                              "5",
+                              "--eps",
+                              "0,25",
+                              "--metric",
+                              "custom",
+                              "--power",
+                              "3",
+                              "--mode",
+                              "bd",
+                              "--search",
+                              "radius",
+                              "--radius",
+                              "1.5",
+                              "--bucket",
+                              "4",
+                              "--split",
+                              "sliding-fair",
+                              "--shrink",
+                              "1",
+                              "--max-visit",
+                              "7",
+                              "--dim",
+                              "1"});
     EXPECT_EQ(cli.exitCode, 0) << cli.err;
-    EXPECT_EQ(cli.out, Rule + "\nSEARCH OPTIONS\n" + Rule +
-                           "\nData & query dimension = 1\nNo. of data points = 3\nNo. of query points = 1\n"
-                           "No. of K neighbors = 2\nError bound = 0.25\nDistance metric = LP (3)\n"
-                           "Max points to visit = 2\nTree bucket size = 4\nSplitting rule = 4\nShrinking rule = 1\n"
-                           "Search mode = Balanced Tree\nSearch range = Fixed radius\n");
+    EXPECT_EQ(cli.out,
+              Rule + "\nSEARCH OPTIONS\n" + Rule +
+                  "\nData & query dimension = 1\nNo. of data points = 3\nNo. of query points = 1\n"
+                  "No. of K neighbors = 2\nError bound = 0.25\nDistance metric = LP (3)\n"
+                  "Max points to visit = 2\nTree bucket size = 4\nSplitting rule = 4\nShrinking rule = 1\n"
+                  "Search mode = Balanced Tree\nSearch range = Fixed radius\n");
 }
 
 struct ModeRange {
@@ -135,13 +163,13 @@ TEST_P(CliModes, ResultTableOfEachModeAndRange) {
     const std::string search = GetParam().search;
     std::vector<std::string> flags{"--mode", GetParam().mode, "--search", search, "-k", "3"};
     if (search == "radius") flags.insert(flags.end(), {"--radius", "1.5"});
-    const std::string expected =
-        search == "radius" ? "#\tQ1\tQ2\tIndex1\tIndex2\tIndex3\tDist1\tDist2\tDist3\n"
-                             "1\t0.1\t0\t1\t2\t0\t0.1\t0.9\t1.34078079299426E154\n"
-                             "2\t2.9\t3\t4\t0\t0\t0.1\t1.34078079299426E154\t1.34078079299426E154\n"
-                           : "#\tQ1\tQ2\tIndex1\tIndex2\tIndex3\tDist1\tDist2\tDist3\n"
-                             "1\t0.1\t0\t1\t2\t3\t0.1\t0.9\t2.00249843945008\n"
-                             "2\t2.9\t3\t4\t3\t2\t0.1\t3.06757233003559\t3.55105618091294\n";
+    const std::string expected = search == "radius"
+                                     ? "#\tQ1\tQ2\tIndex1\tIndex2\tIndex3\tDist1\tDist2\tDist3\n"
+                                       "1\t0.1\t0\t1\t2\t0\t0.1\t0.9\t1.34078079299426E154\n"
+                                       "2\t2.9\t3\t4\t0\t0\t0.1\t1.34078079299426E154\t1.34078079299426E154\n"
+                                     : "#\tQ1\tQ2\tIndex1\tIndex2\tIndex3\tDist1\tDist2\tDist3\n"
+                                       "1\t0.1\t0\t1\t2\t3\t0.1\t0.9\t2.00249843945008\n"
+                                       "2\t2.9\t3\t4\t3\t2\t0.1\t3.06757233003559\t3.55105618091294\n";
     EXPECT_EQ(results(flags), expected);
 }
 
@@ -177,20 +205,22 @@ TEST_P(CliTreesMatchBruteForce, WithZeroErrorBound) {
     const OracleCase& c = GetParam();
     const std::vector<std::string> common{"--metric", c.metric, "--power", "3", "-k", "6", "--radius", "12"};
     std::vector<std::string> brute = common;
-    brute.insert(brute.end(), {"--mode", "brute", "--search",
-                               std::string(c.search) == "radius" ? "radius" : "standard"});
+    brute.insert(brute.end(),
+                 {"--mode", "brute", "--search", std::string(c.search) == "radius" ? "radius" : "standard"});
     std::vector<std::string> tree = common;
     tree.insert(tree.end(), {"--mode", c.mode, "--search", c.search, "--split", c.split, "--bucket", "3"});
     EXPECT_EQ(results(tree), results(brute));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Options, CliTreesMatchBruteForce,
-    testing::Values(OracleCase{"euclidean", "kd", "standard", "default"}, OracleCase{"manhattan", "kd", "priority", "fair"},
-                    OracleCase{"chebyshev", "kd", "radius", "midpoint"}, OracleCase{"custom", "kd", "standard", "standard"},
-                    OracleCase{"euclidean", "bd", "priority", "sliding-midpoint"},
-                    OracleCase{"manhattan", "bd", "radius", "sliding-fair"}, OracleCase{"chebyshev", "bd", "standard", "default"},
-                    OracleCase{"custom", "bd", "radius", "fair"}));
+INSTANTIATE_TEST_SUITE_P(Options, CliTreesMatchBruteForce,
+                         testing::Values(OracleCase{"euclidean", "kd", "standard", "default"},
+                                         OracleCase{"manhattan", "kd", "priority", "fair"},
+                                         OracleCase{"chebyshev", "kd", "radius", "midpoint"},
+                                         OracleCase{"custom", "kd", "standard", "standard"},
+                                         OracleCase{"euclidean", "bd", "priority", "sliding-midpoint"},
+                                         OracleCase{"manhattan", "bd", "radius", "sliding-fair"},
+                                         OracleCase{"chebyshev", "bd", "standard", "default"},
+                                         OracleCase{"custom", "bd", "radius", "fair"}));
 
 TEST_F(CliTest, DecimalSeparatorFlagReadsAndWritesCommas) {
     write("data.pts", "0,5 1\n2 2\n");
@@ -269,22 +299,38 @@ TEST_P(CliUsageErrors, ExitWithTwoAndTheUsage) {
     const CliRun cli = runOn(GetParam().flags);
     EXPECT_EQ(cli.exitCode, 2);
     EXPECT_EQ(cli.out, "");
-    EXPECT_EQ(cli.err.rfind(std::string("knnbench-cli: ") + GetParam().error + "\n\nUsage: ", 0), 0u) << cli.err;
+    EXPECT_EQ(cli.err.rfind(std::string("knnbench-cli: ") + GetParam().error + "\n\nUsage: ", 0), 0u)
+        << cli.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Flags, CliUsageErrors,
     testing::Values(
         UsageCase{"ZeroNeighbours", {"-k", "0"}, "bad value \"0\" for -k: must be at least 1"},
-        UsageCase{"NeighboursNotANumber", {"--neighbours", "3x"}, "bad value \"3x\" for --neighbours: not an integer"},
+        UsageCase{"NeighboursNotANumber",
+                  {"--neighbours", "3x"},
+                  "bad value \"3x\" for --neighbours: not an integer"},
         UsageCase{"ZeroBucket", {"--bucket", "0"}, "bad value \"0\" for --bucket: must be at least 1"},
         UsageCase{"ZeroPower", {"--power=0"}, "bad value \"0\" for --power: must be at least 1"},
-        UsageCase{"SplitOutOfRange", {"--split", "6"}, "bad value \"6\" for --split: splitting rule out of range (0..5 or a rule name)"},
-        UsageCase{"ShrinkOutOfRange", {"--shrink", "-1"}, "bad value \"-1\" for --shrink: shrinking rule out of range (0..3 or a rule name)"},
-        UsageCase{"UnknownMetric", {"--metric", "cosine"}, "bad value \"cosine\" for --metric: unknown metric (manhattan, euclidean, chebyshev or custom)"},
-        UsageCase{"BruteForcePriority", {"--mode", "brute", "--search", "priority"}, "priority search needs a tree: use --mode kd or --mode bd"},
-        UsageCase{"NegativeVisitLimit", {"--max-visit", "-1"}, "bad value \"-1\" for --max-visit: must be at least 0"},
-        UsageCase{"LongSeparator", {"--decimal-separator", ".."}, "bad value \"..\" for --decimal-separator: must be one character"},
+        UsageCase{"SplitOutOfRange",
+                  {"--split", "6"},
+                  "bad value \"6\" for --split: splitting rule out of range (0..5 or a rule name)"},
+        UsageCase{"ShrinkOutOfRange",
+                  {"--shrink", "-1"},
+                  "bad value \"-1\" for --shrink: shrinking rule out of range (0..3 or a rule name)"},
+        UsageCase{
+            "UnknownMetric",
+            {"--metric", "cosine"},
+            "bad value \"cosine\" for --metric: unknown metric (manhattan, euclidean, chebyshev or custom)"},
+        UsageCase{"BruteForcePriority",
+                  {"--mode", "brute", "--search", "priority"},
+                  "priority search needs a tree: use --mode kd or --mode bd"},
+        UsageCase{"NegativeVisitLimit",
+                  {"--max-visit", "-1"},
+                  "bad value \"-1\" for --max-visit: must be at least 0"},
+        UsageCase{"LongSeparator",
+                  {"--decimal-separator", ".."},
+                  "bad value \"..\" for --decimal-separator: must be one character"},
         UsageCase{"MissingValue", {"--eps"}, "--eps needs a value"},
         UsageCase{"UnknownFlag", {"--colour", "red"}, "unknown flag --colour"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });

@@ -113,7 +113,9 @@ public:
     bool maxDataAuto() override { return maxDataAutoFlag; }
     void setMaxDataValue(int count) override { maxDataValue = count; }
     bool displayStatistics() override { return statistics; }
-    void writeStatus(int panel, const std::string& text) override { status.at(static_cast<std::size_t>(panel)) = text; }
+    void writeStatus(int panel, const std::string& text) override {
+        status.at(static_cast<std::size_t>(panel)) = text;
+    }
     void showMessage(const std::string& text) override { messages.push_back(text); }
     void clearReport() override { report.clear(); }
     void addReportLine(const std::string& line) override { report.push_back(line); }

@@ -25,7 +25,8 @@ protected:
     Texts queryRow(int row) const {
         Texts out;
         const ResultTable& table = driver.queryTable();
-        for (int c = 0; c < table.columnCount(); ++c) out.emplace_back(table.cell(row, c));
+        for (int c = 0; c < table.columnCount(); ++c)
+            out.emplace_back(table.cell(row, c));
         return out;
     }
     Texts queryCaptions() const {
@@ -60,11 +61,12 @@ TEST_P(DriverModes, CompleteRunWritesReportStatusAndResultColumns) {
     const char* modeLines[] = {"Search mode = Brute Force", "Search mode = Unbalanced Tree",
                                "Search mode = Balanced Tree"};
     const char* rangeLines[] = {"Search range = Standard", "", "Search range = Priority"};
-    EXPECT_EQ(window.report, (Texts{DoubleRule, "SEARCH OPTIONS", DoubleRule, "Data & query dimension = 2",
-                                    "No. of data points = 4", "No. of query points = 2", "No. of K neighbors = 2",
-                                    "Error bound = 0", "Distance metric = Euclidean (2)", "Max points to visit = 0",
-                                    "Tree bucket size = 1", "Splitting rule = 5", "Shrinking rule = 3",
-                                    modeLines[mode], rangeLines[range]}));
+    EXPECT_EQ(window.report,
+              (Texts{DoubleRule, "SEARCH OPTIONS", DoubleRule, "Data & query dimension = 2",
+                     "No. of data points = 4", "No. of query points = 2", "No. of K neighbors = 2",
+                     "Error bound = 0", "Distance metric = Euclidean (2)", "Max points to visit = 0",
+                     "Tree bucket size = 1", "Splitting rule = 5", "Shrinking rule = 3", modeLines[mode],
+                     rangeLines[range]}));
     EXPECT_EQ(window.status, (std::array<std::string, 3>{"Input loaded", "Query loaded", "Ready"}));
     EXPECT_EQ(window.resultsShown, 1);
     EXPECT_EQ(window.writtenNeighbours, 2);
@@ -78,8 +80,8 @@ TEST_P(DriverModes, CompleteRunWritesReportStatusAndResultColumns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ModesAndRanges, DriverModes,
-                         testing::Values(std::tuple{0, 0}, std::tuple{1, 0}, std::tuple{2, 0}, std::tuple{1, 2},
-                                         std::tuple{2, 2}));
+                         testing::Values(std::tuple{0, 0}, std::tuple{1, 0}, std::tuple{2, 0},
+                                         std::tuple{1, 2}, std::tuple{2, 2}));
 
 struct MetricCase {
     int item;
@@ -120,12 +122,12 @@ TEST_P(DriverMetrics, FixedRadiusIsARadiusOfTheChosenMetric) {
 
 INSTANTIATE_TEST_SUITE_P(
     Metrics, DriverMetrics,
-    testing::Values(
-        MetricCase{0, 2, "Distance metric = Manhattan (1)", "3", "1.79769313486232E308"},
-        MetricCase{1, 2, "Distance metric = Euclidean (2)", "2.23606797749979", "1.34078079299426E154"},
-        MetricCase{2, 2, "Distance metric = Chebyshev (L-infinity)", "2", "1.79769313486232E308"},
-        MetricCase{3, 3, "Distance metric = LP (3)", "2.0800838230519", "5.64380309412229E102"},
-        MetricCase{3, 1, "Distance metric = LP (1)", "3", "1.79769313486232E308"}));
+    testing::Values(MetricCase{0, 2, "Distance metric = Manhattan (1)", "3", "1.79769313486232E308"},
+                    MetricCase{1, 2, "Distance metric = Euclidean (2)", "2.23606797749979",
+                               "1.34078079299426E154"},
+                    MetricCase{2, 2, "Distance metric = Chebyshev (L-infinity)", "2", "1.79769313486232E308"},
+                    MetricCase{3, 3, "Distance metric = LP (3)", "2.0800838230519", "5.64380309412229E102"},
+                    MetricCase{3, 1, "Distance metric = LP (1)", "3", "1.79769313486232E308"}));
 
 TEST_F(DriverTest, NeighbourCountAboveThePointCountBecomesOneLess) {
     files("0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n", "0\n");
@@ -161,7 +163,8 @@ TEST_F(DriverTest, ErrorBoundIsNormalisedAndWrittenBack) {
 
 TEST_F(DriverTest, VisitLimitIsCutToOneBelowThePointCount) {
     std::string data;
-    for (int i = 0; i < 100; ++i) data += std::to_string(i) + " 0\n";
+    for (int i = 0; i < 100; ++i)
+        data += std::to_string(i) + " 0\n";
     files(data, "0 0\n");
     window.limit = 500;
     ASSERT_TRUE(run());
@@ -199,8 +202,8 @@ TEST_F(DriverTest, StatisticsBlockComesFirstAndNeverEndsTheLoad) {
 
 struct LoadFailure {
     const char* name;
-    const char* data;  ///< null: no file
-    const char* query; ///< null: no file
+    const char* data;    ///< null: no file
+    const char* query;   ///< null: no file
     const char* message; ///< "FILE" stands for the missing file's path
     bool optionsWritten;
     const char* inputStatus;
@@ -251,7 +254,8 @@ TEST_F(DriverTest, UnreadableQueryLineEndsTheRunAfterItsMessages) {
     EXPECT_FALSE(run());
     EXPECT_EQ(window.messages,
               (Texts{"ReadPt:\nSome error occured while processing index 2", "Can't read query point 3"}));
-    EXPECT_EQ(window.status, (std::array<std::string, 3>{"Input loaded", "Query not loaded", "Now searching for NN..."}));
+    EXPECT_EQ(window.status,
+              (std::array<std::string, 3>{"Input loaded", "Query not loaded", "Now searching for NN..."}));
     EXPECT_EQ(window.resultsShown, 0);
     EXPECT_EQ(queryCaptions(), (Texts{"#", "Q1", "Q2"}));
 }

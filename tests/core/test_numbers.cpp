@@ -56,12 +56,14 @@ INSTANTIATE_TEST_SUITE_P(
                     ConvertCase{"+7", true, 7.0}, ConvertCase{".5", true, 0.5}, ConvertCase{"5.", true, 5.0},
                     ConvertCase{"1.5E-2", true, 0.015}, ConvertCase{"2e+2", true, 200.0},
                     ConvertCase{"1e-400", true, 0.0}, ConvertCase{"1.7976931348623157e308", true, DBL_MAX},
-                    ConvertCase{"1e400", false, 0}, ConvertCase{"-1e400", false, 0}, ConvertCase{"", false, 0},
-                    ConvertCase{" ", false, 0}, ConvertCase{".", false, 0}, ConvertCase{"-", false, 0},
-                    ConvertCase{"1.2.3", false, 0}, ConvertCase{"1,5", false, 0}, ConvertCase{"1e", false, 0},
-                    ConvertCase{"1e+", false, 0}, ConvertCase{"e5", false, 0}, ConvertCase{"0x10", false, 0},
-                    ConvertCase{"inf", false, 0}, ConvertCase{"nan", false, 0}, ConvertCase{"1 2", false, 0},
-                    ConvertCase{"\t1", false, 0}, ConvertCase{"++1", false, 0}, ConvertCase{"1.5.", false, 0}));
+                    ConvertCase{"1e400", false, 0}, ConvertCase{"-1e400", false, 0},
+                    ConvertCase{"", false, 0}, ConvertCase{" ", false, 0}, ConvertCase{".", false, 0},
+                    ConvertCase{"-", false, 0}, ConvertCase{"1.2.3", false, 0}, ConvertCase{"1,5", false, 0},
+                    ConvertCase{"1e", false, 0}, ConvertCase{"1e+", false, 0}, ConvertCase{"e5", false, 0},
+                    ConvertCase{"0x10", false, 0}, ConvertCase{"inf", false, 0}, ConvertCase{"nan", false, 0},
+                    ConvertCase{"1 2", false, 0}, ConvertCase{"\t1", false, 0}, ConvertCase{"++1", false, 0},
+                    ConvertCase{"+-1", false, 0}, ConvertCase{"-+1", false, 0},
+                    ConvertCase{"1.5.", false, 0}));
 
 TEST(ConvertNumber, UsesTheSeparatorInForceOnly) {
     SeparatorScope comma(',');
@@ -91,17 +93,19 @@ TEST_P(FormatDoubleCases, WritesTheGeneralFormat) {
     EXPECT_EQ(FormatDouble(GetParam().value), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, FormatDoubleCases,
-    testing::Values(FormatCase{0.0, "0"}, FormatCase{-0.0, "0"}, FormatCase{5.0, "5"}, FormatCase{-2.5, "-2.5"},
-                    FormatCase{0.1, "0.1"}, FormatCase{1.0 / 3.0, "0.333333333333333"},
-                    FormatCase{2.0 / 3.0, "0.666666666666667"}, FormatCase{100.0, "100"},
-                    FormatCase{1e-5, "0.00001"}, FormatCase{1.5e-5, "0.000015"}, FormatCase{9.9e-6, "9.9E-6"},
-                    FormatCase{1e-20, "1E-20"}, FormatCase{999999999999999.0, "999999999999999"},
-                    FormatCase{1e15, "1E15"}, FormatCase{9999999999999999.0, "1E16"},
-                    FormatCase{123456789012345678.0, "1.23456789012346E17"},
-                    FormatCase{std::sqrt(DBL_MAX), "1.34078079299426E154"},
-                    FormatCase{DBL_MAX, "1.79769313486232E308"}, FormatCase{-1.5e-7, "-1.5E-7"}));
+INSTANTIATE_TEST_SUITE_P(Values, FormatDoubleCases,
+                         testing::Values(FormatCase{0.0, "0"}, FormatCase{-0.0, "0"}, FormatCase{5.0, "5"},
+                                         FormatCase{-2.5, "-2.5"}, FormatCase{0.1, "0.1"},
+                                         FormatCase{1.0 / 3.0, "0.333333333333333"},
+                                         FormatCase{2.0 / 3.0, "0.666666666666667"}, FormatCase{100.0, "100"},
+                                         FormatCase{1e-5, "0.00001"}, FormatCase{1.5e-5, "0.000015"},
+                                         FormatCase{9.9e-6, "9.9E-6"}, FormatCase{1e-20, "1E-20"},
+                                         FormatCase{999999999999999.0, "999999999999999"},
+                                         FormatCase{1e15, "1E15"}, FormatCase{9999999999999999.0, "1E16"},
+                                         FormatCase{123456789012345678.0, "1.23456789012346E17"},
+                                         FormatCase{std::sqrt(DBL_MAX), "1.34078079299426E154"},
+                                         FormatCase{DBL_MAX, "1.79769313486232E308"},
+                                         FormatCase{-1.5e-7, "-1.5E-7"}));
 
 TEST(FormatDouble, WritesTheSeparatorInForce) {
     SeparatorScope comma(',');

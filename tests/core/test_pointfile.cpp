@@ -13,7 +13,8 @@ namespace {
 
 std::vector<std::string> linesOf(const TextLines& lines) {
     std::vector<std::string> out;
-    for (std::size_t i = 0; i < lines.size(); ++i) out.emplace_back(lines[i]);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        out.emplace_back(lines[i]);
     return out;
 }
 
@@ -21,7 +22,8 @@ std::vector<std::string> fieldsOf(std::string_view line) {
     FieldList fields;
     SplitFields(line, fields);
     std::vector<std::string> out;
-    for (std::size_t i = 0; i < fields.size(); ++i) out.emplace_back(fields[i]);
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        out.emplace_back(fields[i]);
     return out;
 }
 
@@ -61,19 +63,36 @@ struct EncodingCase {
 
 class Encodings : public testing::TestWithParam<EncodingCase> {};
 
-TEST_P(Encodings, DecodeToUtf8) { EXPECT_EQ(DecodeText(GetParam().bytes), GetParam().utf8); }
+TEST_P(Encodings, DecodeToUtf8) {
+    EXPECT_EQ(DecodeText(GetParam().bytes), GetParam().utf8);
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Marks, Encodings,
-    testing::Values(
-        EncodingCase{"Utf16LittleEndian", std::string("\xFF\xFE" "1\0 \0\xE9\0\n\0", 10), "1 \xC3\xA9\n"},
-        EncodingCase{"Utf16BigEndian", std::string("\xFE\xFF\0" "1\0 \0\xE9\0\n", 10), "1 \xC3\xA9\n"},
-        EncodingCase{"Utf16SurrogatePair", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "\xF0\x9F\x98\x80"},
-        EncodingCase{"Utf16OddLastByteDropped", std::string("\xFF\xFE" "7\0x", 5), "7"},
-        EncodingCase{"Utf8MarkDropped", "\xEF\xBB\xBF" "2.5 3", "2.5 3"},
-        EncodingCase{"PlainUtf8Kept", "\xC3\xA9 1", "\xC3\xA9 1"},
-        EncodingCase{"OtherBytesAreLatin1", "\xE9 1", "\xC3\xA9 1"}),
-    [](const testing::TestParamInfo<EncodingCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Marks, Encodings,
+                         testing::Values(EncodingCase{"Utf16LittleEndian",
+                                                      std::string("\xFF\xFE"
+                                                                  "1\0 \0\xE9\0\n\0",
+                                                                  10),
+                                                      "1 \xC3\xA9\n"},
+                                         EncodingCase{"Utf16BigEndian",
+                                                      std::string("\xFE\xFF\0"
+                                                                  "1\0 \0\xE9\0\n",
+                                                                  10),
+                                                      "1 \xC3\xA9\n"},
+                                         EncodingCase{"Utf16SurrogatePair",
+                                                      std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6),
+                                                      "\xF0\x9F\x98\x80"},
+                                         EncodingCase{"Utf16OddLastByteDropped",
+                                                      std::string("\xFF\xFE"
+                                                                  "7\0x",
+                                                                  5),
+                                                      "7"},
+                                         EncodingCase{"Utf8MarkDropped",
+                                                      "\xEF\xBB\xBF"
+                                                      "2.5 3",
+                                                      "2.5 3"},
+                                         EncodingCase{"PlainUtf8Kept", "\xC3\xA9 1", "\xC3\xA9 1"},
+                                         EncodingCase{"OtherBytesAreLatin1", "\xE9 1", "\xC3\xA9 1"}),
+                         [](const testing::TestParamInfo<EncodingCase>& info) { return info.param.name; });
 
 struct SplitCase {
     const char* name;
@@ -83,18 +102,25 @@ struct SplitCase {
 
 class FieldSplit : public testing::TestWithParam<SplitCase> {};
 
-TEST_P(FieldSplit, FollowsTheBlankAndQuoteRules) { EXPECT_EQ(fieldsOf(GetParam().line), GetParam().fields); }
+TEST_P(FieldSplit, FollowsTheBlankAndQuoteRules) {
+    EXPECT_EQ(fieldsOf(GetParam().line), GetParam().fields);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, FieldSplit,
     testing::Values(SplitCase{"Blank", "1.5 2.5", {"1.5", "2.5"}}, SplitCase{"Tab", "3\t4", {"3", "4"}},
                     SplitCase{"SurroundingBlanks", "   5    6   ", {"5", "6"}},
-                    SplitCase{"ControlCharacters", "\x01" "7\x1F" "8", {"7", "8"}},
+                    SplitCase{"ControlCharacters",
+                              "\x01"
+                              "7\x1F"
+                              "8",
+                              {"7", "8"}},
                     SplitCase{"CommaIsNoSeparator", "1.5,2.5", {"1.5,2.5"}},
                     SplitCase{"SemicolonIsNoSeparator", "1;2", {"1;2"}}, SplitCase{"Empty", "", {}},
                     SplitCase{"OnlyBlanks", " \t ", {}}, SplitCase{"Quoted", "\"7\"", {"7"}},
                     SplitCase{"QuotedBlank", "\"a b\" c", {"a b", "c"}},
-                    SplitCase{"DoubledQuote", "\"a\"\"b\"", {"a\"b"}}, SplitCase{"EmptyQuotes", "\"\" 1", {"", "1"}},
+                    SplitCase{"DoubledQuote", "\"a\"\"b\"", {"a\"b"}},
+                    SplitCase{"EmptyQuotes", "\"\" 1", {"", "1"}},
                     SplitCase{"TextAfterClosingQuoteIsNextField", "\"a\"b", {"a", "b"}},
                     SplitCase{"QuoteInsideFieldIsText", "a\"b c", {"a\"b", "c"}},
                     SplitCase{"UnclosedQuoteRunsToLineEnd", "1 \"2 3", {"1", "2 3"}},
@@ -131,7 +157,11 @@ TEST(ReadTextFile, UnreadableFileRaisesTheSystemsWords) {
 
 TEST(ReadTextFile, ReadsTheLinesOfAMarkedFile) {
     const coretest::TempFolder folder;
-    const auto path = folder.write("d.pts", std::string("\xFF\xFE" "1\0 \0" "2\0\r\0\n\0" "3\0", 14));
+    const auto path = folder.write("d.pts", std::string("\xFF\xFE"
+                                                        "1\0 \0"
+                                                        "2\0\r\0\n\0"
+                                                        "3\0",
+                                                        14));
     EXPECT_EQ(linesOf(ReadTextFile(path)), (Lines{"1 2", "3"}));
 }
 
@@ -141,7 +171,8 @@ TEST(ParseDataPoints, ConvertsEveryLineAndLeavesMissingCoordinatesZero) {
     lines.assignText("1.5 2.5\n3\t4\n   5    6   \n2,5\n7\n\n1 2 99");
     qel::PointArray points = qel::newPointArray(7, 2);
     ASSERT_TRUE(ParseDataPoints(2, lines, points));
-    const std::vector<std::vector<double>> expected{{1.5, 2.5}, {3, 4}, {5, 6}, {2.5, 0}, {7, 0}, {0, 0}, {1, 2}};
+    const std::vector<std::vector<double>> expected{{1.5, 2.5}, {3, 4}, {5, 6}, {2.5, 0},
+                                                    {7, 0},     {0, 0}, {1, 2}};
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(points[i][0], expected[static_cast<std::size_t>(i)][0]) << "line " << i;
         EXPECT_EQ(points[i][1], expected[static_cast<std::size_t>(i)][1]) << "line " << i;

@@ -26,12 +26,20 @@ Lines columnSection(const std::string& text, int dim = 1) {
 Lines section(const char* n, const char* sum, const char* squares, const char* min, const char* max,
               const char* mean, const char* median, const char* total, const char* unbiased,
               const char* deviation, const char* skewness, const char* kurtosis) {
-    return {std::string("No. of valid cases\t") + n, std::string("Sum\t") + sum,
-            std::string("Sum of squares\t") + squares, std::string("Min value\t") + min,
-            std::string("Max value\t") + max, std::string("Mean\t") + mean, std::string("Median\t") + median,
-            std::string("Total variance\t") + total, std::string("Unbiased variance\t") + unbiased,
-            std::string("St. deviation\t") + deviation, std::string("Skewness\t") + skewness,
-            std::string("Kurtosis\t") + kurtosis, "", ""};
+    return {std::string("No. of valid cases\t") + n,
+            std::string("Sum\t") + sum,
+            std::string("Sum of squares\t") + squares,
+            std::string("Min value\t") + min,
+            std::string("Max value\t") + max,
+            std::string("Mean\t") + mean,
+            std::string("Median\t") + median,
+            std::string("Total variance\t") + total,
+            std::string("Unbiased variance\t") + unbiased,
+            std::string("St. deviation\t") + deviation,
+            std::string("Skewness\t") + skewness,
+            std::string("Kurtosis\t") + kurtosis,
+            "",
+            ""};
 }
 
 } // namespace
@@ -57,8 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         StatsCase{"WithTen", "1\n2\n3\n4\n10\n",
                   section("5", "20", "130", "1", "10", "4", "3", "50", "12.5", "3.5355", "1.6971", "3.152")},
         StatsCase{"Fractions", "0.5\n1.25\n2\n7.75\n3.1\n",
-                  section("5", "14.6", "75.485", "0.5", "7.75", "2.92", "2", "32.853", "8.2133", "2.8659", "1.6476",
-                          "2.8778")},
+                  section("5", "14.6", "75.485", "0.5", "7.75", "2.92", "2", "32.853", "8.2133", "2.8659",
+                          "1.6476", "2.8778")},
         // The cases below once ended the load with an arithmetic error; now the statistic reads n/a.
         StatsCase{"ThreeLinesHaveNoKurtosis", "1\n2\n3\n",
                   section("3", "6", "14", "1", "3", "2", "2", "2", "1", "1", "0", "n/a")},
@@ -69,10 +77,11 @@ INSTANTIATE_TEST_SUITE_P(
         StatsCase{"ConstantColumnHasNoShape", "5\n5\n5\n5\n",
                   section("4", "20", "100", "5", "5", "5", "5", "0", "0", "0", "n/a", "n/a")},
         StatsCase{"HugeValuesLeaveTheDoubleRange", "1e308\n1e308\n-1e308\n3\n",
-                  section("4", "1E308", "n/a", "-1E308", "1E308", "2.5E307", "5E307", "n/a", "n/a", "9.57427107756338E307", "n/a",
-                          "n/a")},
-        StatsCase{"BadFieldsAndEmptyLinesCountAsZero", "4\nx\n\n8\n",
-                  section("4", "12", "80", "0", "8", "3", "2", "44", "14.6667", "3.8297", "0.8546", "-1.2893")}),
+                  section("4", "1E308", "n/a", "-1E308", "1E308", "2.5E307", "5E307", "n/a", "n/a",
+                          "9.57427107756338E307", "n/a", "n/a")},
+        StatsCase{
+            "BadFieldsAndEmptyLinesCountAsZero", "4\nx\n\n8\n",
+            section("4", "12", "80", "0", "8", "3", "2", "44", "14.6667", "3.8297", "0.8546", "-1.2893")}),
     [](const testing::TestParamInfo<StatsCase>& info) { return info.param.name; });
 
 TEST(WriteStatistics, WritesAHeaderAndSeventeenLinesPerColumn) {
@@ -114,9 +123,11 @@ TEST_P(FormatStatCases, RoundsToFourDecimals) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, FormatStatCases,
-    testing::Values(FormatStatCase{0.0L, "0"}, FormatStatCase{1.23456L, "1.2346"}, FormatStatCase{-1.23456L, "-1.2346"},
-                    FormatStatCase{0.00004L, "0"}, FormatStatCase{-0.00004L, "0"}, FormatStatCase{0.00005L, "0.0001"},
-                    FormatStatCase{2.0L / 3.0L, "0.6667"}, FormatStatCase{123456789.123449L, "123456789.1234"},
+    testing::Values(FormatStatCase{0.0L, "0"}, FormatStatCase{1.23456L, "1.2346"},
+                    FormatStatCase{-1.23456L, "-1.2346"}, FormatStatCase{0.00004L, "0"},
+                    FormatStatCase{-0.00004L, "0"}, FormatStatCase{0.00005L, "0.0001"},
+                    FormatStatCase{2.0L / 3.0L, "0.6667"},
+                    FormatStatCase{123456789.123449L, "123456789.1234"},
                     // Too large for the 4-decimal rounding: 15 significant digits instead of an error.
                     FormatStatCase{1234567890123456.0L, "1.23456789012346E15"},
                     FormatStatCase{-9.3e14L, "-930000000000000"}, FormatStatCase{1e400L, "n/a"},

@@ -14,13 +14,15 @@ namespace {
 
 Texts captionsOf(const ResultTable& table) {
     Texts out;
-    for (int c = 0; c < table.columnCount(); ++c) out.emplace_back(table.columnCaption(c));
+    for (int c = 0; c < table.columnCount(); ++c)
+        out.emplace_back(table.columnCaption(c));
     return out;
 }
 
 Texts rowOf(const ResultTable& table, int row) {
     Texts out;
-    for (int c = 0; c < table.columnCount(); ++c) out.emplace_back(table.cell(row, c));
+    for (int c = 0; c < table.columnCount(); ++c)
+        out.emplace_back(table.cell(row, c));
     return out;
 }
 
@@ -41,7 +43,8 @@ TEST(ShapeTable, DriverCallsGiveHashDataIndexAndDistColumns) {
     const int k = 3;
     ShapeTable(table, dim + k + 1, false, true, false, "Index", 3);
     ShapeTable(table, dim + 2 * k + 1, false, true, false, "Dist", 3);
-    EXPECT_EQ(captionsOf(table), (Texts{"#", "Q1", "Q2", "Index1", "Index2", "Index3", "Dist1", "Dist2", "Dist3"}));
+    EXPECT_EQ(captionsOf(table),
+              (Texts{"#", "Q1", "Q2", "Index1", "Index2", "Index3", "Dist1", "Dist2", "Dist3"}));
     EXPECT_EQ(table.rowCount(), 3);
     EXPECT_EQ(rowOf(table, 0), Texts({"1", "", "", "", "", "", "", "", ""}));
 }
