@@ -16,6 +16,7 @@ struct FixedRadiusSearchState {
     double radiusLimit = 0.0;                ///< the distance bound, as passed (powered, like every distance)
     double radiusErrorFactor = 1.0;          ///< coordinateTerm(1 + eps, power): a far cell is searched
                                              ///< unless its distance times this exceeds radiusLimit
+                                             ///< (by more than rounding could explain)
     PointArray radiusPoints = nullptr;       ///< the tree's dataPoints
     std::unique_ptr<QELmin_k> radiusNearest; ///< the k nearest found within the bound; kept between
                                              ///< searches, emptied at entry
