@@ -12,9 +12,14 @@ inline constexpr std::int64_t ProgressInterval = 64;
 /// Told how many of a loop's items are done.
 using ProgressCallback = std::function<void(std::int64_t done, std::int64_t total)>;
 
-/// Calls progress when done is a multiple of `ProgressInterval` or the last item.
+/// True when a loop that has done `done` of `total` items reports: every `ProgressInterval` items and
+/// at the last.
+inline bool progressDue(std::int64_t done, std::int64_t total) {
+    return done % ProgressInterval == 0 || done == total;
+}
+
 inline void reportProgress(const ProgressCallback& progress, std::int64_t done, std::int64_t total) {
-    if (progress && (done % ProgressInterval == 0 || done == total)) progress(done, total);
+    if (progress && progressDue(done, total)) progress(done, total);
 }
 
 } // namespace knn

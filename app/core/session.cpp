@@ -469,7 +469,7 @@ template <class Change> void RunDriver::reshapeTable(TableId which, Change chang
 }
 
 void RunDriver::reportPhase(RunPhase phase, std::int64_t done, std::int64_t total) {
-    if (done % ProgressInterval == 0 || done == total) window.progress(phase, done, total);
+    if (progressDue(done, total)) window.progress(phase, done, total);
 }
 
 void RunDriver::fillTable(TableId which, const TextLines& lines) {

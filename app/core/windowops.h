@@ -115,7 +115,7 @@ public:
     /// Called every `ProgressInterval` items of a long loop and at its end; a window may repaint and
     /// move a progress bar here. Must not start another handler of the core.
     virtual void progress(RunPhase phase, std::int64_t done, std::int64_t total) = 0;
-    /// The phase times of a run that got as far as its query loop.
+    /// The phase times of a completed run, sent before the results are shown.
     virtual void showTimings(const RunTimings& timings) = 0;
 };
 

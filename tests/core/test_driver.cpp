@@ -345,16 +345,6 @@ TEST_F(DriverTest, ReloadWithMoreQueriesThenRunAgain) {
     EXPECT_EQ(queryRow(3), (Texts{"4", "3", "3", "2", "2.82842712474619"}));
 }
 
-TEST_F(DriverTest, EachModeKeepsItsOwnStructureSlot) {
-    files("0 0\n1 1\n", "0 0\n");
-    ASSERT_TRUE(run());
-    const qel::QELkd_tree* kdTree = driver.session().kdTree.get();
-    window.mode = 0;
-    ASSERT_TRUE(run());
-    EXPECT_EQ(driver.session().kdTree.get(), kdTree);
-    EXPECT_NE(driver.session().bruteForce, nullptr);
-}
-
 TEST(RunHandler, TurnsEscapingErrorsIntoMessages) {
     coretest::FakeWindow window;
     EXPECT_TRUE(runHandler(window, [] {}));

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
-#include <clocale>
 #include <cmath>
 
 #include "coretest.h"
@@ -69,16 +68,6 @@ TEST(ConvertNumber, UsesTheSeparatorInForceOnly) {
     SeparatorScope comma(',');
     EXPECT_EQ(ConvertNumber("2,5"), 2.5);
     EXPECT_FALSE(ConvertNumber("2.5").has_value());
-}
-
-TEST(ConvertNumber, IgnoresTheCLibraryLocale) {
-    SeparatorScope point('.');
-    const char* before = std::setlocale(LC_NUMERIC, nullptr);
-    const std::string saved = before ? before : "C";
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no comma locale installed";
-    EXPECT_EQ(ConvertNumber("2.5"), 2.5);
-    EXPECT_EQ(FormatDouble(2.5), "2.5");
-    std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
 struct FormatCase {

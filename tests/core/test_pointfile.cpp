@@ -155,16 +155,6 @@ TEST(ReadTextFile, UnreadableFileRaisesTheSystemsWords) {
     }
 }
 
-TEST(ReadTextFile, ReadsTheLinesOfAMarkedFile) {
-    const coretest::TempFolder folder;
-    const auto path = folder.write("d.pts", std::string("\xFF\xFE"
-                                                        "1\0 \0"
-                                                        "2\0\r\0\n\0"
-                                                        "3\0",
-                                                        14));
-    EXPECT_EQ(linesOf(ReadTextFile(path)), (Lines{"1 2", "3"}));
-}
-
 TEST(ParseDataPoints, ConvertsEveryLineAndLeavesMissingCoordinatesZero) {
     const coretest::SeparatorScope point('.');
     TextLines lines;

@@ -61,22 +61,6 @@ TEST(ShapeTable, ShrinksColumnsAndRowsFromTheEnd) {
     EXPECT_EQ(rowOf(table, 1), (Texts{"2", "a"}));
 }
 
-TEST(ShapeTable, ContinuedOrBareCaptions) {
-    ResultTable table;
-    ShapeTable(table, 1, true, true, true, "Data", 0);
-    ShapeTable(table, 3, true, true, false, "Data", 0);
-    ShapeTable(table, 4, true, false, false, "X", 0);
-    EXPECT_EQ(captionsOf(table), (Texts{"#", "Data1", "Data3", "X"}));
-}
-
-TEST(ClearTable, RemovesRowsAndColumns) {
-    ResultTable table;
-    ShapeTable(table, 2, true, true, true, "Data", 5);
-    ClearTable(table);
-    EXPECT_EQ(table.columnCount(), 0);
-    EXPECT_EQ(table.rowCount(), 0);
-}
-
 TEST(ResultTable, MissingCellsReadEmptyAndRejectWrites) {
     ResultTable table;
     ShapeTable(table, 1, true, true, true, "Data", 1);
