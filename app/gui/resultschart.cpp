@@ -1,12 +1,12 @@
-// Results chart: series, axes, the neighbour-line item and the point tip.
+// Results chart: axes, titles, the plot item and the point tip.
 #include "resultschart.h"
 
 #include "chartcontent.h"
 #include "numbers.h"
 
 #include <QGraphicsItem>
-#include <QLineSeries>
 #include <QPainter>
+#include <QPixmap>
 #include <QToolTip>
 #include <QValueAxis>
 #include <algorithm>
@@ -19,7 +19,7 @@ const QString designedTitle = QStringLiteral("KNN Search Results");
 const QColor wallGrey(234, 234, 234);
 const QColor axisLineColour(64, 64, 64);
 const QColor gridColour(169, 169, 169);
-constexpr qreal markerSize = 4.0;
+constexpr int markerDiameter = 7;
 constexpr int tipDelayMs = 250;
 constexpr int tipShownMs = 5000;
 constexpr qreal tipReachPixels = 5.0;
@@ -36,57 +36,78 @@ QLinearGradient wallGradient() {
     return gradient;
 }
 
-QString htmlEscaped(const QString& text) {
-    return text.toHtmlEscaped();
+QPixmap markerImage(const QColor& colour) {
+    QPixmap image(markerDiameter, markerDiameter);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(colour.darker(140));
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(0.5, 0.5, markerDiameter - 1.0, markerDiameter - 1.0));
+    return image;
+}
+
+/// Ticks on round values, about six over the range.
+double tickStep(double span) {
+    const double rough = span / 6;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
+    for (double factor : {1.0, 2.0, 2.5, 5.0})
+        if (factor * magnitude >= rough) return factor * magnitude;
+    return 10.0 * magnitude;
 }
 
 } // namespace
 
-/// Draws all neighbour lines in one paint call, mapped through the chart's axes.
-class NeighbourLinesItem : public QGraphicsItem {
+/// Draws the layers over the plot area, mapped through the chart's two value axes.
+class PlotItem : public QGraphicsItem {
 public:
-    /// Consecutive lines of one pen.
-    struct Batch {
-        QPen pen;            ///< colour, width and style of the lines
-        QList<QLineF> lines; ///< from and to, in chart values
-    };
-
-    NeighbourLinesItem(QChart* chart, const QValueAxis* axisX, const QValueAxis* axisY)
+    PlotItem(QChart* chart, const QValueAxis* axisX, const QValueAxis* axisY)
         : QGraphicsItem(chart), chart(chart), axisX(axisX), axisY(axisY) {
         setZValue(10);
         setAcceptedMouseButtons(Qt::NoButton);
     }
 
-    void setBatches(QList<Batch> newBatches) {
-        batches = std::move(newBatches);
+    const QList<PlotLayer>& allLayers() const { return layers; }
+    void setLayers(QList<PlotLayer> newLayers) {
+        layers = std::move(newLayers);
+        markers.clear();
+        for (const PlotLayer& layer : layers)
+            markers.append(layer.kind == PlotLayer::Markers ? markerImage(layer.colour) : QPixmap());
         update();
     }
-    const QList<Batch>& allBatches() const { return batches; }
     void plotAreaChanged() {
         prepareGeometryChange();
         update();
     }
 
-    QRectF boundingRect() const override { return chart->plotArea(); }
-
-    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+    /// Position in chart coordinates of a point in chart values; nothing while the axes are empty.
+    std::optional<QPointF> toPosition(QPointF value) const {
         const QRectF area = chart->plotArea();
         const qreal xSpan = axisX->max() - axisX->min();
         const qreal ySpan = axisY->max() - axisY->min();
-        if (batches.isEmpty() || xSpan <= 0 || ySpan <= 0) return;
-        const auto toPixels = [&](QPointF v) {
-            return QPointF(area.left() + (v.x() - axisX->min()) / xSpan * area.width(),
-                           area.bottom() - (v.y() - axisY->min()) / ySpan * area.height());
-        };
-        painter->setClipRect(area);
-        QList<QLineF> mapped;
-        for (const Batch& batch : batches) {
-            mapped.resize(batch.lines.size());
-            std::transform(batch.lines.begin(), batch.lines.end(), mapped.begin(), [&](const QLineF& line) {
-                return QLineF(toPixels(line.p1()), toPixels(line.p2()));
-            });
-            painter->setPen(batch.pen);
-            painter->drawLines(mapped);
+        if (xSpan <= 0 || ySpan <= 0) return std::nullopt;
+        return QPointF(area.left() + (value.x() - axisX->min()) / xSpan * area.width(),
+                       area.bottom() - (value.y() - axisY->min()) / ySpan * area.height());
+    }
+
+    QRectF boundingRect() const override { return chart->plotArea(); }
+
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        painter->setClipRect(chart->plotArea());
+        const QPointF centre(markerDiameter / 2.0, markerDiameter / 2.0);
+        QList<QPointF> mapped;
+        for (qsizetype i = 0; i < layers.size(); ++i) {
+            const PlotLayer& layer = layers[i];
+            mapped.clear();
+            for (const QPointF& value : layer.points)
+                if (std::optional<QPointF> at = toPosition(value)) mapped.append(*at);
+            if (layer.kind == PlotLayer::Markers) {
+                for (const QPointF& at : mapped)
+                    painter->drawPixmap(at - centre, markers[i]);
+            } else {
+                painter->setPen(layer.pen);
+                painter->drawLines(mapped);
+            }
         }
     }
 
@@ -94,12 +115,12 @@ private:
     QChart* chart;
     const QValueAxis* axisX;
     const QValueAxis* axisY;
-    QList<Batch> batches; ///< in drawing order
+    QList<PlotLayer> layers; ///< in drawing order
+    QList<QPixmap> markers;  ///< marker image of each layer of markers
 };
 
 ResultsChart::ResultsChart(QWidget* parent) : QChartView(parent) {
     setObjectName(QStringLiteral("Chart1"));
-    setRenderHint(QPainter::Antialiasing, false);
     setMouseTracking(true);
     QChart* c = chart();
     c->legend()->setAlignment(Qt::AlignBottom);
@@ -118,17 +139,19 @@ ResultsChart::ResultsChart(QWidget* parent) : QChartView(parent) {
         axis->setTitleBrush(QColor(0, 0, 255));
         axis->setLinePenColor(axisLineColour);
         axis->setGridLineColor(gridColour);
-        axis->setRange(0, 1);
         axis->setTickType(QValueAxis::TicksDynamic);
+        axis->setTickAnchor(0.0);
         axis->setLabelFormat(QStringLiteral("%g"));
+        axis->setRange(0, 1);
+        axis->setTickInterval(tickStep(1));
     }
     c->addAxis(axisX, Qt::AlignBottom);
     c->addAxis(axisY, Qt::AlignLeft);
 
-    lines = new NeighbourLinesItem(c, axisX, axisY);
-    connect(c, &QChart::plotAreaChanged, this, [this] { lines->plotAreaChanged(); });
+    plot = new PlotItem(c, axisX, axisY);
+    connect(c, &QChart::plotAreaChanged, this, [this] { plot->plotAreaChanged(); });
     for (QValueAxis* axis : {axisX, axisY})
-        connect(axis, &QValueAxis::rangeChanged, this, [this] { lines->update(); });
+        connect(axis, &QValueAxis::rangeChanged, this, [this] { plot->update(); });
 
     tipDelay.setSingleShot(true);
     tipDelay.setInterval(tipDelayMs);
@@ -141,24 +164,22 @@ ResultsChart::ResultsChart(QWidget* parent) : QChartView(parent) {
 void ResultsChart::showTitles() {
     QString html =
         QStringLiteral("<span style=\"font-family:Verdana; font-weight:bold; color:#ff0000;\">%1</span>")
-            .arg(htmlEscaped(title));
+            .arg(title.toHtmlEscaped());
     if (!subTitle.isEmpty())
         html += QStringLiteral(
                     "<br><span style=\"font-family:Verdana; font-size:small; color:#000000;\">%1</span>")
-                    .arg(htmlEscaped(subTitle));
+                    .arg(subTitle.toHtmlEscaped());
     chart()->setTitle(html);
 }
 
 void ResultsChart::clear() {
-    chart()->removeAllSeries();
-    lines->setBatches({});
+    plot->setLayers({});
     title = designedTitle;
     subTitle.clear();
     showTitles();
 }
 
 void ResultsChart::draw(const knn::ChartContent& content) {
-    clear();
     title = QString::fromStdString(content.title);
     subTitle = QString::fromStdString(content.subTitle);
     showTitles();
@@ -167,87 +188,69 @@ void ResultsChart::draw(const knn::ChartContent& content) {
     double xMax = -xMin;
     double yMin = xMin;
     double yMax = -xMin;
-    const auto widenRange = [&](const knn::ChartPoint& p) {
-        xMin = std::min(xMin, p.x);
-        xMax = std::max(xMax, p.x);
-        yMin = std::min(yMin, p.y);
-        yMax = std::max(yMax, p.y);
-    };
-
-    QList<NeighbourLinesItem::Batch> batches;
+    QList<PlotLayer> layers;
     for (const knn::ChartSeries& s : content.series) {
         const std::span<const knn::ChartPoint> points = content.pointsOf(s);
-        std::for_each(points.begin(), points.end(), widenRange);
+        for (const knn::ChartPoint& p : points) {
+            xMin = std::min(xMin, p.x);
+            xMax = std::max(xMax, p.x);
+            yMin = std::min(yMin, p.y);
+            yMax = std::max(yMax, p.y);
+        }
         if (s.kind == knn::SeriesKind::Point) {
-            QList<QPointF> values;
-            values.reserve(static_cast<qsizetype>(points.size()));
+            PlotLayer layer{PlotLayer::Markers, toQColor(s.colour), QPen(), {}};
+            layer.points.reserve(static_cast<qsizetype>(points.size()));
             for (const knn::ChartPoint& p : points)
-                values.append(QPointF(p.x, p.y));
-            // A line series without a line draws its markers in one pass, unlike a scatter series.
-            auto* series = new QLineSeries;
-            series->setPen(Qt::NoPen);
-            series->setColor(toQColor(s.colour));
-            series->setPointsVisible(true);
-            series->setMarkerSize(markerSize);
-            series->replace(values);
-            chart()->addSeries(series);
-            series->attachAxis(axisX);
-            series->attachAxis(axisY);
+                layer.points.append(QPointF(p.x, p.y));
+            layers.append(std::move(layer));
             continue;
         }
-        const QPen pen(toQColor(s.colour), s.penWidth,
-                       s.penStyle == knn::PenStyle::Dotted ? Qt::DotLine : Qt::SolidLine);
-        if (batches.isEmpty() || batches.back().pen != pen) batches.append({pen, {}});
-        for (std::size_t i = 1; i < points.size(); ++i)
-            batches.back().lines.append(
-                QLineF(QPointF(points[i - 1].x, points[i - 1].y), QPointF(points[i].x, points[i].y)));
+        QPen pen(toQColor(s.colour), s.penWidth,
+                 s.penStyle == knn::PenStyle::Dotted ? Qt::DotLine : Qt::SolidLine);
+        pen.setCosmetic(true);
+        if (layers.isEmpty() || layers.back().kind != PlotLayer::Lines || layers.back().pen != pen)
+            layers.append(PlotLayer{PlotLayer::Lines, pen.color(), pen, {}});
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            layers.back().points.append(QPointF(points[i - 1].x, points[i - 1].y));
+            layers.back().points.append(QPointF(points[i].x, points[i].y));
+        }
     }
-    lines->setBatches(std::move(batches));
+    plot->setLayers(std::move(layers));
 
     if (xMin > xMax) {
         xMin = yMin = 0.0;
         xMax = yMax = 1.0;
     }
-    // Ticks fall on round values while the range stays close to the points.
-    const auto padded = [](QValueAxis* axis, double low, double high) {
+    // The range stays close to the points; the ticks fall on round values.
+    const auto fit = [](QValueAxis* axis, double low, double high) {
         const double margin = high > low ? (high - low) * 0.04 : std::max(1.0, std::fabs(low) * 0.05);
         axis->setRange(low - margin, high + margin);
-        const double rough = (high - low + 2 * margin) / 6;
-        const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
-        const double steps[] = {1.0, 2.0, 2.5, 5.0, 10.0};
-        const double step = *std::find_if(std::begin(steps), std::end(steps),
-                                          [&](double s) { return s * magnitude >= rough; });
-        axis->setTickAnchor(0.0);
-        axis->setTickInterval(step * magnitude);
+        axis->setTickInterval(tickStep(high - low + 2 * margin));
     };
-    padded(axisX, xMin, xMax);
-    padded(axisY, yMin, yMax);
+    fit(axisX, xMin, xMax);
+    fit(axisY, yMin, yMax);
 }
 
-QList<QLineSeries*> ResultsChart::pointSeries() const {
-    QList<QLineSeries*> found;
-    for (QAbstractSeries* s : chart()->series())
-        if (auto* line = qobject_cast<QLineSeries*>(s)) found.append(line);
-    return found;
+const QList<PlotLayer>& ResultsChart::layers() const {
+    return plot->allLayers();
 }
 
-QList<QLineF> ResultsChart::neighbourLines() const {
-    QList<QLineF> all;
-    for (const NeighbourLinesItem::Batch& batch : lines->allBatches())
-        all.append(batch.lines);
-    return all;
+std::optional<QPointF> ResultsChart::widgetPositionOf(QPointF value) const {
+    const std::optional<QPointF> inChart = plot->toPosition(value);
+    if (!inChart) return std::nullopt;
+    return mapFromScene(chart()->mapToScene(*inChart));
 }
 
 std::optional<QString> ResultsChart::pointTipAt(QPoint pos) const {
-    const QPointF scenePos = mapToScene(pos);
-    const QPointF chartPos = chart()->mapFromScene(scenePos);
-    if (!chart()->plotArea().contains(chartPos)) return std::nullopt;
+    if (!chart()->plotArea().contains(chart()->mapFromScene(mapToScene(pos)))) return std::nullopt;
     std::optional<QPointF> nearest;
     qreal nearestDistance = tipReachPixels;
-    for (QLineSeries* series : pointSeries()) {
-        for (const QPointF& value : series->points()) {
-            const QPointF at = chart()->mapToPosition(value, series);
-            const qreal distance = std::hypot(at.x() - chartPos.x(), at.y() - chartPos.y());
+    for (const PlotLayer& layer : layers()) {
+        if (layer.kind != PlotLayer::Markers) continue;
+        for (const QPointF& value : layer.points) {
+            const std::optional<QPointF> at = widgetPositionOf(value);
+            if (!at) return std::nullopt;
+            const qreal distance = std::hypot(at->x() - pos.x(), at->y() - pos.y());
             if (distance <= nearestDistance) {
                 nearestDistance = distance;
                 nearest = value;

@@ -1,11 +1,13 @@
 // Chart1 of the results window: the data points (blue), the query points (red) and a dotted black line
-// from each query to its nearest neighbour, under the title and sub-title of the run. Point series are
-// Qt Charts series drawn as bare markers; all neighbour lines are one graphics item, since ten thousand
-// line series would take minutes to lay out. Resting the mouse on a point for 250 ms shows its X and Y
-// in a tool tip for 5 seconds.
+// from each query to its nearest neighbour, under the title and sub-title of the run, with the axes
+// "X Vals" and "Y vals". The run's series are drawn by one graphics item over the chart's plot area,
+// markers from a pre-rendered image and lines in one call per pen: Qt Charts' own series lay out every
+// marker and every line series as shapes, which takes many seconds for 100,000 points and 10,000
+// lines. Resting the mouse on a point for 250 ms shows its X and Y in a tool tip for 5 seconds.
 #pragma once
 
 #include <QChartView>
+#include <QPen>
 #include <QTimer>
 #include <optional>
 
@@ -13,27 +15,36 @@ namespace knn {
 struct ChartContent;
 }
 
-class NeighbourLinesItem;
-class QLineSeries;
+class PlotItem;
 class QValueAxis;
+
+/// What the chart draws for consecutive series of one kind and look, in chart values.
+struct PlotLayer {
+    enum Kind { Markers, Lines };
+    Kind kind = Markers;
+    QColor colour;         ///< marker colour (markers)
+    QPen pen;              ///< line colour, width and style (lines)
+    QList<QPointF> points; ///< markers: one point each; lines: from and to of each line, pair after pair
+};
 
 class ResultsChart : public QChartView {
     Q_OBJECT
 public:
     explicit ResultsChart(QWidget* parent = nullptr);
 
-    /// Removes every series and line; the title returns to the designed one.
+    /// Removes every series; the title returns to the designed one.
     void clear();
     /// Replaces the chart's content with what a run drew.
     void draw(const knn::ChartContent& content);
 
     QString titleText() const { return title; }
     QString subTitleText() const { return subTitle; }
-    /// The point series in drawing order (data, then queries).
-    QList<QLineSeries*> pointSeries() const;
-    /// The neighbour lines as (from, to) pairs in chart values, in drawing order.
-    QList<QLineF> neighbourLines() const;
-    /// The tip for the point under the widget position pos (within a few pixels), if any.
+    /// What is drawn, in drawing order: one layer per point series, one per run of line series
+    /// that share a pen.
+    const QList<PlotLayer>& layers() const;
+    /// Where a point in chart values appears, in widget coordinates; nothing before the axes have a range.
+    std::optional<QPointF> widgetPositionOf(QPointF value) const;
+    /// The tip for the marker under the widget position pos (within a few pixels), if any.
     std::optional<QString> pointTipAt(QPoint pos) const;
 
 protected:
@@ -44,11 +55,11 @@ private:
     void showTitles();
     void showPointTip();
 
-    QValueAxis* axisX;         ///< bottom axis "X Vals"
-    QValueAxis* axisY;         ///< left axis "Y vals"
-    NeighbourLinesItem* lines; ///< every neighbour line of the run
-    QString title;             ///< the title shown
-    QString subTitle;          ///< the sub-title shown, empty before a run
-    QTimer tipDelay;           ///< the mouse must rest this long before a tip shows
-    QPoint tipPosition;        ///< where the mouse rests, in widget coordinates
+    QValueAxis* axisX;  ///< bottom axis "X Vals"
+    QValueAxis* axisY;  ///< left axis "Y vals"
+    PlotItem* plot;     ///< draws the layers
+    QString title;      ///< the title shown
+    QString subTitle;   ///< the sub-title shown, empty before a run
+    QTimer tipDelay;    ///< the mouse must rest this long before a tip shows
+    QPoint tipPosition; ///< where the mouse rests, in widget coordinates
 };

@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <fstream>
 
 namespace {
@@ -46,6 +47,15 @@ ListView::ListView(const QString& name, QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setDefaultSectionSize(64);
     horizontalHeader()->setResizeContentsPrecision(sizedRows);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void ListView::fitColumnsToContents() {
+    resizeColumnsToContents();
+    if (model() && model()->rowCount() > 0) {
+        const QString widest = model()->index(model()->rowCount() - 1, 0).data().toString();
+        const int padding = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin) + 4;
+        setColumnWidth(0, std::max(columnWidth(0), fontMetrics().horizontalAdvance(widest) + padding));
+    }
 }
 
 void ListView::resizeEvent(QResizeEvent* event) {
@@ -140,7 +150,7 @@ void ResultsWindow::setTables(const knn::ResultTable& dataTable, const knn::Resu
     ListView2->setModel(queryModel);
     // Fresh cells get columns wide enough to read them.
     for (auto [model, view] : {std::pair{dataModel, ListView1}, std::pair{queryModel, ListView2}})
-        connect(model, &QAbstractItemModel::dataChanged, view, &QTableView::resizeColumnsToContents);
+        connect(model, &QAbstractItemModel::dataChanged, view, &ListView::fitColumnsToContents);
 }
 
 void ResultsWindow::showTimings(const knn::RunTimings& timings) {

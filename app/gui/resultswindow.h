@@ -23,6 +23,8 @@ class ListView : public QTableView {
     Q_OBJECT
 public:
     ListView(const QString& name, QWidget* parent);
+    /// Widths that fit the captions and the first rows; the "#" column fits the last row's number.
+    void fitColumnsToContents();
 
 Q_SIGNALS:
     void resized();

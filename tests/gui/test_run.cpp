@@ -14,7 +14,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -118,20 +117,27 @@ void RunTest::defaultRunOnSample() {
              QStringLiteral("KNN Search: k = 1, no. of data points = %1, no. of query points = %2")
                  .arg(dataCount)
                  .arg(queryCount));
-    const QList<QLineSeries*> series = chart.pointSeries();
-    QCOMPARE(series.size(), 2);
-    QCOMPARE(series[0]->count(), dataCount);
-    QCOMPARE(series[0]->color(), QColor(0, 0, 255));
-    QCOMPARE(series[1]->count(), queryCount);
-    QCOMPARE(series[1]->color(), QColor(255, 0, 0));
-    const QList<QLineF> lines = chart.neighbourLines();
-    QCOMPARE(lines.size(), queryCount);
+    const QList<PlotLayer>& layers = chart.layers();
+    QCOMPARE(layers.size(), 3);
+    QCOMPARE(layers[0].kind, PlotLayer::Markers);
+    QCOMPARE(layers[0].points.size(), dataCount);
+    QCOMPARE(layers[0].colour, QColor(0, 0, 255));
+    QCOMPARE(layers[1].kind, PlotLayer::Markers);
+    QCOMPARE(layers[1].points.size(), queryCount);
+    QCOMPARE(layers[1].colour, QColor(255, 0, 0));
+    QCOMPARE(layers[2].kind, PlotLayer::Lines);
+    QCOMPARE(layers[2].pen.color(), QColor(0, 0, 0));
+    QCOMPARE(layers[2].pen.style(), Qt::DotLine);
+    QCOMPARE(layers[2].pen.width(), 1);
+    const QList<QPointF>& ends = layers[2].points;
+    QCOMPARE(ends.size(), 2 * queryCount);
     for (int q = 0; q < queryCount; ++q) {
         const QPointF query(cellValue(queries, q, 1), cellValue(queries, q, 2));
         const int neighbourRow = static_cast<int>(cellValue(queries, q, 3)) - 1;
         const QPointF neighbour(cellValue(data, neighbourRow, 1), cellValue(data, neighbourRow, 2));
-        QCOMPARE(lines[q].p1(), query);
-        QCOMPARE(lines[q].p2(), neighbour);
+        QCOMPARE(layers[1].points[q], query);
+        QCOMPARE(ends[2 * q], query);
+        QCOMPARE(ends[2 * q + 1], neighbour);
         QVERIFY(std::fabs(cellValue(queries, q, 4) - QLineF(query, neighbour).length()) < 1e-9);
     }
     QVERIFY(form2().timingsLabel->text().contains(QStringLiteral("(%1 queries)").arg(queryCount)));
@@ -203,8 +209,7 @@ void RunTest::noChartWithoutShowGraph() {
     QTest::mouseClick(form1().CheckBox13, Qt::LeftButton, {}, QPoint(8, form1().CheckBox13->height() / 2));
     runFromOk();
     QVERIFY(form2().isVisible());
-    QVERIFY(form2().Chart1->pointSeries().isEmpty());
-    QVERIFY(form2().Chart1->neighbourLines().isEmpty());
+    QVERIFY(form2().Chart1->layers().isEmpty());
     QCOMPARE(form2().Chart1->titleText(), QStringLiteral("KNN Search Results"));
 }
 
@@ -250,14 +255,14 @@ void RunTest::pointTipNamesThePointUnderTheMouse() {
     runFromOk();
     QVERIFY(QTest::qWaitForWindowExposed(&form2()));
     ResultsChart& chart = *form2().Chart1;
-    QLineSeries* dataSeries = chart.pointSeries().first();
-    const QPointF value = dataSeries->at(0);
-    const QPointF inChart = chart.chart()->mapToPosition(value, dataSeries);
-    const QPoint inView = chart.mapFromScene(chart.chart()->mapToScene(inChart));
-    const std::optional<QString> tip = chart.pointTipAt(inView);
-    QVERIFY(tip.has_value());
-    QVERIFY(tip->startsWith(QStringLiteral("X = ")));
-    QVERIFY(tip->contains(QStringLiteral("\nY = ")));
+    const QPointF value = chart.layers().first().points.first();
+    const std::optional<QPointF> at = chart.widgetPositionOf(value);
+    QVERIFY(at.has_value());
+    QVERIFY(chart.rect().contains(at->toPoint()));
+    const QString expected = QStringLiteral("X = %1\nY = %2")
+                                 .arg(QString::fromStdString(knn::FormatDouble(value.x())),
+                                      QString::fromStdString(knn::FormatDouble(value.y())));
+    QCOMPARE(chart.pointTipAt(at->toPoint()), std::optional<QString>(expected));
     QVERIFY(!chart.pointTipAt(QPoint(1, 1)).has_value());
 }
 
