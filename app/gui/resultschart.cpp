@@ -125,6 +125,7 @@ ResultsChart::ResultsChart(QWidget* parent) : QChartView(parent) {
     QChart* c = chart();
     c->legend()->setAlignment(Qt::AlignBottom);
     c->legend()->hide();
+    c->setLocalizeNumbers(true);
     c->setBackgroundBrush(wallGradient());
     c->setPlotAreaBackgroundBrush(wallGradient());
     c->setPlotAreaBackgroundVisible(true);

@@ -49,6 +49,10 @@ ListView::ListView(const QString& name, QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
+bool ReportMemo::focusNextPrevChild(bool) {
+    return false;
+}
+
 void ListView::fitColumnsToContents() {
     resizeColumnsToContents();
     if (model() && model()->rowCount() > 0) {
@@ -78,7 +82,7 @@ ResultsWindow::ResultsWindow(QWidget* parent)
     connect(ListView2->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &ResultsWindow::ListView2ColumnClick);
 
-    Memo1 = new QPlainTextEdit(this);
+    Memo1 = new ReportMemo(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -97,22 +101,25 @@ ResultsWindow::ResultsWindow(QWidget* parent)
     Chart1 = new ResultsChart(this);
 
     auto* reportAndChart = new QSplitter(Qt::Horizontal, this);
-    reportAndChart->setObjectName(QStringLiteral("Splitter1"));
+    reportAndChart->setObjectName(QStringLiteral("ReportAndChart"));
     reportAndChart->setHandleWidth(3);
     reportAndChart->addWidget(Memo1);
     reportAndChart->addWidget(Chart1);
+    reportAndChart->handle(1)->setObjectName(QStringLiteral("Splitter1"));
     reportAndChart->setStretchFactor(1, 1);
     reportAndChart->setSizes({memoWidth, width() - memoWidth});
 
-    // One vertical splitter stands for the two of the design: each handle resizes the table above it.
+    // One vertical splitter with two handles: each resizes the table above it.
     auto* tables = new QSplitter(Qt::Vertical, this);
-    tables->setObjectName(QStringLiteral("Splitter3"));
+    tables->setObjectName(QStringLiteral("TablesAndRest"));
     tables->setHandleWidth(3);
     tables->setChildrenCollapsible(false);
     tables->addWidget(ListView1);
     tables->addWidget(ListView2);
     tables->addWidget(reportAndChart);
     tables->setStretchFactor(2, 1);
+    tables->handle(1)->setObjectName(QStringLiteral("Splitter3"));
+    tables->handle(2)->setObjectName(QStringLiteral("Splitter2"));
     tables->setSizes({tableHeight, tableHeight, height() - 2 * tableHeight - bottomPanelHeight});
 
     auto* panel = new QFrame(this);

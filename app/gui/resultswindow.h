@@ -3,6 +3,7 @@
 // save the query table and the chart. Created hidden at start; a complete run shows it.
 #pragma once
 
+#include <QPlainTextEdit>
 #include <QTableView>
 #include <QWidget>
 
@@ -12,7 +13,6 @@ struct RunTimings;
 } // namespace knn
 
 class QLabel;
-class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
 class ResultsChart;
@@ -31,6 +31,16 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+};
+
+/// The report: the Tab key stays in the box instead of moving the focus on.
+class ReportMemo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+protected:
+    bool focusNextPrevChild(bool next) override;
 };
 
 class ResultsWindow : public QWidget {
@@ -60,7 +70,7 @@ private:
 public:
     ListView* ListView1;               ///< `DataTable`
     ListView* ListView2;               ///< `QueryTable`
-    QPlainTextEdit* Memo1;             ///< the report
+    ReportMemo* Memo1;                 ///< the report
     ResultsChart* Chart1;              ///< data, queries and neighbour lines
     TableModel* dataModel;             ///< ListView1's model, null until `setTables`
     TableModel* queryModel;            ///< ListView2's model, null until `setTables`
