@@ -22,13 +22,25 @@ bool outside(const HalfSpace& h, double x) {
     return (x - h.boundValue) * h.boundSide < 0;
 }
 
-/// True when the n >= 1 points of the range all coincide: no cut can separate them.
+/// True when the n >= 1 points of the range all coincide.
 bool pointsCoincide(PointArray pa, IndexArray idx, int n, int dim) {
     const Point first = pa[idx[0]];
     for (int i = 1; i < n; ++i)
         for (int d = 0; d < dim; ++d)
             if (pa[idx[i]][d] != first[d]) return false;
     return true;
+}
+
+/// True when cutting on from this cut could never end, or only after one cut per point: the cut sends
+/// every point to a side whose cell is the whole cell, or it sends one of several coincident points
+/// away and leaves the others the whole cell (so the same cut would come again for each of them).
+bool cutMakesNoProgress(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& cell, int cutDim,
+                        double cutValue, int nLow) {
+    const bool lowerIsWhole = cutValue == cell.upper[cutDim];
+    const bool upperIsWhole = cutValue == cell.lower[cutDim];
+    if ((nLow == n && lowerIsWhole) || (nLow == 0 && upperIsWhole)) return true;
+    const bool peelsOne = n > 2 && ((nLow == n - 1 && lowerIsWhole) || (nLow == 1 && upperIsWhole));
+    return peelsOne && pointsCoincide(pa, idx, n, dim);
 }
 
 /// True when some side of inner lies strictly inside box, so that shrinking to it leaves space out.
@@ -105,21 +117,16 @@ private:
             return false;
         }
         spareBoxes.push_back(std::move(inner));
-        if (pointsCoincide(pa, range.idx, range.n, dim)) {
-            leaf = new QELkd_leaf(range.n, range.idx);
-            return true;
-        }
         int cutDim = 0;
         double cutValue = 0.0;
         int nLow = 0;
         split(pa, range.idx, cell, range.n, dim, cutDim, cutValue, nLow);
-        const double lowBound = cell.lower[cutDim];
-        const double highBound = cell.upper[cutDim];
-        // Every point on a side whose cell is the whole cell: cutting again would repeat this forever.
-        if ((nLow == range.n && cutValue == highBound) || (nLow == 0 && cutValue == lowBound)) {
+        if (cutMakesNoProgress(pa, range.idx, range.n, dim, cell, cutDim, cutValue, nLow)) {
             leaf = new QELkd_leaf(range.n, range.idx);
             return true;
         }
+        const double lowBound = cell.lower[cutDim];
+        const double highBound = cell.upper[cutDim];
         cell.upper[cutDim] = cutValue;
         next = Range{range.idx, nLow, &cell};
         openNodes.push_back(OpenNode{range, false, cutDim, cutValue, lowBound, highBound, nLow, nullptr});
@@ -265,13 +272,14 @@ bool centroidShrinkTest(PointArray pa, IndexArray idx, int n, int dim, const QEL
     IndexArray range = idx;
     int m = n;
     while (m > goal) {
-        // Coincident points cannot be separated, and a split that keeps every point gets no closer.
-        if (pointsCoincide(pa, range, m, dim)) break;
         int cutDim = 0;
         double cutValue = 0.0;
         int nLow = 0;
         split(pa, range, inner, m, dim, cutDim, cutValue, nLow);
-        if (nLow == 0 || nLow == m) break;
+        // A split that keeps every point gets no closer to the goal, and neither do repeated ones that
+        // peel coincident points off one at a time.
+        if (nLow == 0 || nLow == m || cutMakesNoProgress(pa, range, m, dim, inner, cutDim, cutValue, nLow))
+            break;
         ++splits;
         if (nLow >= m / 2) {
             inner.upper[cutDim] = cutValue;

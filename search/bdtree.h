@@ -59,8 +59,9 @@ public:
 void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule);
 /// Builds the subtree of idx[0..n-1] inside box (restored on return), shrinking where shrinkRule says.
 /// Works without recursion, so the deep trees of degenerate data cannot overflow the stack. The build
-/// always ends: coincident points form one leaf, a cut that sends every point into a cell no smaller
-/// than their own makes that cell one leaf, and a shrink that cuts nothing off is not taken.
+/// always ends: a cut that sends every point into a cell no smaller than their own, or that peels one of
+/// several coincident points off and leaves the rest that cell, makes the cell one leaf; a shrink that
+/// cuts nothing off is not taken.
 QELkd_node* buildBdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& box,
                            SplitProcedure split, ShrinkRule shrinkRule);
 /// True: shrink to the box left in inner. A rule outside 0..3 is a fatal "Illegal shrinking rule".

@@ -138,8 +138,8 @@ public:
 /// leaf present.
 void initTreeFields(QELkd_tree& tree, int n, int dim, int bucketSize, PointArray points, IndexArray index);
 
-/// Builds the subtree of idx[0..n-1] inside cell (restored on return). Coincident points, and a cut that
-/// sends every point into a cell no smaller than the cell itself, make one leaf, so the build always ends.
+/// Builds the subtree of idx[0..n-1] inside cell (restored on return). A cut that would be repeated
+/// without end, or once for each of many coincident points, makes the cell one leaf (see buildBdSubtree).
 QELkd_node* buildKdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& cell,
                            SplitProcedure rule);
 
