@@ -568,6 +568,7 @@ Plan fullPlan() {
     plan.ks = {1, 10};
     plan.everySearch = true;
     plan.cap = 1.0;
+    plan.buildReps = 2;
     return plan;
 }
 
