@@ -45,7 +45,7 @@ run: build
 	else \
 	    if [ -x $(BUILD)/app/gui/knnbench ]; then echo "No display available: running knnbench-cli on the sample instead."; \
 	    else echo "The desktop test bench is not built (Qt 6 missing): running knnbench-cli on the sample instead."; fi; \
-	    $(BUILD)/app/cli/knnbench-cli --data data/data.pts --query data/query.pts -k 3 --results /dev/stdout; \
+	    $(BUILD)/app/cli/knnbench-cli --data data/data.pts --query data/query.pts -k 3 --results -; \
 	fi
 
 # Both windows after a run on the sample, rendered offscreen into $(BUILD)/screenshots/*.png.
