@@ -82,11 +82,16 @@ void boxFromHalfSpaces(const QELorthRect& outer, int dim, int count, const HalfS
 /// Kd 0, Bd 1; any value other than Bd reads as Kd.
 enum TreeKind { Kd = 0, Bd = 1 };
 
-/// Reads a dump; every out-parameter receives a new object owned by the caller (the shared empty leaf
-/// excepted). Returns the root, null for a tree without points.
+/// Reads a dump written with its points. Every out-parameter receives a new object owned by the caller
+/// (the shared empty leaf excepted): points from `newPointArray`, indices of n entries (`new[]`), the
+/// box corners from `newPoint`. Returns the root; for a "null" root the corners are null too, like those
+/// of a built tree without points. Malformed input ends with a fatal report; if the fatal handler
+/// throws, everything made so far is released and the out-parameters are left unchanged.
 QELkd_node* readDump(std::istream& in, TreeKind kind, PointArray& points, IndexArray& indices, int& dim,
                      int& n, int& bucketSize, Point& lower, Point& upper);
-/// Reads one node record and its subtrees; next counts the index entries filled so far.
-QELkd_node* readDumpNode(std::istream& in, TreeKind kind, IndexArray indices, int& next);
+/// Reads one node record and its subtrees into indices[next..n-1], advancing next. Cut and bound
+/// dimensions must lie in 0..dim-1, leaf indices in 0..n-1 and appear once; "null" is refused below
+/// the top record, and so is a split or shrink whose subtree holds no index.
+QELkd_node* readDumpNode(std::istream& in, TreeKind kind, int dim, int n, IndexArray indices, int& next);
 
 } // namespace qel

@@ -1,14 +1,18 @@
-// The kd-tree's nodes, the shared empty leaf, the tree's constructors and destructor. The tree is built
-// by the one subtree builder it shares with the bd-tree (which, without shrinking, builds exactly this
-// tree); destruction frees nodes without recursion, so trees of any depth can be released.
+// The kd-tree's nodes, the shared empty leaf, the tree's constructors and destructor, and the print and
+// statistics of kd- and bd-trees. The tree is built by the one subtree builder it shares with the
+// bd-tree (which, without shrinking, builds exactly this tree); destruction, print and statistics walk
+// the nodes without recursion, so trees of any depth can be handled.
 #include "kdtree.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <memory>
 #include <numeric>
 #include <vector>
 
 #include "bdtree.h"
+#include "kdutil.h"
 
 namespace qel {
 
@@ -61,6 +65,11 @@ bool isSharedEmptyLeaf(const QELkd_node* node) {
     return node == &emptyLeafStorage();
 }
 
+QELkd_leaf* markSharedEmptyLeaf() {
+    sharedEmptyLeaf = &emptyLeafStorage();
+    return sharedEmptyLeaf;
+}
+
 void releaseSharedEmptyLeaf() {
     sharedEmptyLeaf = nullptr;
 }
@@ -94,7 +103,7 @@ void initTreeFields(QELkd_tree& tree, int n, int dim, int bucketSize, PointArray
     tree.pointIndex = index;
     tree.boxLower = nullptr;
     tree.boxUpper = nullptr;
-    if (sharedEmptyLeaf == nullptr) sharedEmptyLeaf = &emptyLeafStorage();
+    markSharedEmptyLeaf();
 }
 
 QELkd_tree::QELkd_tree(int n, int dim, int bucketSize) {
@@ -137,15 +146,218 @@ QELkd_node* buildKdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bu
     return buildBdSubtree(pa, idx, n, dim, bucketSize, cell, rule, ShrinkRule::None);
 }
 
-// Print, dump and statistics follow in their own change.
-void QELkd_tree::printTree(bool, std::ostream&) {}
-void QELkd_tree::dumpTree(bool, std::ostream&) {}
-void QELkd_tree::collectStats(TreeStats&) {}
-void QELkd_leaf::collectStats(int, TreeStats&, QELorthRect&) {}
-void QELkd_leaf::printNode(int, std::ostream&) {}
-void QELkd_leaf::dumpNode(std::ostream&) {}
-void QELkd_split::collectStats(int, TreeStats&, QELorthRect&) {}
-void QELkd_split::printNode(int, std::ostream&) {}
-void QELkd_split::dumpNode(std::ostream&) {}
+namespace {
+
+void writeIndentation(int level, std::ostream& out) {
+    // Written in chunks: the lines of deep trees carry long runs of dots.
+    static constexpr char dots[] = "................................................................";
+    out << "    ";
+    for (long remaining = 2L * level; remaining > 0; remaining -= sizeof dots - 1)
+        out.write(dots, std::min<long>(remaining, sizeof dots - 1));
+}
+
+void writeLeafLine(const QELkd_leaf& leaf, int level, std::ostream& out) {
+    writeIndentation(level, out);
+    if (isSharedEmptyLeaf(&leaf)) {
+        out << "Leaf (trivial)\n";
+        return;
+    }
+    out << "Leaf n=" << leaf.bucketCount << " <";
+    for (int i = 0; i < leaf.bucketCount; ++i) {
+        if (i > 0) out << ',';
+        out << leaf.bucketIndices[i];
+    }
+    out << ">\n";
+}
+
+void writeSplitLine(const QELkd_split& split, int level, std::ostream& out) {
+    writeIndentation(level, out);
+    out << "Split cd=" << split.splitDimension << " cv=" << split.splitValue << " lbnd=" << split.cellLower
+        << " hbnd=" << split.cellUpper << "\n";
+}
+
+// The half-spaces go two to a line, each line indented by two blanks per level beyond the node's.
+void writeShrinkLines(const QELbd_shrink& shrink, int level, std::ostream& out) {
+    writeIndentation(level, out);
+    out << "Shrink";
+    for (int i = 0; i < shrink.boundCount; ++i) {
+        const HalfSpace& h = shrink.bounds[i];
+        if (i % 2 == 0) {
+            out << "\n";
+            for (int j = 0; j < level + 2; ++j)
+                out << "  ";
+        }
+        out << "  ([" << h.boundDimension << "]" << (h.boundSide > 0 ? ">=" : "< ") << h.boundValue << ")";
+    }
+    out << "\n";
+}
+
+/// The aspect ratio a leaf cell adds to the statistics. A flat cell's ratio is a division by zero:
+/// a positive side over 0 is infinite and so capped, and a cell of no extent at all (0 / 0) counts as 1.
+double leafAspectRatio(int dim, const QELorthRect& cell) {
+    const double ratio = boxAspectRatio(dim, cell);
+    if (std::isnan(ratio)) return 1.0;
+    return ratio >= AspectRatioCap ? AspectRatioCap : ratio;
+}
+
+/// An open split or shrink node of the statistics walk: it sums its children's statistics as the node
+/// step would, so the 32-bit sums come out the same as from nested calls.
+struct StatsFrame {
+    QELkd_split* split;                   ///< the node when it splits
+    QELbd_shrink* shrink;                 ///< the node when it shrinks
+    QELorthRect* cell;                    ///< the node's cell
+    TreeStats stats;                      ///< the node's own record with the finished children absorbed
+    int childrenDone = 0;                 ///< 0, 1 or 2
+    double savedBound = 0.0;              ///< split: the cell coordinate set aside for the current child
+    std::unique_ptr<QELorthRect> inner{}; ///< shrink: the inner child's cell
+
+    /// Sets up the cell of the next child and returns the child; childCell receives that cell.
+    QELkd_node* enterChild(int dim, QELorthRect*& childCell) {
+        childCell = cell;
+        if (shrink != nullptr) {
+            if (childrenDone == 1) return shrink->outerChild;
+            inner = std::make_unique<QELorthRect>(dim);
+            boxFromHalfSpaces(*cell, dim, shrink->boundCount, shrink->bounds, *inner);
+            childCell = inner.get();
+            return shrink->innerChild;
+        }
+        const int cd = split->splitDimension;
+        double& bound = childrenDone == 0 ? cell->upper[cd] : cell->lower[cd];
+        savedBound = bound;
+        bound = split->splitValue;
+        return childrenDone == 0 ? split->lowerChild : split->upperChild;
+    }
+
+    /// Restores the cell after the current child and counts the child done.
+    void leaveChild() {
+        if (split != nullptr) {
+            const int cd = split->splitDimension;
+            (childrenDone == 0 ? cell->upper[cd] : cell->lower[cd]) = savedBound;
+        }
+        ++childrenDone;
+    }
+
+    /// Adds the node's own level once both children are absorbed.
+    void finish() {
+        ++stats.treeDepth;
+        ++(split != nullptr ? stats.splitNodeCount : stats.shrinkNodeCount);
+    }
+};
+
+} // namespace
+
+void printSubtree(QELkd_node* node, int level, std::ostream& out) {
+    // An entry prints a whole subtree or, when ownLine is set, only its root's own lines: the upper
+    // (outer) subtree goes above them and the lower (inner) one below.
+    struct Entry {
+        QELkd_node* node;
+        int level;
+        bool ownLine;
+    };
+    std::vector<Entry> pending{{node, level, false}};
+    while (!pending.empty()) {
+        const Entry entry = pending.back();
+        pending.pop_back();
+        if (auto* split = dynamic_cast<QELkd_split*>(entry.node)) {
+            if (entry.ownLine) {
+                writeSplitLine(*split, entry.level, out);
+                continue;
+            }
+            pending.push_back({split->lowerChild, entry.level + 1, false});
+            pending.push_back({split, entry.level, true});
+            pending.push_back({split->upperChild, entry.level + 1, false});
+        } else if (auto* shrink = dynamic_cast<QELbd_shrink*>(entry.node)) {
+            if (entry.ownLine) {
+                writeShrinkLines(*shrink, entry.level, out);
+                continue;
+            }
+            pending.push_back({shrink->innerChild, entry.level + 1, false});
+            pending.push_back({shrink, entry.level, true});
+            pending.push_back({shrink->outerChild, entry.level + 1, false});
+        } else if (auto* leaf = dynamic_cast<QELkd_leaf*>(entry.node)) {
+            writeLeafLine(*leaf, entry.level, out);
+        }
+    }
+}
+
+void QELkd_leaf::printNode(int level, std::ostream& out) {
+    printSubtree(this, level, out);
+}
+
+void QELkd_split::printNode(int level, std::ostream& out) {
+    printSubtree(this, level, out);
+}
+
+void QELkd_tree::printTree(bool withPoints, std::ostream& out) {
+    out << "QEL Version 1.1.1\n";
+    if (withPoints) {
+        out << "    Points:\n";
+        for (int i = 0; i < dataCount; ++i) {
+            out << "\t" << i << ": ";
+            writePoint(dataPoints[i], dimensionCount, out);
+            out << "\n";
+        }
+    }
+    if (rootNode != nullptr)
+        rootNode->printNode(0, out);
+    else
+        out << "    Null tree.\n";
+}
+
+void collectSubtreeStats(QELkd_node* node, int dim, TreeStats& stats, QELorthRect& cell) {
+    if (node == nullptr) return;
+    if (auto* leaf = dynamic_cast<QELkd_leaf*>(node)) {
+        stats.clearStats(stats.dimensionCount, stats.dataCount, stats.bucketSize);
+        stats.leafCount = 1;
+        stats.emptyLeafCount = isSharedEmptyLeaf(leaf) ? 1 : 0;
+        stats.aspectSum += static_cast<float>(leafAspectRatio(dim, cell));
+        return;
+    }
+    std::vector<StatsFrame> path;
+    path.push_back({dynamic_cast<QELkd_split*>(node), dynamic_cast<QELbd_shrink*>(node), &cell, stats});
+    for (;;) {
+        StatsFrame& top = path.back();
+        if (top.childrenDone == 2) {
+            top.finish();
+            const TreeStats done = top.stats;
+            path.pop_back();
+            if (path.empty()) {
+                stats = done;
+                return;
+            }
+            path.back().stats.absorbStats(done);
+            path.back().leaveChild();
+            continue;
+        }
+        QELorthRect* childCell = nullptr;
+        QELkd_node* child = top.enterChild(dim, childCell);
+        auto* split = dynamic_cast<QELkd_split*>(child);
+        auto* shrink = dynamic_cast<QELbd_shrink*>(child);
+        if (split == nullptr && shrink == nullptr) {
+            TreeStats leafStats;
+            collectSubtreeStats(child, dim, leafStats, *childCell);
+            top.stats.absorbStats(leafStats);
+            top.leaveChild();
+        } else {
+            path.push_back({split, shrink, childCell, TreeStats{}});
+        }
+    }
+}
+
+void QELkd_leaf::collectStats(int dim, TreeStats& stats, QELorthRect& cell) {
+    collectSubtreeStats(this, dim, stats, cell);
+}
+
+void QELkd_split::collectStats(int dim, TreeStats& stats, QELorthRect& cell) {
+    collectSubtreeStats(this, dim, stats, cell);
+}
+
+void QELkd_tree::collectStats(TreeStats& stats) {
+    stats.clearStats(dimensionCount, dataCount, bucketSize);
+    if (rootNode == nullptr) return;
+    QELorthRect cell(dimensionCount, boxLower, boxUpper);
+    rootNode->collectStats(dimensionCount, stats, cell);
+    stats.aspectMean = stats.aspectSum / static_cast<float>(stats.leafCount);
+}
 
 } // namespace qel

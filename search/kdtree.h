@@ -89,6 +89,8 @@ extern int emptyBucket[1];
 extern QELkd_leaf* sharedEmptyLeaf;
 /// True for the shared empty leaf's fixed storage, whether or not it is currently marked present.
 bool isSharedEmptyLeaf(const QELkd_node* node);
+/// Marks the shared empty leaf present and returns it.
+QELkd_leaf* markSharedEmptyLeaf();
 /// Marks the shared empty leaf absent.
 void releaseSharedEmptyLeaf();
 /// Destroys node and its whole subtree unless node is null or the shared empty leaf. Node destructors
@@ -137,6 +139,12 @@ public:
 /// 0..n-1 as pointIndex when index is null (else the tree takes index), and marks the shared empty
 /// leaf present.
 void initTreeFields(QELkd_tree& tree, int n, int dim, int bucketSize, PointArray points, IndexArray index);
+
+/// The print of the subtree at node (of any node kind), its root at the given level. Iterative, like
+/// the statistics walk below, so the deep trees of degenerate data cannot overflow the stack.
+void printSubtree(QELkd_node* node, int level, std::ostream& out);
+/// Adds the subtree at node (of any node kind) to stats; cell is node's cell, restored on return.
+void collectSubtreeStats(QELkd_node* node, int dim, TreeStats& stats, QELorthRect& cell);
 
 /// Builds the subtree of idx[0..n-1] inside cell (restored on return). A cut that would be repeated
 /// without end, or once for each of many coincident points, makes the cell one leaf (see buildBdSubtree).
