@@ -234,8 +234,7 @@ template <class Reset, class Build> double timeBuild(const Plan& plan, Reset&& r
 struct Reference {
     std::vector<double> dists;
     std::vector<int> counts; ///< fixed radius only
-    int answered = 0;
-    std::string source;
+    int answered = 0;        ///< queries the answers cover
 };
 
 /// Result arrays of one query run.
@@ -342,7 +341,7 @@ private:
         record.data = key;
         record.setup = setup;
         record.search = search;
-        const std::string check = checkOurs(setup, search, answers, record.answered);
+        const std::string check = checkOurs(search, answers, record.answered);
         report(record, buildText, check);
     }
 
@@ -448,27 +447,26 @@ private:
         return radiusBound;
     }
 
-    std::string checkOurs(const Setup& setup, const Search& search, const Answers& answers, int answered) {
+    /// Checks an exact answer against the reference of its kind and k, an approximate one against the
+    /// exact distances. The first exact answer becomes the reference; a later exact answer that agrees with
+    /// it over more queries (the reference's run may have been cut short) takes its place.
+    std::string checkOurs(const Search& search, const Answers& answers, int answered) {
         auto& references = search.kind == SearchKind::Radius ? radiusReferences : standardReferences;
         Reference& ref = reference(references, search.k);
-        if (search.eps == 0.0 && ref.answered == 0) {
+        if (search.eps != 0.0) return compareApproximate(ref, answers, answered, search);
+        std::string check =
+            ref.answered == 0 ? "reference" : compareExact(ref, answers.dists, answered, search.k, 0.0);
+        if (check == "same" && search.kind == SearchKind::Radius) {
+            const int overlap = std::min(answered, ref.answered);
+            if (!std::equal(answers.counts.begin(), answers.counts.begin() + overlap, ref.counts.begin()))
+                check = "COUNTS DIFFER";
+        }
+        if ((check == "reference" || check == "same") && answered > ref.answered) {
             ref.dists = answers.dists;
             ref.counts = answers.counts;
             ref.answered = answered;
-            ref.source =
-                structureName(setup) + " " + ruleName(setup) + " bucket " + std::to_string(setup.bucket);
-            return "reference";
         }
-        if (search.eps == 0.0) {
-            std::string check = compareExact(ref, answers.dists, answered, search.k, 0.0);
-            if (search.kind == SearchKind::Radius && check == "same") {
-                const int overlap = std::min(answered, ref.answered);
-                if (!std::equal(answers.counts.begin(), answers.counts.begin() + overlap, ref.counts.begin()))
-                    return "COUNTS DIFFER";
-            }
-            return check;
-        }
-        return compareApproximate(ref, answers, answered, search);
+        return check;
     }
 
     /// Exact answers must repeat the reference's distances: bit for bit, or within the relative tolerance.
