@@ -1,7 +1,9 @@
 // knnbench-cli: the test bench's run without windows. The flags stand for the option panel, the
 // report goes to standard output, message-box texts to standard error; the exit status tells whether
 // the run completed (0), ended early (1) or the flags were bad (2).
+#include <algorithm>
 #include <cstdio>
+#include <thread>
 #include <variant>
 
 #include "cliwindow.h"
@@ -27,6 +29,8 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, reportBuffer, _IOFBF, sizeof reportBuffer);
     CliWindow window(options);
     knn::RunDriver driver(window);
+    driver.setQueryThreads(
+        options.threads.value_or(std::max(1, static_cast<int>(std::thread::hardware_concurrency()))));
     bool complete = driver.BitBtn1Click();
     if (complete && options.dataTablePath) complete = writeTable(driver.dataTable(), *options.dataTablePath);
     if (complete && options.resultsPath) complete = writeTable(driver.queryTable(), *options.resultsPath);

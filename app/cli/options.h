@@ -28,6 +28,7 @@ struct CliOptions {
     std::optional<std::string> dataTablePath; ///< --data-table ("-" = standard output)
     std::optional<char> decimalSeparator;     ///< --decimal-separator
     bool timing = false;                      ///< --timing
+    std::optional<int> threads;               ///< --threads; empty = one per core
 };
 
 struct HelpRequested {};

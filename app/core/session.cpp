@@ -2,12 +2,15 @@
 #include "session.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cfenv>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "numbers.h"
 
@@ -48,6 +51,45 @@ void checkFloatingPointFaults() {
     if (std::fetestexcept(FE_OVERFLOW)) throw RunError("Floating point overflow");
     if (std::fetestexcept(FE_DIVBYZERO)) throw RunError("Floating point division by zero");
     if (std::fetestexcept(FE_INVALID)) throw RunError("Invalid floating point operation");
+}
+
+// Converts the first dim fields of a line into point; false at the first field that does not convert.
+bool convertLine(std::string_view line, int dim, qel::Point point, FieldList& fields, std::string& scratch) {
+    SplitFields(line, fields);
+    const int used = std::min(static_cast<int>(fields.size()), dim);
+    for (int j = 0; j < used; ++j) {
+        const auto value = ConvertField(fields[static_cast<std::size_t>(j)], scratch);
+        if (!value) return false;
+        point[j] = *value;
+    }
+    std::fill(point + used, point + dim, 0.0); // a short line's missing coordinates are 0
+    return true;
+}
+
+// One search of the run's kind; its k results go to nnIdx and dists.
+void searchQuery(const SearchSession& s, const QueryTask& task, qel::Point point, int* nnIdx, double* dists) {
+    switch (s.searchRange) {
+    case SearchRange::Standard:
+        task.structure->searchNearest(point, s.k, nnIdx, dists, s.eps, s.power);
+        break;
+    case SearchRange::FixedRadius:
+        task.structure->searchFixedRadius(point, task.radiusBound, s.k, nnIdx, dists, s.eps, s.power);
+        break;
+    case SearchRange::Priority:
+        if (task.tree) task.tree->searchPriority(point, s.k, nnIdx, dists, s.eps, s.power);
+        break;
+    }
+}
+
+// Query q's reported distances and 1-based neighbour numbers into its result row.
+void storeResults(SearchSession& s, int q, const int* nnIdx, const double* dists) {
+    const auto k = static_cast<std::size_t>(s.k);
+    double* rowDists = s.resultDists.data() + static_cast<std::size_t>(q) * k;
+    int* rowIdx = s.resultIdx.data() + static_cast<std::size_t>(q) * k;
+    for (std::size_t j = 0; j < k; ++j) {
+        rowDists[j] = reportedDistance(dists[j], s.power);
+        rowIdx[j] = nnIdx[j] + 1;
+    }
 }
 
 } // namespace
@@ -236,24 +278,28 @@ bool RunDriver::PrepareSearch() {
 bool RunDriver::RunQueries() {
     SearchSession& s = state;
     SetStatus("Now searching for NN...", 2);
-    qel::QELpointSet* structure = nullptr;
-    qel::QELkd_tree* tree = nullptr;
+    QueryTask task{nullptr, nullptr, qel::coordinateTerm(s.radius, s.power)};
     switch (s.searchMode) {
     case SearchMode::BruteForce:
-        structure = s.bruteForce.get();
+        task.structure = s.bruteForce.get();
         break;
     case SearchMode::KdTree:
-        structure = tree = s.kdTree.get();
+        task.structure = task.tree = s.kdTree.get();
         break;
     case SearchMode::BdTree:
-        structure = tree = s.bdTree.get();
+        task.structure = task.tree = s.bdTree.get();
         break;
     }
-    const double radiusBound = qel::coordinateTerm(s.radius, s.power);
-    const auto k = static_cast<std::size_t>(s.k);
 
     const auto loopStart = Clock::now();
-    for (int q = 0; q < s.queryCount; ++q) {
+    // Threads answer the queries up to the first that fails; this loop then answers that one again and
+    // reports its failure, or carries on, exactly as it does alone.
+    const int answered = queryThreads > 1 && task.structure ? answerQueriesInParallel(task) : 0;
+    if (answered > 0) {
+        SetStatus("Query loaded", 1);
+        window.progress(RunPhase::Searching, answered, s.queryCount);
+    }
+    for (int q = answered; q < s.queryCount; ++q) {
         const auto queryStart = Clock::now();
         if (!ReadPt(s.dim, q, s.queryPt.get(), *s.queryLines)) {
             window.showMessage("Can't read query point " + std::to_string(q + 1));
@@ -261,28 +307,11 @@ bool RunDriver::RunQueries() {
             return false;
         }
         if (q == 0) SetStatus("Query loaded", 1); // later queries would write the same text again
-        if (!structure) return false;
+        if (!task.structure) return false;
 
         std::feclearexcept(FE_ALL_EXCEPT);
-        switch (s.searchRange) {
-        case SearchRange::Standard:
-            structure->searchNearest(s.queryPt.get(), s.k, s.nnIdx.data(), s.dists.data(), s.eps, s.power);
-            break;
-        case SearchRange::FixedRadius:
-            structure->searchFixedRadius(s.queryPt.get(), radiusBound, s.k, s.nnIdx.data(), s.dists.data(),
-                                         s.eps, s.power);
-            break;
-        case SearchRange::Priority:
-            if (tree)
-                tree->searchPriority(s.queryPt.get(), s.k, s.nnIdx.data(), s.dists.data(), s.eps, s.power);
-            break;
-        }
-        double* rowDists = s.resultDists.data() + static_cast<std::size_t>(q) * k;
-        int* rowIdx = s.resultIdx.data() + static_cast<std::size_t>(q) * k;
-        for (std::size_t j = 0; j < k; ++j) {
-            rowDists[j] = reportedDistance(s.dists[j], s.power);
-            rowIdx[j] = s.nnIdx[j] + 1;
-        }
+        searchQuery(s, task, s.queryPt.get(), s.nnIdx.data(), s.dists.data());
+        storeResults(s, q, s.nnIdx.data(), s.dists.data());
         checkFloatingPointFaults();
 
         const double querySeconds = secondsSince(queryStart);
@@ -300,6 +329,60 @@ bool RunDriver::RunQueries() {
     window.showTimings(phaseTimes);
     window.showResults();
     return true;
+}
+
+int RunDriver::answerQueriesInParallel(const QueryTask& task) {
+    const SearchSession& s = state;
+    // Threads take blocks of consecutive queries in index order, so every query before the first
+    // failure is taken by some thread and answered.
+    constexpr int BlockSize = 64;
+    std::atomic<int> nextBlock{0};
+    std::atomic<int> firstFailure{s.queryCount};
+    std::vector<double> slowest(static_cast<std::size_t>(queryThreads), 0.0);
+    auto answerBlocks = [&](double& slowestQuery) {
+        OwnedPoint point(qel::newPoint(s.dim, 0.0));
+        std::vector<int> nnIdx(s.nnIdx);
+        std::vector<double> dists(s.dists);
+        FieldList fields;
+        std::string scratch;
+        for (int first = nextBlock.fetch_add(BlockSize); first < s.queryCount;
+             first = nextBlock.fetch_add(BlockSize)) {
+            for (int q = first; q < std::min(first + BlockSize, s.queryCount); ++q) {
+                if (q >= firstFailure.load()) return;
+                const auto queryStart = Clock::now();
+                bool done = false;
+                try {
+                    const auto line = (*s.queryLines)[static_cast<std::size_t>(q)];
+                    if (convertLine(line, s.dim, point.get(), fields, scratch)) {
+                        std::feclearexcept(FE_ALL_EXCEPT);
+                        searchQuery(s, task, point.get(), nnIdx.data(), dists.data());
+                        storeResults(state, q, nnIdx.data(), dists.data());
+                        checkFloatingPointFaults();
+                        done = true;
+                    }
+                } catch (...) {
+                    // The calling thread answers this query again and reports what went wrong.
+                }
+                if (!done) {
+                    int seen = firstFailure.load();
+                    while (q < seen && !firstFailure.compare_exchange_weak(seen, q)) {
+                    }
+                    return;
+                }
+                slowestQuery = std::max(slowestQuery, secondsSince(queryStart));
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        for (std::size_t t = 1; t < slowest.size(); ++t)
+            helpers.emplace_back(answerBlocks, std::ref(slowest[t]));
+        answerBlocks(slowest[0]);
+    }
+    const int answered = firstFailure.load();
+    phaseTimes.slowestQuerySeconds = *std::max_element(slowest.begin(), slowest.end());
+    phaseTimes.queriesAnswered = answered;
+    return answered;
 }
 
 void RunDriver::writeResultColumns() {
@@ -394,18 +477,15 @@ bool RunDriver::ReadPt(int dim, int index, qel::Point point, const TextLines& li
         window.showMessage("ReadPt:\nIndex " + std::to_string(index) + " out of bounds.");
         return false;
     }
-    SplitFields(lines[static_cast<std::size_t>(index)], fieldScratch);
-    const int used = std::min(static_cast<int>(fieldScratch.size()), dim);
-    for (int j = 0; j < used; ++j) {
-        const auto value = ConvertField(fieldScratch[static_cast<std::size_t>(j)], numberScratch);
-        if (!value) {
-            window.showMessage("ReadPt:\nSome error occured while processing index " + std::to_string(index));
-            return false;
-        }
-        point[j] = *value;
+    if (!convertLine(lines[static_cast<std::size_t>(index)], dim, point, fieldScratch, numberScratch)) {
+        window.showMessage("ReadPt:\nSome error occured while processing index " + std::to_string(index));
+        return false;
     }
-    std::fill(point + used, point + dim, 0.0); // a short line's missing coordinates are 0
     return true;
+}
+
+void RunDriver::setQueryThreads(int count) {
+    queryThreads = std::max(count, 1);
 }
 
 void RunDriver::DrawChart() {

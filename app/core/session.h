@@ -71,6 +71,13 @@ struct SearchSession {
     ColumnStats columnStats; ///< statistics of the column being reported; not reset
 };
 
+/// What every query of a run is searched with.
+struct QueryTask {
+    qel::QELpointSet* structure; ///< the structure the run built
+    qel::QELkd_tree* tree;       ///< the same structure when it is a tree, for the priority search
+    double radiusBound;          ///< the fixed radius, powered
+};
+
 class RunDriver {
 public:
     /// Builds the run state of a new main window and resets it.
@@ -99,6 +106,9 @@ public:
     bool ReadPt(int dim, int index, qel::Point point, const TextLines& lines);
     /// Builds the chart content and hands it to the window.
     void DrawChart();
+    /// Threads that answer the queries of a run; 1 (the default) answers them on the calling thread.
+    /// Results, messages and the point where a run ends do not depend on it.
+    void setQueryThreads(int count);
 
     const SearchSession& session() const { return state; }
     const ResultTable& dataTable() const { return dataRows; }
@@ -115,6 +125,9 @@ private:
     void writeResultColumns();
     /// Passes progress to the window every `ProgressInterval` items and at the end.
     void reportPhase(RunPhase phase, std::int64_t done, std::int64_t total);
+    /// Answers queries on `queryThreads` threads, without a word to the window, up to the first query
+    /// that fails; returns how many queries precede it (every one of them answered).
+    int answerQueriesInParallel(const QueryTask& task);
 
     WindowOps& window;
     SearchSession state;
@@ -124,6 +137,7 @@ private:
     RunTimings phaseTimes;     ///< phase times of the current run
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
+    int queryThreads = 1;      ///< threads that answer the queries
 };
 
 } // namespace knn

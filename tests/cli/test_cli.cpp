@@ -222,6 +222,61 @@ INSTANTIATE_TEST_SUITE_P(Options, CliTreesMatchBruteForce,
                                          OracleCase{"chebyshev", "bd", "standard", "default"},
                                          OracleCase{"custom", "bd", "radius", "fair"}));
 
+struct ThreadCase {
+    const char* name;
+    std::vector<std::string> flags;
+    int badQueryLine; ///< 0-based line of the query file that does not convert; -1 for none
+};
+
+class CliThreads : public CliTest, public testing::WithParamInterface<ThreadCase> {};
+
+// Several threads share the queries in blocks; the report, the results and the message and exit status
+// of a run that ends at an unreadable query must be those of one thread.
+TEST_P(CliThreads, AnswerAsOneThreadDoes) {
+    std::mt19937 generator(20240612);
+    std::uniform_int_distribution<int> coordinate(0, 40); // a coarse grid makes many equal distances
+    auto points = [&](int count, int badLine) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            text += std::to_string(coordinate(generator)) + " " + std::to_string(coordinate(generator));
+            text += i == badLine ? " x\n" : " 7\n";
+        }
+        return text;
+    };
+    write("data.pts", points(500, -1));
+    write("query.pts", points(700, GetParam().badQueryLine));
+    const auto runWith = [&](const std::string& threads) {
+        std::vector<std::string> flags = GetParam().flags;
+        flags.insert(flags.end(), {"-k", "5", "--radius", "6", "--threads", threads, "--results",
+                                   pathOf("results-" + threads + ".tsv")});
+        CliRun cli = runOn(flags);
+        cli.out += readFile(folder / ("results-" + threads + ".tsv"));
+        return cli;
+    };
+    const CliRun one = runWith("1");
+    const CliRun four = runWith("4");
+    EXPECT_EQ(four.exitCode, one.exitCode);
+    EXPECT_EQ(four.err, one.err);
+    EXPECT_EQ(four.out, one.out);
+    EXPECT_EQ(one.exitCode, GetParam().badQueryLine < 0 ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ModesAndSearches, CliThreads,
+    testing::Values(ThreadCase{"BruteStandard", {"--mode", "brute"}, -1},
+                    ThreadCase{"BruteRadius", {"--mode", "brute", "--search", "radius"}, -1},
+                    ThreadCase{"KdStandard", {"--mode", "kd", "--bucket", "3"}, -1},
+                    ThreadCase{"KdPriorityManhattan", {"--search", "priority", "--metric", "manhattan"}, -1},
+                    ThreadCase{"KdRadiusVisitLimit", {"--search", "radius", "--max-visit", "40"}, -1},
+                    ThreadCase{
+                        "BdStandardEps", {"--mode", "bd", "--eps", "0.5", "--metric", "chebyshev"}, -1},
+                    ThreadCase{"BdPriorityCustom",
+                               {"--mode", "bd", "--search", "priority", "--metric", "custom", "--power", "3"},
+                               -1},
+                    ThreadCase{"BadFirstQuery", {"--mode", "kd"}, 0},
+                    ThreadCase{"BadQueryInALaterBlock", {"--mode", "bd"}, 451}),
+    [](const testing::TestParamInfo<ThreadCase>& info) { return info.param.name; });
+
 TEST_F(CliTest, DecimalSeparatorFlagReadsAndWritesCommas) {
     write("data.pts", "0,5 1\n2 2\n");
     write("query.pts", "0 1\n");
@@ -331,6 +386,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"LongSeparator",
                   {"--decimal-separator", ".."},
                   "bad value \"..\" for --decimal-separator: must be one character"},
+        UsageCase{"ZeroThreads", {"--threads", "0"}, "bad value \"0\" for --threads: must be at least 1"},
         UsageCase{"MissingValue", {"--eps"}, "--eps needs a value"},
         UsageCase{"UnknownFlag", {"--colour", "red"}, "unknown flag --colour"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
