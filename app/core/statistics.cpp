@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "numbers.h"
@@ -33,24 +35,31 @@ double storedAsDouble(long double v) {
     return inDoubleRange(v) ? static_cast<double>(v) : std::numeric_limits<double>::quiet_NaN();
 }
 
-std::vector<double> columnValues(int c, const TextLines& lines) {
-    std::vector<double> values(lines.size(), 0.0);
+// Columns first..first+count-1 of every line, column after column, each line split once: a line
+// without column c gives its field 0, a line without fields or a field that does not convert gives 0.0.
+std::vector<double> columnValues(std::size_t first, std::size_t count, const TextLines& lines) {
+    const std::size_t n = lines.size();
+    std::vector<double> values(n * count, 0.0);
     FieldList fields;
     std::string scratch;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         SplitFields(lines[i], fields);
         if (fields.empty()) continue;
-        const std::size_t column =
-            fields.size() > static_cast<std::size_t>(c) ? static_cast<std::size_t>(c) : 0;
-        values[i] = ConvertField(fields[column], scratch).value_or(0.0);
+        std::optional<double> fieldZero; // converted once for every column the line lacks
+        for (std::size_t c = 0; c < count; ++c) {
+            double& value = values[c * n + i];
+            if (first + c < fields.size()) {
+                value = ConvertField(fields[first + c], scratch).value_or(0.0);
+            } else {
+                if (!fieldZero) fieldZero = ConvertField(fields[0], scratch).value_or(0.0);
+                value = *fieldZero;
+            }
+        }
     }
     return values;
 }
 
-} // namespace
-
-ColumnStats ComputeColumnStats(int c, const TextLines& lines) {
-    const std::vector<double> values = columnValues(c, lines);
+ColumnStats statsOf(std::span<const double> values) {
     ColumnStats s;
     s.validCases = static_cast<int>(values.size());
     if (values.empty()) return s;
@@ -74,7 +83,7 @@ ColumnStats ComputeColumnStats(int c, const TextLines& lines) {
         s.stdDeviation = std::sqrt(squaredDeviations / (n - 1.0L));
     }
 
-    std::vector<double> sorted = values;
+    std::vector<double> sorted(values.begin(), values.end());
     const std::size_t half = sorted.size() / 2;
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(half), sorted.end());
     if (sorted.size() % 2 == 0) {
@@ -109,6 +118,12 @@ ColumnStats ComputeColumnStats(int c, const TextLines& lines) {
     return s;
 }
 
+} // namespace
+
+ColumnStats ComputeColumnStats(int c, const TextLines& lines) {
+    return statsOf(columnValues(static_cast<std::size_t>(c), 1, lines));
+}
+
 std::string FormatStat(long double v) {
     if (!inDoubleRange(v)) return "n/a"; // NaN fails the range test too
     const double value = static_cast<double>(v);
@@ -126,8 +141,10 @@ void WriteStatistics(WindowOps& window, const TextLines& lines, int dim, ColumnS
     window.addReportLine(doubleRule);
     window.addReportLine("DATA STATISTICS");
     window.addReportLine(doubleRule);
+    const std::vector<double> columns = columnValues(0, static_cast<std::size_t>(std::max(dim, 0)), lines);
     for (int c = 0; c < dim; ++c) {
-        columnStats = ComputeColumnStats(c, lines);
+        columnStats = statsOf(std::span<const double>(columns).subspan(
+            static_cast<std::size_t>(c) * lines.size(), lines.size()));
         const ColumnStats& s = columnStats;
         window.addReportLine(singleRule);
         window.addReportLine("Stats for Column " + std::to_string(c + 1));
