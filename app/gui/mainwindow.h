@@ -38,7 +38,64 @@ public:
     /// Progress of a long loop of the running handler. Once a run is older than half a second this
     /// moves the progress bar and lets the windows repaint (a few times a second at most).
     void showProgress(std::int64_t done, std::int64_t total);
-    bool runInProgress() const { return running; }
+
+    // The form's controls and actions, under the names the window operations and the tests use.
+    // Path rows.
+    QLineEdit* Edit1;          ///< "Input file:" path
+    QLineEdit* Edit2;          ///< "Query file:" path
+    QToolButton* SpeedButton1; ///< chooser of the input file
+    QToolButton* SpeedButton2; ///< chooser of the query file
+
+    // Options.
+    SpinEdit* SpinEdit1;        ///< "NN Amount:"
+    SpinEdit* SpinEdit2;        ///< "Dimensions:"
+    QLineEdit* Edit3;           ///< "Error bound:"
+    SpinEdit* SpinEdit3;        ///< "Max data:"
+    RadioGroup* RadioGroup1;    ///< "Distance metric"
+    SpinEdit* SpinEdit4;        ///< "P =", the custom power
+    RadioGroup* RadioGroup2;    ///< "Search mode"
+    QRadioButton* RadioButton1; ///< "&Standard (all)"
+    QRadioButton* RadioButton2; ///< "&Fixed radius (all)"
+    QRadioButton* RadioButton3; ///< "&Priority (kd, bd)"
+    QLineEdit* Edit4;           ///< "R =", the fixed radius
+    SpinEdit* SpinEdit5;        ///< "Tree bucket size:"
+    RadioGroup* RadioGroup4;    ///< "Splitting rule"
+    RadioGroup* RadioGroup5;    ///< "Shrinking rule"
+    SpinEdit* SpinEdit6;        ///< "Max =", the early-termination limit
+
+    // Auto boxes and the switches of the panel's foot.
+    QCheckBox* CheckBox1;  ///< Auto of "Dimensions:"
+    QCheckBox* CheckBox2;  ///< Auto of "NN Amount:"
+    QCheckBox* CheckBox3;  ///< Auto of "Error bound:"
+    QCheckBox* CheckBox4;  ///< Auto of "Max data:"
+    QCheckBox* CheckBox5;  ///< Auto of "Distance metric"
+    QCheckBox* CheckBox6;  ///< Auto of "Search mode"
+    QCheckBox* CheckBox7;  ///< Auto of "Search range"
+    QCheckBox* CheckBox8;  ///< Auto of "Tree bucket size:"
+    QCheckBox* CheckBox9;  ///< Auto of "Splitting rule"
+    QCheckBox* CheckBox10; ///< Auto of "Shrinking rule"
+    QCheckBox* CheckBox11; ///< "Early termination"
+    QCheckBox* CheckBox12; ///< "Display search statistics"
+    QCheckBox* CheckBox13; ///< "Show graph"
+
+    // The action list: each flag is the tick of its box.
+    QAction* DisableNNAmount;
+    QAction* DisableDimensions;
+    QAction* DisableEpsilon;
+    QAction* DisableMaxData;
+    QAction* DisableDistances;
+    QAction* DisableSearchMode;
+    QAction* DisableSearchRange;
+    QAction* DisableBS;
+    QAction* DisableSplit;
+    QAction* DisableShrink;
+    QAction* DisableBreak;
+    QAction* DisableAll; ///< set: every option at its default ("Enable all options" shown)
+
+    // Buttons and status.
+    QPushButton* BitBtn1; ///< "OK"
+    QPushButton* BitBtn2; ///< "Enable all options" / "Default all options"
+    QPushButton* BitBtn3; ///< "Reload data"
 
 public Q_SLOTS:
     // Auto boxes: the option's flag has already changed.
@@ -94,64 +151,6 @@ private:
     bool closeWhenRunEnds = false;    ///< the user closed the window during a run
     QElapsedTimer runClock;           ///< age of the running handler
     QElapsedTimer repaintClock;       ///< time since the last repaint during a run
-
-public:
-    // Path rows.
-    QLineEdit* Edit1;          ///< "Input file:" path
-    QLineEdit* Edit2;          ///< "Query file:" path
-    QToolButton* SpeedButton1; ///< chooser of the input file
-    QToolButton* SpeedButton2; ///< chooser of the query file
-
-    // Options.
-    SpinEdit* SpinEdit1;        ///< "NN Amount:"
-    SpinEdit* SpinEdit2;        ///< "Dimensions:"
-    QLineEdit* Edit3;           ///< "Error bound:"
-    SpinEdit* SpinEdit3;        ///< "Max data:"
-    RadioGroup* RadioGroup1;    ///< "Distance metric"
-    SpinEdit* SpinEdit4;        ///< "P =", the custom power
-    RadioGroup* RadioGroup2;    ///< "Search mode"
-    QRadioButton* RadioButton1; ///< "&Standard (all)"
-    QRadioButton* RadioButton2; ///< "&Fixed radius (all)"
-    QRadioButton* RadioButton3; ///< "&Priority (kd, bd)"
-    QLineEdit* Edit4;           ///< "R =", the fixed radius
-    SpinEdit* SpinEdit5;        ///< "Tree bucket size:"
-    RadioGroup* RadioGroup4;    ///< "Splitting rule"
-    RadioGroup* RadioGroup5;    ///< "Shrinking rule"
-    SpinEdit* SpinEdit6;        ///< "Max =", the early-termination limit
-
-    // Auto boxes and the switches of the panel's foot.
-    QCheckBox* CheckBox1;  ///< Auto of "Dimensions:"
-    QCheckBox* CheckBox2;  ///< Auto of "NN Amount:"
-    QCheckBox* CheckBox3;  ///< Auto of "Error bound:"
-    QCheckBox* CheckBox4;  ///< Auto of "Max data:"
-    QCheckBox* CheckBox5;  ///< Auto of "Distance metric"
-    QCheckBox* CheckBox6;  ///< Auto of "Search mode"
-    QCheckBox* CheckBox7;  ///< Auto of "Search range"
-    QCheckBox* CheckBox8;  ///< Auto of "Tree bucket size:"
-    QCheckBox* CheckBox9;  ///< Auto of "Splitting rule"
-    QCheckBox* CheckBox10; ///< Auto of "Shrinking rule"
-    QCheckBox* CheckBox11; ///< "Early termination"
-    QCheckBox* CheckBox12; ///< "Display search statistics"
-    QCheckBox* CheckBox13; ///< "Show graph"
-
-    // The action list: each flag is the tick of its box.
-    QAction* DisableNNAmount;
-    QAction* DisableDimensions;
-    QAction* DisableEpsilon;
-    QAction* DisableMaxData;
-    QAction* DisableDistances;
-    QAction* DisableSearchMode;
-    QAction* DisableSearchRange;
-    QAction* DisableBS;
-    QAction* DisableSplit;
-    QAction* DisableShrink;
-    QAction* DisableBreak;
-    QAction* DisableAll; ///< set: every option at its default ("Enable all options" shown)
-
-    // Buttons and status.
-    QPushButton* BitBtn1;      ///< "OK"
-    QPushButton* BitBtn2;      ///< "Enable all options" / "Default all options"
-    QPushButton* BitBtn3;      ///< "Reload data"
-    QLabel* statusPanels[3];   ///< panels of `StatusBar1`: input file, query file, run progress
-    QProgressBar* runProgress; ///< the query loop's progress, shown while a run is long
+    QLabel* statusPanels[3];          ///< panels of `StatusBar1`: input file, query file, run progress
+    QProgressBar* runProgress;        ///< the progress of a long run's loops
 };

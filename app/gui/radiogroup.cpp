@@ -36,7 +36,3 @@ void RadioGroup::setItemIndex(int i) {
 QRadioButton* RadioGroup::item(int i) const {
     return qobject_cast<QRadioButton*>(buttons->button(i));
 }
-
-int RadioGroup::itemCount() const {
-    return static_cast<int>(buttons->buttons().size());
-}

@@ -18,7 +18,6 @@ public:
     /// Selects item i; selecting the item already selected does nothing.
     void setItemIndex(int i);
     QRadioButton* item(int i) const;
-    int itemCount() const;
 
 Q_SIGNALS:
     /// A different item became selected.

@@ -52,6 +52,17 @@ public:
     void setTables(const knn::ResultTable& dataTable, const knn::ResultTable& queryTable);
     void showTimings(const knn::RunTimings& timings);
 
+    // The window's parts, under the names the window operations and the tests use.
+    ListView* ListView1;            ///< `DataTable`
+    ListView* ListView2;            ///< `QueryTable`
+    ReportMemo* Memo1;              ///< the report
+    ResultsChart* Chart1;           ///< data, queries and neighbour lines
+    TableModel* dataModel;          ///< ListView1's model, null until `setTables`
+    TableModel* queryModel;         ///< ListView2's model, null until `setTables`
+    QLabel* timingsLabel;           ///< the last run's phase times
+    QPushButton* saveResultsButton; ///< "Save results..."
+    QPushButton* saveChartButton;   ///< "Save chart..."
+
 public Q_SLOTS:
     // Column widths follow the other table only on these triggers, never on every width change.
     void ListView1Resize();
@@ -67,15 +78,5 @@ private:
     /// Copies each column width of from to the column of the same position in to.
     static void mirrorColumnWidths(const QTableView* from, QTableView* to);
 
-public:
-    ListView* ListView1;               ///< `DataTable`
-    ListView* ListView2;               ///< `QueryTable`
-    ReportMemo* Memo1;                 ///< the report
-    ResultsChart* Chart1;              ///< data, queries and neighbour lines
-    TableModel* dataModel;             ///< ListView1's model, null until `setTables`
-    TableModel* queryModel;            ///< ListView2's model, null until `setTables`
     const knn::ResultTable* queryRows; ///< the table "Save results..." writes, null until `setTables`
-    QLabel* timingsLabel;              ///< the last run's phase times
-    QPushButton* saveResultsButton;
-    QPushButton* saveChartButton;
 };
