@@ -71,5 +71,21 @@ bench: bench-build
 bench-quick: bench-build
 	set -o pipefail; $(BENCH_BUILD)/bench/knnbench-bench --quick | tee $(BENCH_BUILD)/bench-quick.md
 
+# Fuzz targets (libFuzzer with clang) in their own build: `make fuzz` builds them, `make fuzz-short`
+# runs each for FUZZ_SECONDS (about a minute); fuzz/run.sh runs them for longer.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_PACKAGES := cmake make clang libclang-rt-dev
+
+.PHONY: fuzz fuzz-short
+
+fuzz:
+	$(call ensure_packages,$(FUZZ_PACKAGES))
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz-short: fuzz
+	fuzz/run.sh $(FUZZ_SECONDS) $(FUZZ_BUILD)
+
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)
