@@ -2,10 +2,8 @@
 // stream's own precision, and trees without points.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "bdtree.h"
 #include "testdata.h"
@@ -108,31 +106,6 @@ TEST(PrintTree, TreeWithoutPointsIsNull) {
     std::ostringstream out;
     tree.printTree(true, out);
     EXPECT_EQ(out.str(), "QEL Version 1.1.1\n    Points:\n    Null tree.\n");
-}
-
-// A built bd-tree prints one line per leaf and split node and, for each shrink node, one line plus one
-// per two half-spaces.
-TEST(PrintTree, BuiltBdTreeHasALineForEveryNode) {
-    const testdata::PointSet set = testdata::farClusterPoints(200, 3);
-    QELbd_tree tree(set.points(), set.size(), set.dim(), 4, SplitRule::SlidingMidpoint, ShrinkRule::Simple);
-    std::ostringstream out;
-    tree.printTree(false, out);
-    int expectedLines = 1;
-    std::vector<QELkd_node*> pending{tree.rootNode};
-    while (!pending.empty()) {
-        QELkd_node* node = pending.back();
-        pending.pop_back();
-        ++expectedLines;
-        if (auto* split = dynamic_cast<QELkd_split*>(node)) {
-            pending.insert(pending.end(), {split->lowerChild, split->upperChild});
-        } else if (auto* shrink = dynamic_cast<QELbd_shrink*>(node)) {
-            expectedLines += (shrink->boundCount + 1) / 2;
-            pending.insert(pending.end(), {shrink->innerChild, shrink->outerChild});
-        }
-    }
-    const std::string text = out.str();
-    EXPECT_NE(text.find("Shrink\n"), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), expectedLines);
 }
 
 } // namespace
