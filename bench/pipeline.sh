@@ -2,10 +2,11 @@
 # Times knnbench-cli end to end (statistics report on, results written to a file) against the pipeline a
 # Python user would write with scipy (numpy.loadtxt of both files, scipy.spatial.cKDTree, query,
 # numpy.savetxt), on the same files: 1,000,000 uniform points of 3 coordinates and 10,000 queries, k = 10.
-# The files are made once from a fixed seed in a scratch directory. Prints, over RUNS runs of each, the
-# median wall time, the median CPU time (user + system: on a busy machine the wall time also counts the
-# time other processes hold the core) and the peak resident memory, their ratios, and whether both
-# pipelines found the same distances.
+# knnbench-cli runs with its defaults, on every core where it can. The files are made once from a fixed
+# seed in a scratch directory. Prints, over RUNS runs of each, the median wall time, the median CPU time
+# (user + system: on a busy machine the wall time also counts the time other processes hold the core)
+# and the peak resident memory, their ratios, and whether both pipelines found the same distances; then,
+# when knnbench-cli takes --threads, its query throughput on two threads against one.
 #
 # usage: bench/pipeline.sh [KNNBENCH_CLI [SCRATCH_DIR]]
 # environment: RUNS (default 3); PYTHON (default /usr/bin/python3, the interpreter Debian's numpy and
@@ -111,3 +112,25 @@ else:
     print("DISTANCES DIFFER between knnbench-cli and scipy")
     sys.exit(1)
 EOF
+
+# Query throughput on one thread and on two, from the query phase time knnbench-cli reports (wall time,
+# the fastest of RUNS runs each), when it can answer on several threads. Both must write the same table.
+if "$cli" --help | grep -q -- "--threads"; then
+    for threads in 1 2; do
+        for ((run = 1; run <= runs; run++)); do
+            "$cli" --data "$data" --query "$query" -k "$k" --no-stats --timing --threads "$threads" \
+                --results "$scratch/cli-threads-$threads.tsv" 2>&1 >/dev/null |
+                sed -n 's/^Queries: \([0-9.]*\) s.*/\1/p'
+        done | sort -g | head -n 1 >"$scratch/queries-$threads.time"
+    done
+    cmp -s "$scratch/cli-threads-1.tsv" "$scratch/cli-threads-2.tsv" || {
+        echo "RESULTS DIFFER between --threads 1 and --threads 2"
+        exit 1
+    }
+    one=$(cat "$scratch/queries-1.time")
+    two=$(cat "$scratch/queries-2.time")
+    echo
+    echo "Query phase of knnbench-cli: ${one} s on one thread, ${two} s on two (fastest of $runs runs, wall time;" \
+        "load average $(cut -d' ' -f1-3 /proc/loadavg))."
+    awk -v one="$one" -v two="$two" 'BEGIN { printf "Throughput --threads 2 / --threads 1: %.2f (target >= 1.8 on 2 cores); same results.\n", one / two }'
+fi
