@@ -145,16 +145,6 @@ void offerBucket(const QELkd_leaf& leaf, Point query, PointArray points, int dim
     }
 }
 
-/// The thread's kept k-best list, emptied and sized for k; a k below 1 gives a list that holds nothing.
-inline QELmin_k& emptiedList(std::unique_ptr<QELmin_k>& list, int k) {
-    const int capacity = std::max(k, 0);
-    if (!list || list->capacity != capacity) {
-        list = std::make_unique<QELmin_k>(capacity);
-    }
-    list->held = 0;
-    return *list;
-}
-
 /// Writes slots 0..k-1 of the results; a null array is not written.
 inline void copyResults(const QELmin_k& nearest, int k, IndexArray nnIdx, DistArray dists) {
     for (int i = 0; i < k; ++i) {

@@ -34,19 +34,27 @@ bool keepTogether(PointArray pa, IndexArray idx, int n, int& cutDim, double& cut
 }
 
 /// Among the sides within the tolerance of the longest, the one of widest point spread (lowest on
-/// ties). Starting below every spread takes the first such side even when no point spreads.
-int midpointCutDimension(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim) {
+/// ties), with the points' range along it. Starting below every spread takes the first such side even
+/// when no point spreads.
+int midpointCutDimension(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim,
+                         double& minValue, double& maxValue) {
     const double longest = longestSide(cell, dim);
     double bestSpread = -1.0;
     int cutDim = 0;
     for (int d = 0; d < dim; ++d) {
         if ((1 - SideLengthTolerance) * longest > side(cell, d)) continue;
-        const double s = coordinateSpread(pa, idx, n, d);
+        double lo = 0.0;
+        double hi = 0.0;
+        coordinateRange(pa, idx, n, d, lo, hi);
+        const double s = hi - lo;
         if (s > bestSpread) {
             bestSpread = s;
             cutDim = d;
+            minValue = lo;
+            maxValue = hi;
         }
     }
+    if (bestSpread < 0.0) coordinateRange(pa, idx, n, cutDim, minValue, maxValue); // every spread NaN
     return cutDim;
 }
 
@@ -93,7 +101,9 @@ void splitStandard(PointArray pa, IndexArray idx, const QELorthRect&, int n, int
 void splitMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
                    double& cutValue, int& nLow) {
     if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
-    cutDim = midpointCutDimension(pa, idx, cell, n, dim);
+    double minValue = 0.0;
+    double maxValue = 0.0;
+    cutDim = midpointCutDimension(pa, idx, cell, n, dim, minValue, maxValue);
     cutValue = (cell.lower[cutDim] + cell.upper[cutDim]) * 0.5;
     int belowEnd = 0;
     int equalEnd = 0;
@@ -104,11 +114,11 @@ void splitMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n
 void splitSlidingMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
                           double& cutValue, int& nLow) {
     if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
-    cutDim = midpointCutDimension(pa, idx, cell, n, dim);
-    const double ideal = (cell.lower[cutDim] + cell.upper[cutDim]) * 0.5;
+    // The range along the cut dimension comes with the choice of that dimension: one pass fewer.
     double minValue = 0.0;
     double maxValue = 0.0;
-    coordinateRange(pa, idx, n, cutDim, minValue, maxValue);
+    cutDim = midpointCutDimension(pa, idx, cell, n, dim, minValue, maxValue);
+    const double ideal = (cell.lower[cutDim] + cell.upper[cutDim]) * 0.5;
     if (ideal < minValue)
         cutValue = minValue;
     else if (ideal > maxValue)

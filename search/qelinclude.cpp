@@ -50,6 +50,9 @@ template <class Metric> double distanceWith(Metric, int dim, Point p, Point q, i
 
 FatalHandler fatalHandler = nullptr;
 
+/// The brute-force searches' k-best list of this thread.
+thread_local std::unique_ptr<QELmin_k> bruteForceNearest;
+
 } // namespace
 
 double pointDistance(int dim, Point p, Point q, int power) {
@@ -145,21 +148,6 @@ QELmin_k::~QELmin_k() {
     delete[] slots;
 }
 
-void QELmin_k::add(double key, int payload) {
-    int i = held;
-    while (i > 0 && slots[i - 1].sortKey > key) {
-        slots[i] = slots[i - 1];
-        --i;
-    }
-    slots[i] = {key, payload};
-    if (held < capacity) ++held;
-}
-
-// A list of capacity 0 has no k-th key, so it sets no bound.
-double QELmin_k::currentBound() const {
-    return held == capacity && capacity > 0 ? slots[capacity - 1].sortKey : unboundedDistance;
-}
-
 double QELmin_k::keyAt(int i) const {
     return i >= 0 && i < held ? slots[i].sortKey : unboundedDistance;
 }
@@ -176,11 +164,18 @@ QELbruteForce::QELbruteForce(PointArray dataPoints, int n, int dim)
 QELbruteForce::~QELbruteForce() = default;
 
 void QELbruteForce::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists, double, int power) {
-    QELmin_k nearest(k);
+    QELmin_k& nearest = emptiedList(bruteForceNearest, k);
     if (k > dataCount) reportError("Requesting more near neighbors than data points", Fatal);
     withMetric(power, [&](auto metric) {
-        for (int i = 0; i < dataCount; ++i)
-            nearest.add(distanceWith(metric, dimensionCount, dataPoints[i], q, power), i);
+        // Once the list is full, an offer not below its bound would only land in the scratch slot.
+        double bound = nearest.currentBound();
+        for (int i = 0; i < dataCount; ++i) {
+            const double d = distanceWith(metric, dimensionCount, dataPoints[i], q, power);
+            if (d < bound || nearest.held < nearest.capacity) {
+                nearest.add(d, i);
+                bound = nearest.currentBound();
+            }
+        }
     });
     for (int i = 0; i < k; ++i) {
         dists[i] = nearest.keyAt(i);
@@ -190,7 +185,7 @@ void QELbruteForce::searchNearest(Point q, int k, IndexArray nnIdx, DistArray di
 
 int QELbruteForce::searchFixedRadius(Point q, double radiusBound, int k, IndexArray nnIdx, DistArray dists,
                                      double, int power) {
-    QELmin_k nearest(k);
+    QELmin_k& nearest = emptiedList(bruteForceNearest, k);
     const int inRange = withMetric(power, [&](auto metric) {
         int count = 0;
         for (int i = 0; i < dataCount; ++i) {

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <ostream>
 
 namespace qel {
@@ -143,10 +144,20 @@ public:
     QELmin_k(const QELmin_k&) = delete;
     QELmin_k& operator=(const QELmin_k&) = delete;
 
-    void add(double key, int payload);
+    void add(double key, int payload) {
+        int i = held;
+        while (i > 0 && slots[i - 1].sortKey > key) {
+            slots[i] = slots[i - 1];
+            --i;
+        }
+        slots[i] = {key, payload};
+        if (held < capacity) ++held;
+    }
     /// The k-th smallest key when the list is full, else `unboundedDistance` (always so for capacity 0,
     /// which has no k-th key).
-    double currentBound() const;
+    double currentBound() const {
+        return held == capacity && capacity > 0 ? slots[capacity - 1].sortKey : unboundedDistance;
+    }
     /// Key of entry i, or `unboundedDistance` when i is not held.
     double keyAt(int i) const;
     /// Payload of entry i, or `noIndex` when i is not held.
@@ -156,6 +167,17 @@ public:
     int held;     ///< entries held, 0..capacity
     Entry* slots; ///< capacity + 1 entries; entry `capacity` is the scratch slot
 };
+
+/// The calling thread's kept k-best list, emptied and sized for k; a k below 1 gives a list that holds
+/// nothing. Searches keep one list per thread between queries instead of allocating one per query.
+inline QELmin_k& emptiedList(std::unique_ptr<QELmin_k>& list, int k) {
+    const int capacity = k > 0 ? k : 0;
+    if (!list || list->capacity != capacity) {
+        list = std::make_unique<QELmin_k>(capacity);
+    }
+    list->held = 0;
+    return *list;
+}
 
 /// Abstract search structure over caller-owned data points.
 class QELpointSet {
