@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <sstream>
@@ -82,7 +81,7 @@ struct Plan {
     std::vector<int> ks;      ///< neighbour counts of the exact standard search on every tree
     bool everySearch = false; ///< priority, fixed-radius and eps 1 too, on the sliding-midpoint trees
     int queryCount = 10000;
-    double cap = 2.0;  ///< seconds after which a query run stops and its time is extrapolated
+    double cap = 2.0;  ///< CPU seconds after which a query run stops and its time is extrapolated
     int buildReps = 1; ///< builds of every structure; the fastest counts
     int queryReps = 2; ///< runs of every query set; the fastest counts
 };
@@ -726,7 +725,7 @@ int usage(const char* program) {
                  "  --quick    the configurations of the performance targets only\n"
                  "  --family, --n, --dim   measure only the point sets matching every given list\n"
                  "  --queries  queries per point set (default 10000)\n"
-                 "  --cap      seconds after which a query run stops and its time is extrapolated\n"
+                 "  --cap      CPU seconds after which a query run stops and its time is extrapolated\n"
                  "  --reps     runs of every build and query set; the fastest counts\n",
                  program);
     return 2;
