@@ -47,9 +47,16 @@ QPixmap markerImage(const QColor& colour) {
     return image;
 }
 
+// Spans are taken as halves throughout, so coordinates near the largest double do not overflow.
+
+/// Half the distance from low to high.
+double halfSpan(double low, double high) {
+    return high / 2 - low / 2;
+}
+
 /// Ticks on round values, about six over the range.
-double tickStep(double span) {
-    const double rough = span / 6;
+double tickStep(double low, double high) {
+    const double rough = halfSpan(low, high) / 3;
     const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
     for (double factor : {1.0, 2.0, 2.5, 5.0})
         if (factor * magnitude >= rough) return factor * magnitude;
@@ -83,11 +90,11 @@ public:
     /// Position in chart coordinates of a point in chart values; nothing while the axes are empty.
     std::optional<QPointF> toPosition(QPointF value) const {
         const QRectF area = chart->plotArea();
-        const qreal xSpan = axisX->max() - axisX->min();
-        const qreal ySpan = axisY->max() - axisY->min();
+        const double xSpan = halfSpan(axisX->min(), axisX->max());
+        const double ySpan = halfSpan(axisY->min(), axisY->max());
         if (xSpan <= 0 || ySpan <= 0) return std::nullopt;
-        return QPointF(area.left() + (value.x() - axisX->min()) / xSpan * area.width(),
-                       area.bottom() - (value.y() - axisY->min()) / ySpan * area.height());
+        return QPointF(area.left() + halfSpan(axisX->min(), value.x()) / xSpan * area.width(),
+                       area.bottom() - halfSpan(axisY->min(), value.y()) / ySpan * area.height());
     }
 
     QRectF boundingRect() const override { return chart->plotArea(); }
@@ -144,7 +151,7 @@ ResultsChart::ResultsChart(QWidget* parent) : QChartView(parent) {
         axis->setTickAnchor(0.0);
         axis->setLabelFormat(QStringLiteral("%g"));
         axis->setRange(0, 1);
-        axis->setTickInterval(tickStep(1));
+        axis->setTickInterval(tickStep(0, 1));
     }
     c->addAxis(axisX, Qt::AlignBottom);
     c->addAxis(axisY, Qt::AlignLeft);
@@ -224,9 +231,17 @@ void ResultsChart::draw(const knn::ChartContent& content) {
     }
     // The range stays close to the points; the ticks fall on round values.
     const auto fit = [](QValueAxis* axis, double low, double high) {
-        const double margin = high > low ? (high - low) * 0.04 : std::max(1.0, std::fabs(low) * 0.05);
-        axis->setRange(low - margin, high + margin);
-        axis->setTickInterval(tickStep(high - low + 2 * margin));
+        // The axes' own layout arithmetic overflows near the largest double; farther points are clipped.
+        constexpr double largest = std::numeric_limits<double>::max() / 16;
+        const double margin = high > low ? halfSpan(low, high) * 0.08 : std::max(1.0, std::fabs(low) * 0.05);
+        const double from = low < -largest + margin ? -largest : low - margin;
+        const double to = high > largest - margin ? largest : high + margin;
+        // Dynamic ticks would lay out the new range with the old interval: billions of ticks when the
+        // range grows by that much. Fixed ticks stay few while both change.
+        axis->setTickType(QValueAxis::TicksFixed);
+        axis->setRange(from, to);
+        axis->setTickInterval(tickStep(from, to));
+        axis->setTickType(QValueAxis::TicksDynamic);
     };
     fit(axisX, xMin, xMax);
     fit(axisY, yMin, yMax);

@@ -1,0 +1,114 @@
+// The results chart on its own: how a run's series become drawn layers, axes that fit any range of
+// coordinates, titles, and clearing.
+#include "chartcontent.h"
+#include "resultschart.h"
+
+#include <QTest>
+#include <limits>
+
+namespace {
+
+/// Content with one series per entry: its kind, pen style and points.
+struct SeriesSpec {
+    knn::SeriesKind kind;
+    knn::PenStyle style;
+    QList<QPointF> points;
+};
+
+knn::ChartContent contentOf(const QList<SeriesSpec>& specs) {
+    knn::ChartContent content;
+    content.title = "KNN Search Results: Brute Force Search";
+    content.subTitle = "KNN Search: k = 1, no. of data points = 2, no. of query points = 1";
+    for (const SeriesSpec& spec : specs) {
+        const knn::ChartColour colour =
+            spec.kind == knn::SeriesKind::Line ? knn::NeighbourLineColour : knn::DataPointColour;
+        content.series.push_back({spec.kind, colour, 1, spec.style, content.points.size(),
+                                  static_cast<std::size_t>(spec.points.size())});
+        for (const QPointF& p : spec.points)
+            content.points.push_back({p.x(), p.y()});
+    }
+    return content;
+}
+
+} // namespace
+
+class ChartTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() {
+        chart = std::make_unique<ResultsChart>();
+        chart->resize(600, 400);
+        chart->show();
+        QVERIFY(QTest::qWaitForWindowExposed(chart.get()));
+    }
+    void cleanup() { chart.reset(); }
+
+    void lineSeriesOfOnePenShareALayer();
+    void axesFitEveryPoint_data();
+    void axesFitEveryPoint();
+    void clearRestoresDesignedTitle();
+
+private:
+    std::unique_ptr<ResultsChart> chart;
+};
+
+void ChartTest::lineSeriesOfOnePenShareALayer() {
+    using knn::PenStyle;
+    using knn::SeriesKind;
+    chart->draw(contentOf({
+        {SeriesKind::Point, PenStyle::Solid, {{0, 0}, {4, 4}}},
+        {SeriesKind::Line, PenStyle::Dotted, {{1, 1}, {0, 0}}},
+        {SeriesKind::Line, PenStyle::Dotted, {{3, 3}, {4, 4}}},
+        {SeriesKind::Line, PenStyle::Solid, {{0, 4}, {2, 2}, {4, 0}}},
+    }));
+    const QList<PlotLayer>& layers = chart->layers();
+    QCOMPARE(layers.size(), 3);
+    QCOMPARE(layers[0].kind, PlotLayer::Markers);
+    QCOMPARE(layers[1].kind, PlotLayer::Lines);
+    QCOMPARE(layers[1].pen.style(), Qt::DotLine);
+    QCOMPARE(layers[1].points, (QList<QPointF>{{1, 1}, {0, 0}, {3, 3}, {4, 4}}));
+    QCOMPARE(layers[2].pen.style(), Qt::SolidLine);
+    QCOMPARE(layers[2].points, (QList<QPointF>{{0, 4}, {2, 2}, {2, 2}, {4, 0}}));
+    QCOMPARE(chart->titleText(), QStringLiteral("KNN Search Results: Brute Force Search"));
+    QCOMPARE(chart->subTitleText(),
+             QStringLiteral("KNN Search: k = 1, no. of data points = 2, no. of query points = 1"));
+}
+
+void ChartTest::axesFitEveryPoint_data() {
+    QTest::addColumn<QList<QPointF>>("points");
+    const double huge = std::numeric_limits<double>::max() / 32;
+    QTest::addRow("unit square") << QList<QPointF>{{0, 0}, {1, 1}};
+    QTest::addRow("millions") << QList<QPointF>{{-2e6, 5e6}, {3e9, -1e6}};
+    QTest::addRow("tiny") << QList<QPointF>{{1e-12, 2e-12}, {3e-12, -1e-12}};
+    QTest::addRow("one point") << QList<QPointF>{{7, 7}};
+    QTest::addRow("near the double limit") << QList<QPointF>{{-huge, huge}, {huge, -huge}};
+}
+
+void ChartTest::axesFitEveryPoint() {
+    QFETCH(QList<QPointF>, points);
+    // A small range first: growing from it must not lay out ticks at the old spacing.
+    chart->draw(contentOf({{knn::SeriesKind::Point, knn::PenStyle::Solid, {{0, 0}, {1, 1}}}}));
+    chart->draw(contentOf({{knn::SeriesKind::Point, knn::PenStyle::Solid, points}}));
+    QApplication::processEvents();
+    const QRectF plot = chart->chart()->mapRectToScene(chart->chart()->plotArea());
+    for (const QPointF& p : points) {
+        const std::optional<QPointF> at = chart->widgetPositionOf(p);
+        QVERIFY(at.has_value());
+        QVERIFY2(chart->mapToScene(at->toPoint()).x() >= plot.left() - 1 &&
+                     chart->mapToScene(at->toPoint()).x() <= plot.right() + 1,
+                 qPrintable(QStringLiteral("x of (%1, %2)").arg(p.x()).arg(p.y())));
+        QVERIFY(chart->mapToScene(at->toPoint()).y() >= plot.top() - 1 &&
+                chart->mapToScene(at->toPoint()).y() <= plot.bottom() + 1);
+    }
+}
+
+void ChartTest::clearRestoresDesignedTitle() {
+    chart->draw(contentOf({{knn::SeriesKind::Point, knn::PenStyle::Solid, {{0, 0}}}}));
+    chart->clear();
+    QVERIFY(chart->layers().isEmpty());
+    QCOMPARE(chart->titleText(), QStringLiteral("KNN Search Results"));
+    QVERIFY(chart->subTitleText().isEmpty());
+}
+
+QTEST_MAIN(ChartTest)
+#include "test_chart.moc"
