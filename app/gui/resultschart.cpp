@@ -149,7 +149,7 @@ ResultsChart::ResultsChart(QWidget* parent) : QChartView(parent) {
         axis->setGridLineColor(gridColour);
         axis->setTickType(QValueAxis::TicksDynamic);
         axis->setTickAnchor(0.0);
-        axis->setLabelFormat(QStringLiteral("%g"));
+        axis->setLabelFormat(QStringLiteral("%.6g"));
         axis->setRange(0, 1);
         axis->setTickInterval(tickStep(0, 1));
     }
