@@ -13,7 +13,6 @@ namespace qel {
 
 int metricKind = 3;
 int maxPointsVisit = 0;
-thread_local int visitedCount = 0;
 
 void setVisitLimit(int limit) {
     maxPointsVisit = limit;
@@ -50,8 +49,11 @@ template <class Metric> double distanceWith(Metric, int dim, Point p, Point q, i
 
 FatalHandler fatalHandler = nullptr;
 
-/// The brute-force searches' k-best list of this thread.
-thread_local std::unique_ptr<QELmin_k> bruteForceNearest;
+/// The brute-force searches' k-best list of this thread, emptied and sized for k.
+QELmin_k& bruteForceList(int k) {
+    thread_local std::unique_ptr<QELmin_k> nearest;
+    return emptiedList(nearest, k);
+}
 
 } // namespace
 
@@ -164,7 +166,7 @@ QELbruteForce::QELbruteForce(PointArray dataPoints, int n, int dim)
 QELbruteForce::~QELbruteForce() = default;
 
 void QELbruteForce::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists, double, int power) {
-    QELmin_k& nearest = emptiedList(bruteForceNearest, k);
+    QELmin_k& nearest = bruteForceList(k);
     if (k > dataCount) reportError("Requesting more near neighbors than data points", Fatal);
     withMetric(power, [&](auto metric) {
         // Once the list is full, an offer not below its bound would only land in the scratch slot.
@@ -185,7 +187,7 @@ void QELbruteForce::searchNearest(Point q, int k, IndexArray nnIdx, DistArray di
 
 int QELbruteForce::searchFixedRadius(Point q, double radiusBound, int k, IndexArray nnIdx, DistArray dists,
                                      double, int power) {
-    QELmin_k& nearest = emptiedList(bruteForceNearest, k);
+    QELmin_k& nearest = bruteForceList(k);
     const int inRange = withMetric(power, [&](auto metric) {
         int count = 0;
         for (int i = 0; i < dataCount; ++i) {

@@ -31,8 +31,9 @@ inline constexpr int noIndex = -1;
 extern int metricKind;
 /// Limit on data points visited by a tree search; 0 means no limit.
 extern int maxPointsVisit;
-/// Data points visited by the current standard or priority search of this thread.
-extern thread_local int visitedCount;
+/// Data points visited by the current standard or priority search of this thread. Defined here with a
+/// constant initialiser, so every file reads it directly rather than through a thread-local wrapper call.
+inline thread_local int visitedCount = 0;
 
 void setVisitLimit(int limit);
 
