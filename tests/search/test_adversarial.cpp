@@ -80,8 +80,9 @@ Expected expectedFor(const PointSet& set, qel::Point q, Metric metric) {
 void checkSearches(qel::QELkd_tree& tree, const PointSet& set, qel::Point q, Metric metric, int k,
                    const Expected& expected) {
     testdata::MetricGuard guard(metric.kind);
-    // The bound is the k-th distance itself, so points on it must count.
-    const double bound = expected.sorted[static_cast<std::size_t>(std::min(k, expected.finite) - 1)];
+    // The bound is the k-th finite distance itself, so points on it must count.
+    const int inBound = std::min(k, expected.finite);
+    const double bound = inBound > 0 ? expected.sorted[static_cast<std::size_t>(inBound - 1)] : 0.0;
     for (const SearchKind kind : allSearches) {
         SCOPED_TRACE(searchName(kind));
         const Answer answer = runSearch(tree, kind, q, k, 0.0, metric.power, bound);
