@@ -8,6 +8,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -120,7 +121,8 @@ bool isSystemMessage(const std::string& text) {
            startsWith(text, "Can't read query point ");
 }
 
-/// A folder of this process for the two files, under the memory file system when there is one.
+/// A folder of this process for the two files, under the memory file system when there is one; removed
+/// when the fuzzer ends normally.
 const std::filesystem::path& workFolder() {
     static const std::filesystem::path folder = [] {
         const std::filesystem::path base =
@@ -129,6 +131,8 @@ const std::filesystem::path& workFolder() {
         std::filesystem::create_directories(path);
         return path;
     }();
+    static const bool removedAtExit = std::atexit([] { std::filesystem::remove_all(workFolder()); }) == 0;
+    (void)removedAtExit;
     return folder;
 }
 
