@@ -25,7 +25,8 @@ template <class Metric> struct NearestSteps {
         }
         walkFrom<NearestSteps>(sides.nearChild, cellDistance, power);
         // The bound is read after the near child's search, which may have tightened it.
-        if (sides.farDistance * state.errorFactor < state.activeNearest->currentBound()) {
+        const double bound = state.activeNearest->currentBound() * (1.0 + cellRoundingSlack);
+        if (sides.farDistance * state.errorFactor < bound) {
             cellDistance = sides.farDistance;
             return sides.farChild;
         }

@@ -58,6 +58,12 @@ template <class Steps> void walkFrom(QELkd_node* node, double dist, int power) {
     }
 }
 
+/// A far cell's distance is built up step by step from its ancestors' and can round a few units in the
+/// last place above the distance of a point lying on the cell's face (duplicates, sliding cuts and large
+/// coordinates put points there). Cells are pruned only beyond this relative slack, so such a point is
+/// still found; a cell at the bound itself holds nothing that could displace a held point.
+inline constexpr double cellRoundingSlack = 1e-10;
+
 /// A split node seen from the query: the child on the query's side (a query on the cut belongs to the
 /// upper side), the other child, and the distance to the other child's cell.
 struct SplitSides {

@@ -12,12 +12,6 @@ thread_local FixedRadiusSearchState fixedRadiusSearch;
 
 namespace {
 
-// A far cell's distance is built up step by step from its ancestors' and can round a few units in the
-// last place above the distance of a point lying on the cell's face (duplicates and sliding cuts put
-// points there). The cell is pruned only beyond this relative slack, so a point exactly on the bound
-// still counts.
-constexpr double roundingSlack = 1e-10;
-
 template <class Metric> struct FixedRadiusSteps {
     static QELkd_node* split(const QELkd_split& node, double& boxDist, int power) {
         FixedRadiusSearchState& state = fixedRadiusSearch;
@@ -30,7 +24,7 @@ template <class Metric> struct FixedRadiusSteps {
         }
         walkFrom<FixedRadiusSteps>(sides.nearChild, boxDist, power);
         // A cell exactly at the bound (after the factor) is searched.
-        if (sides.farDistance * state.radiusErrorFactor > state.radiusLimit * (1.0 + roundingSlack)) {
+        if (sides.farDistance * state.radiusErrorFactor > state.radiusLimit * (1.0 + cellRoundingSlack)) {
             return nullptr;
         }
         boxDist = sides.farDistance;
