@@ -194,10 +194,11 @@ void writeShrinkLines(const QELbd_shrink& shrink, int level, std::ostream& out) 
 
 /// The aspect ratio a leaf cell adds to the statistics. A flat cell's ratio is a division by zero:
 /// a positive side over 0 is infinite and so capped, and a cell of no extent at all (0 / 0) counts as 1.
+/// The empty side of a fair cut that lies outside its cell has a negative side; it counts as flat.
 double leafAspectRatio(int dim, const QELorthRect& cell) {
     const double ratio = boxAspectRatio(dim, cell);
     if (std::isnan(ratio)) return 1.0;
-    return ratio >= AspectRatioCap ? AspectRatioCap : ratio;
+    return ratio < 0.0 || ratio >= AspectRatioCap ? AspectRatioCap : ratio;
 }
 
 /// An open split or shrink node of the statistics walk: it sums its children's statistics as the node
