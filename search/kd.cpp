@@ -20,17 +20,17 @@ template <class Metric> struct NearestSteps {
             return nullptr;
         }
         const SplitSides sides = splitSides<Metric>(node, state.activeQuery, cellDistance, power);
-        if (isSharedEmptyLeaf(sides.farChild)) {
-            return sides.nearChild;
+        if (!isSharedEmptyLeaf(sides.farChild)) {
+            deferredVisits.push_back({sides.farChild, sides.farDistance, true});
         }
-        walkFrom<NearestSteps>(sides.nearChild, cellDistance, power);
-        // The bound is read after the near child's search, which may have tightened it.
+        return sides.nearChild;
+    }
+
+    /// The far cell is searched when it can still hold a point nearer than the k-th one found so far.
+    static bool farStillWanted(double farDistance) {
+        const NearestSearchState& state = nearestSearch;
         const double bound = state.activeNearest->currentBound() * (1.0 + cellRoundingSlack);
-        if (sides.farDistance * state.errorFactor < bound) {
-            cellDistance = sides.farDistance;
-            return sides.farChild;
-        }
-        return nullptr;
+        return farDistance * state.errorFactor < bound;
     }
 
     static QELkd_node* shrink(const QELbd_shrink& node, double& boxDist, int power) {
@@ -38,9 +38,9 @@ template <class Metric> struct NearestSteps {
             return nullptr;
         }
         const ShrinkSides sides = shrinkSides(node, nearestSearch.activeQuery, boxDist, power);
-        walkFrom<NearestSteps>(sides.nearChild, sides.nearDistance, power);
-        boxDist = sides.farDistance;
-        return sides.farChild;
+        deferredVisits.push_back({sides.farChild, sides.farDistance, false});
+        boxDist = sides.nearDistance;
+        return sides.nearChild;
     }
 
     static void leaf(const QELkd_leaf& node, int power) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <memory>
 #include <typeinfo>
+#include <vector>
 
 #include "bdtree.h"
 #include "kdtree.h"
@@ -39,22 +40,47 @@ inline NodeKind kindOf(const QELkd_node& node) {
     return type == typeid(QELkd_leaf) ? NodeKind::Leaf : NodeKind::Shrink;
 }
 
-/// Runs a search's steps from node down. Steps::split and Steps::shrink do their node's work and return
-/// the node their step would call last (updating dist to that node's cell distance), or null;
-/// Steps::leaf ends the walk.
+/// A visit put off until the subtree entered before it is done: the far child of a split, made only if
+/// Steps::farStillWanted(dist) holds by then (the near side may have tightened the bound), or the second
+/// child of a shrink, always made. Keeping them here instead of in nested calls keeps the stack flat on
+/// trees of any depth.
+struct DeferredVisit {
+    QELkd_node* node;
+    double dist;
+    bool boundTest;
+};
+inline thread_local std::vector<DeferredVisit> deferredVisits;
+
+/// Runs a search's steps from node down, depth first. Steps::split and Steps::shrink do their node's
+/// work, may defer the visit of one child, and return the child to enter now (updating dist to that
+/// child's cell distance), or null; Steps::leaf ends a descent, after which the latest deferred visit
+/// resumes.
 template <class Steps> void walkFrom(QELkd_node* node, double dist, int power) {
-    while (node != nullptr) {
-        switch (kindOf(*node)) {
-        case NodeKind::Split:
-            node = Steps::split(static_cast<QELkd_split&>(*node), dist, power);
-            break;
-        case NodeKind::Shrink:
-            node = Steps::shrink(static_cast<QELbd_shrink&>(*node), dist, power);
-            break;
-        case NodeKind::Leaf:
-            Steps::leaf(static_cast<QELkd_leaf&>(*node), power);
-            return;
+    std::vector<DeferredVisit>& deferred = deferredVisits;
+    const std::size_t outerVisits = deferred.size();
+    for (;;) {
+        while (node != nullptr) {
+            switch (kindOf(*node)) {
+            case NodeKind::Split:
+                node = Steps::split(static_cast<QELkd_split&>(*node), dist, power);
+                break;
+            case NodeKind::Shrink:
+                node = Steps::shrink(static_cast<QELbd_shrink&>(*node), dist, power);
+                break;
+            case NodeKind::Leaf:
+                Steps::leaf(static_cast<QELkd_leaf&>(*node), power);
+                node = nullptr;
+                break;
+            }
         }
+        if (deferred.size() == outerVisits) return;
+        const DeferredVisit next = deferred.back();
+        deferred.pop_back();
+        if constexpr (requires { Steps::farStillWanted(next.dist); }) {
+            if (next.boundTest && !Steps::farStillWanted(next.dist)) continue;
+        }
+        node = next.node;
+        dist = next.dist;
     }
 }
 

@@ -19,16 +19,16 @@ template <class Metric> struct FixedRadiusSteps {
             return nullptr;
         }
         const SplitSides sides = splitSides<Metric>(node, state.radiusQuery, boxDist, power);
-        if (isSharedEmptyLeaf(sides.farChild)) {
-            return sides.nearChild;
+        if (!isSharedEmptyLeaf(sides.farChild)) {
+            deferredVisits.push_back({sides.farChild, sides.farDistance, true});
         }
-        walkFrom<FixedRadiusSteps>(sides.nearChild, boxDist, power);
-        // A cell exactly at the bound (after the factor) is searched.
-        if (sides.farDistance * state.radiusErrorFactor > state.radiusLimit * (1.0 + cellRoundingSlack)) {
-            return nullptr;
-        }
-        boxDist = sides.farDistance;
-        return sides.farChild;
+        return sides.nearChild;
+    }
+
+    /// A cell exactly at the bound (after the factor) is searched.
+    static bool farStillWanted(double farDistance) {
+        const FixedRadiusSearchState& state = fixedRadiusSearch;
+        return !(farDistance * state.radiusErrorFactor > state.radiusLimit * (1.0 + cellRoundingSlack));
     }
 
     static QELkd_node* shrink(const QELbd_shrink& node, double& boxDist, int power) {
@@ -38,9 +38,9 @@ template <class Metric> struct FixedRadiusSteps {
         }
         // No bound test here: the split nodes and leaves below make it.
         const ShrinkSides sides = shrinkSides(node, state.radiusQuery, boxDist, power);
-        walkFrom<FixedRadiusSteps>(sides.nearChild, sides.nearDistance, power);
-        boxDist = sides.farDistance;
-        return sides.farChild;
+        deferredVisits.push_back({sides.farChild, sides.farDistance, false});
+        boxDist = sides.nearDistance;
+        return sides.nearChild;
     }
 
     static void leaf(const QELkd_leaf& node, int power) {
