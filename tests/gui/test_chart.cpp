@@ -9,22 +9,22 @@
 namespace {
 
 /// Content with one series per entry: its kind, pen style and points.
-struct SeriesSpec {
+struct SeriesShape {
     knn::SeriesKind kind;
     knn::PenStyle style;
     QList<QPointF> points;
 };
 
-knn::ChartContent contentOf(const QList<SeriesSpec>& specs) {
+knn::ChartContent contentOf(const QList<SeriesShape>& shapes) {
     knn::ChartContent content;
     content.title = "KNN Search Results: Brute Force Search";
     content.subTitle = "KNN Search: k = 1, no. of data points = 2, no. of query points = 1";
-    for (const SeriesSpec& spec : specs) {
+    for (const SeriesShape& shape : shapes) {
         const knn::ChartColour colour =
-            spec.kind == knn::SeriesKind::Line ? knn::NeighbourLineColour : knn::DataPointColour;
-        content.series.push_back({spec.kind, colour, 1, spec.style, content.points.size(),
-                                  static_cast<std::size_t>(spec.points.size())});
-        for (const QPointF& p : spec.points)
+            shape.kind == knn::SeriesKind::Line ? knn::NeighbourLineColour : knn::DataPointColour;
+        content.series.push_back({shape.kind, colour, 1, shape.style, content.points.size(),
+                                  static_cast<std::size_t>(shape.points.size())});
+        for (const QPointF& p : shape.points)
             content.points.push_back({p.x(), p.y()});
     }
     return content;
