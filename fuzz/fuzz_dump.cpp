@@ -34,25 +34,28 @@ struct DumpParts {
 bool readParts(const std::string& text, qel::TreeKind kind, DumpParts& parts) {
     std::istringstream in(text);
     try {
-        parts.root = qel::readDump(in, kind, parts.points, parts.indices, parts.dim, parts.n, parts.bucketSize,
-                                   parts.lower, parts.upper);
+        parts.root = qel::readDump(in, kind, parts.points, parts.indices, parts.dim, parts.n,
+                                   parts.bucketSize, parts.lower, parts.upper);
     } catch (const fuzz::FatalReport&) {
         const DumpParts untouched;
         FUZZ_CHECK(parts.points == untouched.points && parts.indices == untouched.indices);
-        FUZZ_CHECK(parts.dim == untouched.dim && parts.n == untouched.n && parts.bucketSize == untouched.bucketSize);
+        FUZZ_CHECK(parts.dim == untouched.dim && parts.n == untouched.n &&
+                   parts.bucketSize == untouched.bucketSize);
         FUZZ_CHECK(parts.lower == untouched.lower && parts.upper == untouched.upper);
         return false;
     }
     FUZZ_CHECK(parts.dim >= 0 && parts.n >= 0 && parts.bucketSize >= 1);
-    FUZZ_CHECK((parts.root == nullptr) == (parts.lower == nullptr) && (parts.lower == nullptr) == (parts.upper == nullptr));
+    FUZZ_CHECK((parts.root == nullptr) == (parts.lower == nullptr) &&
+               (parts.lower == nullptr) == (parts.upper == nullptr));
     return true;
 }
 
 std::unique_ptr<qel::QELkd_tree> makeTree(qel::TreeKind kind, const DumpParts& p) {
     if (kind == qel::Bd)
-        return std::make_unique<qel::QELbd_tree>(p.points, p.indices, p.n, p.dim, p.bucketSize, p.lower, p.upper,
-                                                 p.root);
-    return std::make_unique<qel::QELkd_tree>(p.points, p.indices, p.n, p.dim, p.bucketSize, p.lower, p.upper, p.root);
+        return std::make_unique<qel::QELbd_tree>(p.points, p.indices, p.n, p.dim, p.bucketSize, p.lower,
+                                                 p.upper, p.root);
+    return std::make_unique<qel::QELkd_tree>(p.points, p.indices, p.n, p.dim, p.bucketSize, p.lower, p.upper,
+                                             p.root);
 }
 
 /// Every leaf views its own run of the tree's index array, and the runs hold each point at most once.
@@ -69,7 +72,8 @@ void checkLeaves(const qel::QELkd_tree& tree) {
             pending.push_back(split->upperChild);
         } else if (auto* shrink = dynamic_cast<qel::QELbd_shrink*>(node)) {
             for (int i = 0; i < shrink->boundCount; ++i)
-                FUZZ_CHECK(shrink->bounds[i].boundDimension >= 0 && shrink->bounds[i].boundDimension < tree.dimensionCount);
+                FUZZ_CHECK(shrink->bounds[i].boundDimension >= 0 &&
+                           shrink->bounds[i].boundDimension < tree.dimensionCount);
             pending.push_back(shrink->innerChild);
             pending.push_back(shrink->outerChild);
         } else {
@@ -105,7 +109,8 @@ void checkSearches(qel::QELkd_tree& tree, qel::Point q) {
             if (search == 1) tree.searchPriority(q, k, indices.data(), distances.data(), 0.0, 2);
             if (search == 2) tree.searchFixedRadius(q, 1.0, k, indices.data(), distances.data(), 0.0, 2);
         } catch (const fuzz::FatalReport& report) {
-            fuzz::fail(std::string("fatal report searching an accepted dump: ") + report.what(), __FILE__, __LINE__);
+            fuzz::fail(std::string("fatal report searching an accepted dump: ") + report.what(), __FILE__,
+                       __LINE__);
         }
         std::vector<bool> seen(static_cast<std::size_t>(tree.dataCount), false);
         for (int i = 0; i < k; ++i) {
@@ -140,7 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         const auto tree = makeTree(kind, parts);
         checkLeaves(*tree);
-        qel::Point query = tree->boxLower != nullptr ? tree->boxLower : tree->dataCount > 0 ? points[0] : nullptr;
+        qel::Point query = tree->boxLower != nullptr ? tree->boxLower
+                           : tree->dataCount > 0     ? points[0]
+                                                     : nullptr;
         std::vector<double> origin(static_cast<std::size_t>(tree->dimensionCount), 0.0);
         checkSearches(*tree, query != nullptr ? query : origin.data());
         std::ostringstream print;

@@ -34,7 +34,11 @@ bool isValidUtf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const int more = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
+        const int more = lead < 0x80             ? 0
+                         : (lead & 0xE0) == 0xC0 ? 1
+                         : (lead & 0xF0) == 0xE0 ? 2
+                         : (lead & 0xF8) == 0xF0 ? 3
+                                                 : -1;
         if (more < 0 || i + static_cast<std::size_t>(more) >= text.size()) return false;
         for (int j = 1; j <= more; ++j)
             if ((static_cast<unsigned char>(text[i + j]) & 0xC0) != 0x80) return false;
@@ -87,7 +91,7 @@ std::vector<std::string> referenceFields(std::string_view line) {
                 }
             }
         } else {
-            while (i < n && static_cast<unsigned char>(line[i]) > 32)
+            while (i<n&& static_cast<unsigned char>(line[i])> 32)
                 field += line[i++];
         }
         fields.push_back(field);
@@ -198,6 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             checkNumber(expectedFields[j], separator);
         }
     }
-    if (!lines.empty()) FUZZ_CHECK(knn::FieldCount(lines) == static_cast<int>(referenceFields(lines[0]).size()));
+    if (!lines.empty())
+        FUZZ_CHECK(knn::FieldCount(lines) == static_cast<int>(referenceFields(lines[0]).size()));
     return 0;
 }

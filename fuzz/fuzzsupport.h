@@ -42,5 +42,5 @@ inline void throwOnFatal() {
 
 #define FUZZ_CHECK(condition)                                                                                \
     do {                                                                                                     \
-        if (!(condition)) fuzz::fail(#condition, __FILE__, __LINE__);                                      \
+        if (!(condition)) fuzz::fail(#condition, __FILE__, __LINE__);                                        \
     } while (false)

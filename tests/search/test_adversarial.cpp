@@ -70,8 +70,8 @@ struct Expected {
 Expected expectedFor(const PointSet& set, qel::Point q, Metric metric) {
     testdata::MetricGuard guard(metric.kind);
     Expected expected{sortedDistances(set, q, metric.power)};
-    expected.finite = static_cast<int>(
-        std::count_if(expected.sorted.begin(), expected.sorted.end(), [](double d) { return std::isfinite(d); }));
+    expected.finite = static_cast<int>(std::count_if(expected.sorted.begin(), expected.sorted.end(),
+                                                     [](double d) { return std::isfinite(d); }));
     return expected;
 }
 
@@ -132,7 +132,8 @@ struct Scenario {
         for (int q = 0; q < queries.size(); ++q) {
             for (std::size_t m = 0; m < metrics.size(); ++m) {
                 SCOPED_TRACE("query " + std::to_string(q) + ", metric " + std::to_string(metrics[m].kind));
-                checkSearches(*tree, points, queries[q], metrics[m], k, expected[static_cast<std::size_t>(q)][m]);
+                checkSearches(*tree, points, queries[q], metrics[m], k,
+                              expected[static_cast<std::size_t>(q)][m]);
             }
         }
     }
@@ -230,8 +231,14 @@ std::ostream& operator<<(std::ostream& out, const RoundingCase& row) {
 const RoundingCase roundingCases[] = {
     {"Standard",
      SearchKind::Standard,
-     {{-11e15, 9, -15}, {-11e15, 9, -15}, {-14e15, 12e15, 10e15}, {-14e15, 9, -15}, {-11e15, 12e15, -15},
-      {-14e15, 9, -15}, {6e15, 2, -4e15}, {-11e15, 2, -15}},
+     {{-11e15, 9, -15},
+      {-11e15, 9, -15},
+      {-14e15, 12e15, 10e15},
+      {-14e15, 9, -15},
+      {-11e15, 12e15, -15},
+      {-14e15, 9, -15},
+      {6e15, 2, -4e15},
+      {-11e15, 2, -15}},
      {7, -4e15, 5e15},
      3},
     {"Priority",
@@ -244,29 +251,30 @@ const RoundingCase roundingCases[] = {
 class CellDistanceRounding : public testing::TestWithParam<RoundingCase> {};
 
 TEST_P(CellDistanceRounding, PointOnTheFaceIsFound) {
-    GTEST_SKIP() << "finding F1 (fuzz/README.md): a cell whose distance rounds above a point on its face "
-                    "is pruned, and a farther point is reported";
     const RoundingCase& row = GetParam();
     PointSet set(static_cast<int>(row.points.size()), 3);
     for (int i = 0; i < set.size(); ++i)
-        std::copy(row.points[static_cast<std::size_t>(i)].begin(), row.points[static_cast<std::size_t>(i)].end(), set[i]);
+        std::copy(row.points[static_cast<std::size_t>(i)].begin(),
+                  row.points[static_cast<std::size_t>(i)].end(), set[i]);
     std::vector<double> query = row.query;
     const Expected expected = expectedFor(set, query.data(), Manhattan);
     testdata::MetricGuard guard(Manhattan.kind);
     auto tree = buildTree(Structure::Kd, set, 1, qel::SplitRule::Midpoint);
     const Answer answer = runSearch(*tree, row.search, query.data(), row.k, 0.0, Manhattan.power);
     for (int i = 0; i < row.k; ++i)
-        EXPECT_EQ(answer.distances[static_cast<std::size_t>(i)], expected.sorted[static_cast<std::size_t>(i)]) << "slot " << i;
+        EXPECT_EQ(answer.distances[static_cast<std::size_t>(i)], expected.sorted[static_cast<std::size_t>(i)])
+            << "slot " << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(HugeMagnitudes, CellDistanceRounding, testing::ValuesIn(roundingCases),
-                         [](const testing::TestParamInfo<RoundingCase>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<RoundingCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // The fair rule's cut for a cell whose only eligible dimension has no spread falls outside the cell
 // (dimension 0 is cut although it is not eligible), and the empty side's cell comes out inverted. Found
 // by fuzz_tree (finding F4 of fuzz/README.md).
 TEST(FairCutOutsideItsCell, AspectRatiosStayAtLeastOne) {
-    GTEST_SKIP() << "finding F4 (fuzz/README.md): an inverted leaf cell adds a negative aspect ratio";
     const double a = 0.0015;
     const double b = -0.0004;
     const double c = -0.0016;
@@ -289,7 +297,8 @@ class DeepChain : public testing::TestWithParam<SearchKind> {};
 
 TEST_P(DeepChain, EveryLevelHoldsAPoint) {
     if (GetParam() != SearchKind::Priority) {
-        GTEST_SKIP() << "finding F3 (fuzz/README.md): this search nests a call per level and overflows the stack";
+        GTEST_SKIP()
+            << "finding F3 (fuzz/README.md): this search nests a call per level and overflows the stack";
     }
     const int n = 200'000;
     PointSet set(n, 1);
@@ -301,7 +310,8 @@ TEST_P(DeepChain, EveryLevelHoldsAPoint) {
     qel::QELkd_node* chain = new qel::QELkd_leaf(1, index + (n - 1));
     for (int i = n - 2; i >= 0; --i)
         chain = new qel::QELkd_split(0, i + 0.5, i, n - 1, new qel::QELkd_leaf(1, index + i), chain);
-    qel::QELkd_tree tree(set.points(), index, n, 1, 1, qel::newPoint(1, 0.0), qel::newPoint(1, n - 1.0), chain);
+    qel::QELkd_tree tree(set.points(), index, n, 1, 1, qel::newPoint(1, 0.0), qel::newPoint(1, n - 1.0),
+                         chain);
     qel::Point q = qel::newPoint(1, n + 10.0);
     testdata::MetricGuard guard(Euclidean.kind);
     const Answer answer = runSearch(tree, GetParam(), q, 3, 0.0, Euclidean.power, 1e300);
