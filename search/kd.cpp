@@ -29,8 +29,7 @@ template <class Metric> struct NearestSteps {
     /// The far cell is searched when it can still hold a point nearer than the k-th one found so far.
     static bool farStillWanted(double farDistance) {
         const NearestSearchState& state = nearestSearch;
-        const double bound = state.activeNearest->currentBound() * (1.0 + cellRoundingSlack);
-        return farDistance * state.errorFactor < bound;
+        return slackenedCellDistance(farDistance * state.errorFactor) < state.activeNearest->currentBound();
     }
 
     static QELkd_node* shrink(const QELbd_shrink& node, double& boxDist, int power) {

@@ -90,6 +90,12 @@ template <class Steps> void walkFrom(QELkd_node* node, double dist, int power) {
 /// still found; a cell at the bound itself holds nothing that could displace a held point.
 inline constexpr double cellRoundingSlack = 1e-10;
 
+/// A cell distance (already times the eps factor) as compared with a bound. The distance is reduced
+/// rather than the bound raised, which would overflow at `unboundedDistance` and raise the overflow flag.
+inline double slackenedCellDistance(double scaledDistance) {
+    return scaledDistance * (1.0 - cellRoundingSlack);
+}
+
 /// A split node seen from the query: the child on the query's side (a query on the cut belongs to the
 /// upper side), the other child, and the distance to the other child's cell.
 struct SplitSides {

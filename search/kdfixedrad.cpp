@@ -28,7 +28,7 @@ template <class Metric> struct FixedRadiusSteps {
     /// A cell exactly at the bound (after the factor) is searched.
     static bool farStillWanted(double farDistance) {
         const FixedRadiusSearchState& state = fixedRadiusSearch;
-        return !(farDistance * state.radiusErrorFactor > state.radiusLimit * (1.0 + cellRoundingSlack));
+        return !(slackenedCellDistance(farDistance * state.radiusErrorFactor) > state.radiusLimit);
     }
 
     static QELkd_node* shrink(const QELbd_shrink& node, double& boxDist, int power) {

@@ -104,7 +104,7 @@ template <class Metric> void searchPendingCells(PrioritySearchState& state, int 
         double boxDist;
         QELkd_node* node;
         pending.dequeueNearest(boxDist, node);
-        if (boxDist * state.priorityErrorFactor >= nearest.currentBound() * (1.0 + cellRoundingSlack)) {
+        if (slackenedCellDistance(boxDist * state.priorityErrorFactor) >= nearest.currentBound()) {
             return;
         }
         walkFrom<PrioritySteps<Metric>>(node, boxDist, power);
