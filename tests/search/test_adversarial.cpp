@@ -296,10 +296,6 @@ TEST(FairCutOutsideItsCell, AspectRatiosStayAtLeastOne) {
 class DeepChain : public testing::TestWithParam<SearchKind> {};
 
 TEST_P(DeepChain, EveryLevelHoldsAPoint) {
-    if (GetParam() != SearchKind::Priority) {
-        GTEST_SKIP()
-            << "finding F3 (fuzz/README.md): this search nests a call per level and overflows the stack";
-    }
     const int n = 200'000;
     PointSet set(n, 1);
     auto* index = new int[static_cast<std::size_t>(n)];
