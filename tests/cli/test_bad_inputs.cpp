@@ -86,13 +86,13 @@ constexpr const char* QueryPath = "$QUERY";
 
 struct BadInput {
     const char* name;
-    std::string data;                ///< file in the catalogue, or an absolute path
-    std::string query;               ///< likewise
-    std::vector<std::string> flags;  ///< after --data and --query
+    std::string data;               ///< file in the catalogue, or an absolute path
+    std::string query;              ///< likewise
+    std::vector<std::string> flags; ///< after --data and --query
     int exitCode;
-    std::string err;                 ///< exact standard error ("" for none); for exit 2 its first line
-    std::vector<std::string> lines;  ///< lines standard output must hold, in this order
-    bool noReport = false;           ///< standard output must be empty
+    std::string err;                ///< exact standard error ("" for none); for exit 2 its first line
+    std::vector<std::string> lines; ///< lines standard output must hold, in this order
+    bool noReport = false;          ///< standard output must be empty
 };
 
 std::ostream& operator<<(std::ostream& out, const BadInput& row) {
@@ -101,10 +101,12 @@ std::ostream& operator<<(std::ostream& out, const BadInput& row) {
 
 const std::string Missing = "/nonexistent/knnbench/missing.pts";
 const std::string LoadFailed = "Could not load data!\nPlease check input file structure.\n";
-const std::string Mismatch = "The data & query dimensions do not coincide!\nPlease check input file structure.\n";
+const std::string Mismatch =
+    "The data & query dimensions do not coincide!\nPlease check input file structure.\n";
 const std::vector<std::string> NoStats{"--no-stats"};
 const std::vector<std::string> Results{"--no-stats", "--results", "-"};
 
+// clang-format off
 const BadInput Rows[] = {
     // Files that are not there.
     {"MissingDataFile", Missing, "query.pts", {}, 1, "File $DATA doesn't exist.\n", {}, true},
@@ -150,12 +152,14 @@ const BadInput Rows[] = {
       "2\t7\t\t\t3\t1"}},
     {"MismatchedDimensions", "ragged-rows.pts", "query.pts", {}, 1, Mismatch, {}, true},
     // Neighbour counts the data cannot give.
-    {"OnePointAndTwoNeighbours", "one-point.pts", "query.pts", {"-k", "2", "--no-stats", "--results", "-"}, 0,
-     "", {"No. of K neighbors = 1", "K raised from 0 to 1: a search needs a neighbour", "1\t0\t0\t1\t1.4142135623731"}},
-    {"MoreNeighboursThanPoints", "points.pts", "query.pts", {"-k", "5", "--no-stats", "--results", "-"}, 0, "",
-     {"No. of K neighbors = 2", "1\t0\t0\t1\t2\t2.23606797749979\t5"}},
+    {"OnePointAndTwoNeighbours", "one-point.pts", "query.pts", {"-k", "2", "--no-stats", "--results", "-"},
+     0, "", {"No. of K neighbors = 1", "K raised from 0 to 1: a search needs a neighbour",
+             "1\t0\t0\t1\t1.4142135623731"}},
+    {"MoreNeighboursThanPoints", "points.pts", "query.pts", {"-k", "5", "--no-stats", "--results", "-"},
+     0, "", {"No. of K neighbors = 2", "1\t0\t0\t1\t2\t2.23606797749979\t5"}},
     // Option texts that are not numbers, or out of sense: taken as they convert, no message.
-    {"RadiusOfText", "points.pts", "query.pts", {"--search", "radius", "--radius", "abc", "--no-stats", "--results", "-"},
+    {"RadiusOfText", "points.pts", "query.pts",
+     {"--search", "radius", "--radius", "abc", "--no-stats", "--results", "-"},
      0, "", {"Search range = Fixed radius", "1\t0\t0\t0\t1.34078079299426E154"}},
     {"NegativeErrorBound", "points.pts", "query.pts", {"--eps", "-1", "--no-stats", "--results", "-"}, 0, "",
      {"Error bound = -1", "1\t0\t0\t1\t2.23606797749979"}},
@@ -167,15 +171,19 @@ const BadInput Rows[] = {
     {"ZeroPower", "points.pts", "query.pts", {"--metric", "custom", "--power", "0"}, 2,
      "knnbench-cli: bad value \"0\" for --power: must be at least 1", {}, true},
     {"SplittingRuleOutOfRange", "points.pts", "query.pts", {"--split", "6"}, 2,
-     "knnbench-cli: bad value \"6\" for --split: splitting rule out of range (0..5 or a rule name)", {}, true},
+     "knnbench-cli: bad value \"6\" for --split: splitting rule out of range (0..5 or a rule name)",
+     {}, true},
     {"ShrinkingRuleOutOfRange", "points.pts", "query.pts", {"--shrink", "-1"}, 2,
-     "knnbench-cli: bad value \"-1\" for --shrink: shrinking rule out of range (0..3 or a rule name)", {}, true},
+     "knnbench-cli: bad value \"-1\" for --shrink: shrinking rule out of range (0..3 or a rule name)",
+     {}, true},
     {"UnknownMetric", "points.pts", "query.pts", {"--metric", "cosine"}, 2,
-     "knnbench-cli: bad value \"cosine\" for --metric: unknown metric (manhattan, euclidean, chebyshev or custom)",
+     "knnbench-cli: bad value \"cosine\" for --metric: "
+     "unknown metric (manhattan, euclidean, chebyshev or custom)",
      {}, true},
     {"BruteForcePriority", "points.pts", "query.pts", {"--mode", "brute", "--search", "priority"}, 2,
      "knnbench-cli: priority search needs a tree: use --mode kd or --mode bd", {}, true},
 };
+// clang-format on
 
 std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
     for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -205,7 +213,8 @@ protected:
 
     /// Runs the program and checks what every run must show: it ended by itself, in time, with 0, 1
     /// or 2, without a sanitizer report.
-    Outcome run(const std::string& data, const std::string& query, const std::vector<std::string>& flags) const {
+    Outcome run(const std::string& data, const std::string& query,
+                const std::vector<std::string>& flags) const {
         std::vector<std::string> args{"--data", data, "--query", query};
         args.insert(args.end(), flags.begin(), flags.end());
         const Outcome outcome = runCli(args, folder);
