@@ -23,7 +23,7 @@ for target in "${targets[@]}"; do
     "$build/$target" -max_total_time="$seconds" "${limits[@]}" -entropic_scale_per_exec_time=1 \
         -close_fd_mask=3 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$target-" "$work" "$source_dir/corpus/$target" 2>&1 |
-        grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==|SUMMARY|FUZZ CHECK)' || true
+        grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|==|SUMMARY|FUZZ CHECK)' || true
     # A crash leaves its input in the artifacts folder: show what failed and stop, so it is not
     # overlooked (remove the artifact once it is understood).
     if compgen -G "$build/artifacts/$target-*" >/dev/null; then
