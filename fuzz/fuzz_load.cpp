@@ -121,7 +121,9 @@ bool isSystemMessage(const std::string& text) {
     for (const char* message : exact)
         if (text == message) return true;
     return startsWith(text, "ReadPt:\nSome error occured while processing index ") ||
-           startsWith(text, "Can't read query point ");
+           startsWith(text, "Can't read query point ") ||
+           (startsWith(text, "Cannot read file \"") &&
+            text.ends_with("\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)"));
 }
 
 /// A folder of this process for the two files, under the memory file system when there is one; removed
@@ -166,7 +168,12 @@ bool faultsImpossible(const PanelOptions& o) {
     if (!small(o.errorBound) || !small(o.radius)) return false;
     knn::FieldList fields;
     for (const std::string& path : {o.dataPath, o.queryPath}) {
-        const knn::TextLines lines = knn::ReadTextFile(path);
+        knn::TextLines lines;
+        try {
+            lines = knn::ReadTextFile(path);
+        } catch (const knn::RunError&) {
+            return false; // a refused file yields no fault message at all
+        }
         for (std::size_t i = 0; i < lines.size(); ++i) {
             knn::SplitFields(lines[i], fields);
             for (std::size_t j = 0; j < fields.size(); ++j)

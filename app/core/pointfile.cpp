@@ -167,8 +167,14 @@ TextLines ReadTextFile(const std::string& path) {
     }
     bytes.resize(used);
     if (std::ferror(file.get())) throw failure("Cannot read");
+    std::string text = DecodeText(std::move(bytes));
+    // A NUL has no place in a text of numbers: it marks a binary file or UTF-16 without a byte-order
+    // mark, which would otherwise load as wrong points without a word.
+    if (text.find('\0') != std::string::npos)
+        throw RunError("Cannot read file \"" + path +
+                       "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)");
     TextLines lines;
-    lines.assignText(DecodeText(std::move(bytes)));
+    lines.assignText(std::move(text));
     return lines;
 }
 

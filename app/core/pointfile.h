@@ -37,7 +37,8 @@ std::string DecodeText(std::string bytes);
 /// True when something other than a directory exists at the path.
 bool FileExists(const std::string& path);
 
-/// The file's lines. A file that cannot be opened or read raises a `RunError` with the system's words.
+/// The file's lines. A file that cannot be opened or read raises a `RunError` with the system's words;
+/// so does a file whose text holds a NUL character.
 TextLines ReadTextFile(const std::string& path);
 
 /// Splits a line into fields: runs of characters above code 32 separated by characters of codes 1 to

@@ -103,6 +103,11 @@ const std::string LoadFailed = "Could not load data!\nPlease check input file st
 const std::string Mismatch =
     "The data & query dimensions do not coincide!\nPlease check input file structure.\n";
 const std::vector<std::string> NoStats{"--no-stats"};
+
+std::string NotText(const std::string& file) {
+    return "Cannot read file \"" + file +
+           "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)\n";
+}
 const std::vector<std::string> Results{"--no-stats", "--results", "-"};
 
 // clang-format off
@@ -118,18 +123,19 @@ const BadInput Rows[] = {
     // Both first lines without fields: no coordinates, every blank line a point.
     {"BlankLinesOnBothSides", "blank-lines.pts", "blank-lines.pts", NoStats, 0, "",
      {"Data & query dimension = 0", "No. of data points = 3", "No. of query points = 3"}},
-    // Bytes that are not text: the statistics block is written, then the conversion fails.
-    {"BinaryGarbage", "binary-garbage.bin", "binary-garbage.bin", {}, 1, LoadFailed,
-     {"DATA STATISTICS", "SEARCH OPTIONS", "No. of data points = 4"}},
-    // A NUL ends its line: the fields after it are not read (see finding F2 of fuzz/README.md).
-    {"NulBytes", "nul-bytes.pts", "query.pts", {"--no-stats", "--data-table", "-"}, 0, "",
-     {"No. of data points = 3", "1\t1\t2", "2\t5\t6", "3\t7\t"}},
-    // Encodings: a byte-order mark decides; without one the bytes are 8-bit text.
+    // Bytes that are not text: a NUL (binary garbage, UTF-16 without a byte-order mark) refuses the
+    // file; the bytes of a file without NUL are 8-bit text.
+    {"BinaryGarbage", "binary-garbage.bin", "query.pts", {}, 1, NotText("$DATA"), {}, true},
+    {"NulBytes", "nul-bytes.pts", "query.pts", {}, 1, NotText("$DATA"), {}, true},
+    {"NulBytesInQuery", "points.pts", "nul-bytes.pts", {}, 1, NotText("$QUERY"), {}, true},
+    {"Utf16WithoutMark", "utf16le-no-bom.pts", "utf16le-no-bom.pts", {}, 1, NotText("$DATA"), {}, true},
+    {"Latin1Bytes", "latin1.pts", "query.pts", {}, 1, LoadFailed,
+     {"DATA STATISTICS", "SEARCH OPTIONS", "No. of data points = 2"}},
+    // Encodings: a byte-order mark decides.
     {"Utf16LittleEndianWithMark", "utf16le-bom.pts", "query.pts", {"--no-stats", "--data-table", "-"}, 0, "",
      {"1\t1.5\t2", "2\t3\t4", "3\t5\t6"}},
     {"Utf16BigEndianWithMark", "utf16be-bom.pts", "query.pts", {"--no-stats", "--data-table", "-"}, 0, "",
      {"1\t1.5\t2", "2\t3\t4", "3\t5\t6"}},
-    {"Utf16WithoutMark", "utf16le-no-bom.pts", "query.pts", {}, 1, Mismatch, {}, true},
     {"MixedLineEnds", "mixed-line-ends.pts", "query.pts", {"--no-stats", "--data-table", "-"}, 0, "",
      {"No. of data points = 5", "1\t1\t2", "2\t3\t4", "3\t5\t6", "4\t\t", "5\t7\t8"}},
     // Fields that are not numbers of this system.

@@ -155,6 +155,29 @@ TEST(ReadTextFile, UnreadableFileRaisesTheSystemsWords) {
     }
 }
 
+TEST(ReadTextFile, RefusesTextHoldingNul) {
+    const coretest::TempFolder folder;
+    // A NUL byte in 8-bit text, UTF-16 without a byte-order mark, and a NUL character that only
+    // appears once UTF-16 with a mark is decoded.
+    const std::pair<const char*, std::string> files[] = {
+        {"nul.pts", std::string("1 2\n3\0 4\n", 9)},
+        {"utf16-no-mark.pts", std::string("1\0 \0" "2\0\n\0", 8)},
+        {"utf16-nul-char.pts", std::string("\xFF\xFE" "1\0\0\0", 6)},
+    };
+    for (const auto& [name, bytes] : files) {
+        const std::string path = folder.write(name, bytes);
+        try {
+            ReadTextFile(path);
+            ADD_FAILURE() << name << ": no error raised";
+        } catch (const RunError& error) {
+            EXPECT_EQ(std::string(error.what()),
+                      "Cannot read file \"" + path +
+                          "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)");
+        }
+    }
+    EXPECT_EQ(ReadTextFile(folder.write("plain.pts", "1 2\n3 4")).size(), 2u);
+}
+
 TEST(ParseDataPoints, ConvertsEveryLineAndLeavesMissingCoordinatesZero) {
     const coretest::SeparatorScope point('.');
     TextLines lines;
