@@ -54,6 +54,14 @@ Decimal15 toDecimal15(double v) {
     return d;
 }
 
+// Where NormalizeNumber puts the separator in force: the first "," under a point separator, the first
+// "." under a comma separator; npos when there is none or the separator is another character.
+std::size_t typedMarkPosition(std::string_view text) {
+    const char separator = decimalSeparator();
+    const char typed = separator == '.' ? ',' : separator == ',' ? '.' : '\0';
+    return typed == '\0' ? std::string_view::npos : text.find(typed);
+}
+
 } // namespace
 
 char decimalSeparator() {
@@ -65,12 +73,8 @@ void setDecimalSeparator(char separator) {
 }
 
 std::string NormalizeNumber(std::string text) {
-    const char separator = decimalSeparator();
-    const char typed = separator == '.' ? ',' : separator == ',' ? '.' : '\0';
-    if (typed != '\0') {
-        const auto at = text.find(typed);
-        if (at != std::string::npos) text[at] = separator;
-    }
+    const auto at = typedMarkPosition(text);
+    if (at != std::string_view::npos) text[at] = decimalSeparator();
     return text;
 }
 
@@ -146,8 +150,10 @@ std::optional<double> ConvertNumber(std::string_view text) {
 }
 
 std::optional<double> ConvertField(std::string_view field, std::string& scratch) {
+    const auto at = typedMarkPosition(field);
+    if (at == std::string_view::npos) return ConvertNumber(field); // normalising changes nothing
     scratch.assign(field);
-    scratch = NormalizeNumber(std::move(scratch));
+    scratch[at] = decimalSeparator();
     return ConvertNumber(scratch);
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -63,6 +64,13 @@ bool isValidUtf8(std::string_view bytes) {
     std::size_t i = 0;
     const std::size_t n = bytes.size();
     while (i < n) {
+        // Number text is ASCII: skip it eight bytes at a time.
+        constexpr std::uint64_t HighBits = 0x8080808080808080u;
+        for (std::uint64_t word = 0; i + sizeof word <= n; i += sizeof word) {
+            std::memcpy(&word, bytes.data() + i, sizeof word);
+            if (word & HighBits) break;
+        }
+        if (i == n) break;
         const auto lead = static_cast<unsigned char>(bytes[i]);
         if (lead < 0x80) {
             ++i;
@@ -115,19 +123,27 @@ void TextLines::assignText(std::string utf8) {
     text = std::move(utf8);
     lineEnds.clear();
     const std::size_t n = text.size();
-    std::size_t write = 0;
-    std::size_t read = 0;
-    while (read < n) {
-        const char c = text[read++];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && read < n && text[read] == '\n') ++read;
-            lineEnds.push_back(write);
-        } else {
-            text[write++] = c;
+    const bool hasCarriageReturn = text.find('\r') != std::string::npos;
+    // One allocation of the right size: a million lines would otherwise be copied as the list grows.
+    std::size_t breaks = 0;
+    for (const char c : text)
+        breaks += (c == '\n') + (c == '\r');
+    lineEnds.reserve(breaks + 1);
+    if (!hasCarriageReturn) {
+        for (std::size_t at = 0; at < n; ++at) {
+            const void* lineFeed = std::memchr(text.data() + at, '\n', n - at);
+            at = lineFeed ? static_cast<std::size_t>(static_cast<const char*>(lineFeed) - text.data()) : n;
+            lineEnds.push_back(at);
+        }
+        return;
+    }
+    for (std::size_t at = 0; at < n; ++at) {
+        if (text[at] == '\r' || text[at] == '\n') {
+            lineEnds.push_back(at);
+            if (text[at] == '\r' && at + 1 < n && text[at + 1] == '\n') ++at;
         }
     }
-    if (n > 0 && text[n - 1] != '\r' && text[n - 1] != '\n') lineEnds.push_back(write);
-    text.resize(write);
+    if (n > 0 && text[n - 1] != '\r' && text[n - 1] != '\n') lineEnds.push_back(n);
 }
 
 std::string DecodeText(std::string bytes) {
@@ -154,18 +170,16 @@ TextLines ReadTextFile(const std::string& path) {
     };
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) throw failure("Cannot open");
-    // Read straight into a buffer of the file's size (growing it for a file that grows meanwhile), so
-    // a large file is neither copied nor reallocated on the way in.
+    // A buffer of the file's size, filled through a small one: reading straight into it would first
+    // have to clear it, which costs as much as the read.
     std::error_code sizeError;
     const auto expected = std::filesystem::file_size(path, sizeError);
-    std::string bytes(sizeError ? std::size_t{1} << 16 : static_cast<std::size_t>(expected) + 1, '\0');
-    std::size_t used = 0;
+    std::string bytes;
+    if (!sizeError) bytes.reserve(static_cast<std::size_t>(expected));
+    std::vector<char> chunk(std::size_t{1} << 16);
     std::size_t got = 0;
-    while ((got = std::fread(bytes.data() + used, 1, bytes.size() - used, file.get())) > 0) {
-        used += got;
-        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-    }
-    bytes.resize(used);
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
+        bytes.append(chunk.data(), got);
     if (std::ferror(file.get())) throw failure("Cannot read");
     std::string text = DecodeText(std::move(bytes));
     // A NUL has no place in a text of numbers: it marks a binary file or UTF-16 without a byte-order
@@ -220,6 +234,15 @@ int FieldCount(const TextLines& lines) {
     return static_cast<int>(fields.size());
 }
 
+int ConvertFields(const FieldList& fields, int first, int used, qel::Point point, std::string& scratch) {
+    for (int j = first; j < used; ++j) {
+        const auto value = ConvertField(fields[static_cast<std::size_t>(j)], scratch);
+        if (!value) return j;
+        point[j] = *value;
+    }
+    return used;
+}
+
 bool ParseDataPoints(int dim, const TextLines& lines, qel::PointArray points,
                      const ProgressCallback& progress) {
     FieldList fields;
@@ -228,14 +251,38 @@ bool ParseDataPoints(int dim, const TextLines& lines, qel::PointArray points,
     for (std::size_t i = 0; i < lines.size(); ++i) {
         SplitFields(lines[i], fields);
         const int used = std::min(static_cast<int>(fields.size()), dim);
-        for (int j = 0; j < used; ++j) {
-            const auto value = ConvertField(fields[j], scratch);
-            if (!value) return false;
-            points[i][j] = *value;
-        }
+        if (ConvertFields(fields, 0, used, points[i], scratch) < used) return false;
         reportProgress(progress, static_cast<std::int64_t>(i) + 1, total);
     }
     return true;
+}
+
+DataConversion ConvertEveryLine(int dim, const TextLines& lines, qel::PointArray points,
+                                const ProgressCallback& progress) {
+    DataConversion found;
+    FieldList fields;
+    std::string scratch;
+    const auto total = static_cast<std::int64_t>(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        SplitFields(lines[i], fields);
+        const int fieldCount = static_cast<int>(fields.size());
+        if (fieldCount > 0 && fieldCount < dim) found.shortLines.push_back({i, fieldCount});
+        const int used = std::min(fieldCount, dim);
+        for (int j = ConvertFields(fields, 0, used, points[i], scratch); j < used;
+             j = ConvertFields(fields, j + 1, used, points[i], scratch)) {
+            if (found.failedLine == DataConversion::NoFailure) found.failedLine = i, found.failedField = j;
+        }
+        reportProgress(progress, static_cast<std::int64_t>(i) + 1, total);
+    }
+    return found;
+}
+
+bool KeepUpToFirstFailure(const DataConversion& conversion, int dim, std::size_t count, qel::PointArray points) {
+    if (conversion.failedLine == DataConversion::NoFailure) return true;
+    std::fill(points[conversion.failedLine] + conversion.failedField, points[conversion.failedLine] + dim, 0.0);
+    for (std::size_t i = conversion.failedLine + 1; i < count; ++i)
+        std::fill(points[i], points[i] + dim, 0.0);
+    return false;
 }
 
 } // namespace knn

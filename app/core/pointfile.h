@@ -13,21 +13,26 @@
 
 namespace knn {
 
-/// The lines of a text file, kept in one UTF-8 buffer.
+/// The lines of a text file, kept in one UTF-8 buffer with their breaks.
 class TextLines {
 public:
     std::size_t size() const { return lineEnds.size(); }
     bool empty() const { return lineEnds.empty(); }
     std::string_view operator[](std::size_t i) const {
-        const std::size_t begin = i == 0 ? 0 : lineEnds[i - 1];
-        return std::string_view(text).substr(begin, lineEnds[i] - begin);
+        const std::size_t begin = i == 0 ? 0 : afterBreak(lineEnds[i - 1]);
+        return std::string_view(text.data() + begin, lineEnds[i] - begin);
     }
     /// Splits UTF-8 text at CR, LF and CRLF; a break at the very end adds no line.
     void assignText(std::string utf8);
 
 private:
-    std::string text;                  ///< the lines back to back, without their breaks
-    std::vector<std::size_t> lineEnds; ///< end offset of each line in `text`
+    /// Where the line after the break at `at` begins (CRLF is one break).
+    std::size_t afterBreak(std::size_t at) const {
+        return at + (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1);
+    }
+
+    std::string text;                  ///< the whole text, breaks included: splitting moves nothing
+    std::vector<std::size_t> lineEnds; ///< offset of each line's break (the text's end for a last line without one)
 };
 
 /// Decodes a file's bytes to UTF-8: a UTF-16 LE, UTF-16 BE or UTF-8 byte-order mark (tested in this
@@ -49,9 +54,37 @@ void SplitFields(std::string_view line, FieldList& fields);
 /// The field count of the first line; an empty list raises "List index out of bounds (0)".
 int FieldCount(const TextLines& lines);
 
+/// Converts fields first .. used - 1 into the same coordinates of point, up to the first that does not
+/// convert, which is left unwritten; returns that field's index, or `used` when all converted.
+int ConvertFields(const FieldList& fields, int first, int used, qel::Point point, std::string& scratch);
+
 /// Converts line i into point i, the first min(field count, dim) coordinates; false at the first
 /// field that does not convert.
 bool ParseDataPoints(int dim, const TextLines& lines, qel::PointArray points,
                      const ProgressCallback& progress = {});
+
+/// A line with at least one field but fewer than the points have coordinates.
+struct ShortLine {
+    std::size_t line; ///< index of the line
+    int fieldCount;   ///< its fields, 1 to dim - 1
+};
+
+/// What ConvertEveryLine met on its way.
+struct DataConversion {
+    static constexpr std::size_t NoFailure = static_cast<std::size_t>(-1);
+    std::size_t failedLine = NoFailure; ///< line of the first field that does not convert
+    int failedField = 0;                ///< that field's index in its line
+    std::vector<ShortLine> shortLines;  ///< every short line, in file order
+};
+
+/// ParseDataPoints that goes on past a field that does not convert, so that every line's values are
+/// in the points for the statistics block: such a field stays 0, as do the coordinates a line does not
+/// supply. The points must come cleared (newPointArray clears them).
+DataConversion ConvertEveryLine(int dim, const TextLines& lines, qel::PointArray points,
+                                const ProgressCallback& progress = {});
+
+/// Clears what ConvertEveryLine wrote from its first field that did not convert on, which leaves the
+/// points as ParseDataPoints leaves them; returns what ParseDataPoints returns.
+bool KeepUpToFirstFailure(const DataConversion& conversion, int dim, std::size_t count, qel::PointArray points);
 
 } // namespace knn

@@ -57,11 +57,7 @@ void checkFloatingPointFaults() {
 bool convertLine(std::string_view line, int dim, qel::Point point, FieldList& fields, std::string& scratch) {
     SplitFields(line, fields);
     const int used = std::min(static_cast<int>(fields.size()), dim);
-    for (int j = 0; j < used; ++j) {
-        const auto value = ConvertField(fields[static_cast<std::size_t>(j)], scratch);
-        if (!value) return false;
-        point[j] = *value;
-    }
+    if (ConvertFields(fields, 0, used, point, scratch) < used) return false;
     std::fill(point + used, point + dim, 0.0); // a short line's missing coordinates are 0
     return true;
 }
@@ -440,14 +436,27 @@ bool RunDriver::LoadPoints() {
     } else {
         s.dim = window.dimensionsValue();
     }
-    if (window.displayStatistics()) WriteStatistics(window, *s.dataLines, s.dim, s.columnStats);
+    const auto lineCount = static_cast<int>(s.dataLines->size());
+    auto loadingProgress = [&](std::int64_t done, std::int64_t total) {
+        window.progress(RunPhase::LoadingData, done, total);
+    };
+    // The statistics block reads the data lines' values from the points: the lines are converted once,
+    // all of them, before it, and the load then ends as the conversion alone would have ended.
+    std::optional<bool> parsed;
+    if (window.displayStatistics()) {
+        s.dataPts.reset();
+        s.dataPts.reset(qel::newPointArray(lineCount, s.dim));
+        const DataConversion conversion = ConvertEveryLine(s.dim, *s.dataLines, s.dataPts.get(), loadingProgress);
+        WriteStatistics(window, DataColumns{s.dataPts.get(), s.dataLines->size(), conversion.shortLines}, s.dim,
+                        s.columnStats);
+        parsed = KeepUpToFirstFailure(conversion, s.dim, s.dataLines->size(), s.dataPts.get());
+    }
 
     const std::string doubleRule(50, '=');
     window.addReportLine(doubleRule);
     window.addReportLine("SEARCH OPTIONS");
     window.addReportLine(doubleRule);
     window.addReportLine("Data & query dimension = " + std::to_string(s.dim));
-    const int lineCount = static_cast<int>(s.dataLines->size());
     window.setMaxDataUpperBound(lineCount);
     s.dataCount = lineCount;
     if (window.maxDataAuto()) window.setMaxDataValue(lineCount);
@@ -455,15 +464,14 @@ bool RunDriver::LoadPoints() {
     s.queryCount = static_cast<int>(s.queryLines->size());
     window.addReportLine("No. of query points = " + std::to_string(s.queryCount));
 
-    s.dataPts.reset();
-    s.dataPts.reset(qel::newPointArray(s.dataCount, s.dim));
+    if (!parsed) {
+        s.dataPts.reset();
+        s.dataPts.reset(qel::newPointArray(s.dataCount, s.dim));
+        parsed = ParseDataPoints(s.dim, *s.dataLines, s.dataPts.get(), loadingProgress);
+    }
     s.queryPt.reset();
     s.queryPt.reset(qel::newPoint(s.dim, 0.0));
-    const bool parsed =
-        ParseDataPoints(s.dim, *s.dataLines, s.dataPts.get(), [&](std::int64_t done, std::int64_t total) {
-            window.progress(RunPhase::LoadingData, done, total);
-        });
-    if (parsed) {
+    if (*parsed) {
         SetStatus("Input loaded", 0);
         return true;
     }

@@ -7,9 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <optional>
-#include <span>
-#include <vector>
 
 #include "numbers.h"
 #include "windowops.h"
@@ -35,78 +32,52 @@ double storedAsDouble(long double v) {
     return inDoubleRange(v) ? static_cast<double>(v) : std::numeric_limits<double>::quiet_NaN();
 }
 
-// Columns first..first+count-1 of every line, column after column, each line split once: a line
-// without column c gives its field 0, a line without fields or a field that does not convert gives 0.0.
-std::vector<double> columnValues(std::size_t first, std::size_t count, const TextLines& lines) {
-    const std::size_t n = lines.size();
-    std::vector<double> values(n * count, 0.0);
-    FieldList fields;
-    std::string scratch;
-    for (std::size_t i = 0; i < n; ++i) {
-        SplitFields(lines[i], fields);
-        if (fields.empty()) continue;
-        std::optional<double> fieldZero; // converted once for every column the line lacks
-        for (std::size_t c = 0; c < count; ++c) {
-            double& value = values[c * n + i];
-            if (first + c < fields.size()) {
-                value = ConvertField(fields[first + c], scratch).value_or(0.0);
-            } else {
-                if (!fieldZero) fieldZero = ConvertField(fields[0], scratch).value_or(0.0);
-                value = *fieldZero;
-            }
-        }
-    }
-    return values;
-}
-
-ColumnStats statsOf(std::span<const double> values) {
+// The record of the values, taken in file order; the median is found in place, so the values come
+// back reordered.
+ColumnStats statsOf(std::vector<double>& values) {
     ColumnStats s;
     s.validCases = static_cast<int>(values.size());
     if (values.empty()) return s;
     const auto n = static_cast<long double>(values.size());
 
-    for (const double x : values) {
+    s.maxValue = s.minValue = values[0];
+    for (const double x : values) { // an extreme keeps the first of equal values
         s.sum += x;
         s.sumOfSquares += static_cast<long double>(x) * x;
+        if (x > s.maxValue) s.maxValue = x;
+        if (x < s.minValue) s.minValue = x;
     }
-    s.maxValue = *std::max_element(values.begin(), values.end());
-    s.minValue = *std::min_element(values.begin(), values.end());
+    s.mean = values.size() == 1 ? static_cast<long double>(values[0]) : s.sum / n;
 
     long double squaredDeviations = 0.0L;
-    if (values.size() == 1) {
-        s.mean = values[0];
-        s.stdDeviation = NotAvailable; // one value has no spread
-    } else {
-        s.mean = s.sum / n;
-        for (const double x : values)
-            squaredDeviations += (s.mean - x) * (s.mean - x);
-        s.stdDeviation = std::sqrt(squaredDeviations / (n - 1.0L));
-    }
-
-    std::vector<double> sorted(values.begin(), values.end());
-    const std::size_t half = sorted.size() / 2;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(half), sorted.end());
-    if (sorted.size() % 2 == 0) {
-        const double upper = sorted[half];
-        const double lower =
-            *std::max_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(half));
-        s.median = static_cast<double>((static_cast<long double>(lower) + upper) * 0.5L);
-    } else {
-        s.median = sorted[half];
-    }
-
-    s.totalVariance = s.sumOfSquares - s.sum * s.sum / n;
-    s.unbiasedVariance = quotient(s.totalVariance, n - 1.0L);
-
     double s2 = 0.0;
     double s3 = 0.0;
     double s4 = 0.0;
     for (const double x : values) {
+        squaredDeviations += (s.mean - x) * (s.mean - x);
         const long double d = x - s.mean;
         s2 = storedAsDouble(s2 + d * d);
         s3 = storedAsDouble(s3 + d * d * d);
         s4 = storedAsDouble(s4 + d * d * d * d);
     }
+    // One value has no spread.
+    s.stdDeviation = values.size() == 1 ? NotAvailable : std::sqrt(squaredDeviations / (n - 1.0L));
+
+    // The median last: it reorders the values.
+    const std::size_t half = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half), values.end());
+    if (values.size() % 2 == 0) {
+        const double upper = values[half];
+        const double lower =
+            *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(half));
+        s.median = static_cast<double>((static_cast<long double>(lower) + upper) * 0.5L);
+    } else {
+        s.median = values[half];
+    }
+
+    s.totalVariance = s.sumOfSquares - s.sum * s.sum / n;
+    s.unbiasedVariance = quotient(s.totalVariance, n - 1.0L);
+
     const long double sd = s.stdDeviation;
     const long double sd3 = storedAsDouble(sd * sd * sd);
     const long double sd4 = storedAsDouble(sd * sd * sd * sd);
@@ -120,8 +91,14 @@ ColumnStats statsOf(std::span<const double> values) {
 
 } // namespace
 
-ColumnStats ComputeColumnStats(int c, const TextLines& lines) {
-    return statsOf(columnValues(static_cast<std::size_t>(c), 1, lines));
+ColumnStats ComputeColumnStats(int c, const DataColumns& data, std::vector<double>& values) {
+    const auto column = static_cast<std::size_t>(c);
+    values.resize(data.count);
+    for (std::size_t i = 0; i < data.count; ++i)
+        values[i] = data.points[i][column];
+    for (const ShortLine& shortLine : data.shortLines)
+        if (shortLine.fieldCount <= c) values[shortLine.line] = data.points[shortLine.line][0];
+    return statsOf(values);
 }
 
 std::string FormatStat(long double v) {
@@ -135,16 +112,15 @@ std::string FormatStat(long double v) {
     return FormatDouble(static_cast<double>(static_cast<long double>(truncated) * step));
 }
 
-void WriteStatistics(WindowOps& window, const TextLines& lines, int dim, ColumnStats& columnStats) {
+void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, ColumnStats& columnStats) {
     const std::string doubleRule(50, '=');
     const std::string singleRule(30, '-');
     window.addReportLine(doubleRule);
     window.addReportLine("DATA STATISTICS");
     window.addReportLine(doubleRule);
-    const std::vector<double> columns = columnValues(0, static_cast<std::size_t>(std::max(dim, 0)), lines);
+    std::vector<double> values;
     for (int c = 0; c < dim; ++c) {
-        columnStats = statsOf(std::span<const double>(columns).subspan(
-            static_cast<std::size_t>(c) * lines.size(), lines.size()));
+        columnStats = ComputeColumnStats(c, data, values);
         const ColumnStats& s = columnStats;
         window.addReportLine(singleRule);
         window.addReportLine("Stats for Column " + std::to_string(c + 1));

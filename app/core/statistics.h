@@ -4,7 +4,10 @@
 // the block never ends the load.
 #pragma once
 
+#include <cstddef>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "pointfile.h"
 
@@ -28,15 +31,23 @@ struct ColumnStats {
     double kurtosis = 0.0;               ///< sample excess kurtosis, to 15 significant digits
 };
 
+/// The values the block reads: column c of line i is coordinate c of point i, as ConvertEveryLine
+/// left the points, except that a short line's missing columns read its field 0.
+struct DataColumns {
+    qel::PointArray points;                ///< one point per line
+    std::size_t count = 0;                 ///< number of lines
+    std::span<const ShortLine> shortLines; ///< ConvertEveryLine's short lines
+};
+
 /// Reads column c of every line (field 0 for a line without column c; 0.0 for a line without fields
-/// or a field that does not convert) and computes the record.
-ColumnStats ComputeColumnStats(int c, const TextLines& lines);
+/// or a field that does not convert) and computes the record; values is reused storage.
+ColumnStats ComputeColumnStats(int c, const DataColumns& data, std::vector<double>& values);
 
 /// v to 4 decimals (halves away from zero) in general format; a value too large for that rounding
 /// with 15 significant digits; "n/a" for a value that is not finite as a double.
 std::string FormatStat(long double v);
 
-/// Writes the "DATA STATISTICS" block for the first dim columns of lines into the report.
-void WriteStatistics(WindowOps& window, const TextLines& lines, int dim, ColumnStats& columnStats);
+/// Writes the "DATA STATISTICS" block for the first dim columns into the report.
+void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, ColumnStats& columnStats);
 
 } // namespace knn

@@ -52,7 +52,11 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"Lf", "a\nb", {"a", "b"}}, LineCase{"Cr", "a\rb\r", {"a", "b"}},
                     LineCase{"CrLfIsOneBreak", "a\r\nb\r\n", {"a", "b"}},
                     LineCase{"LfCrIsTwo", "a\n\rb", {"a", "", "b"}},
-                    LineCase{"TwoFinalBreaksMakeAnEmptyLine", "1 2\n3 4\n\n", {"1 2", "3 4", ""}}),
+                    LineCase{"TwoFinalBreaksMakeAnEmptyLine", "1 2\n3 4\n\n", {"1 2", "3 4", ""}},
+                    LineCase{"LoneLfs", "\n\n", {"", ""}}, LineCase{"LoneCrs", "\r\r", {"", ""}},
+                    LineCase{"MixedBreaks", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+                    LineCase{"EmptyLineBetweenCrLfs", "a\r\n\r\nb", {"a", "", "b"}},
+                    LineCase{"FinalCrLfAfterEmptyLine", "a\n\r\n", {"a", ""}}),
     [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
 struct EncodingCase {
@@ -201,5 +205,60 @@ TEST(ParseDataPoints, StopsAtTheFirstFieldThatDoesNotConvert) {
     EXPECT_FALSE(ParseDataPoints(2, lines, points));
     EXPECT_EQ(points[1][0], 3.0);
     EXPECT_EQ(points[2][0], 0.0);
+    qel::releasePointArray(points);
+}
+
+struct ConversionCase {
+    const char* name;
+    std::string text;
+    int dim;
+};
+
+class ConvertEveryLineCases : public testing::TestWithParam<ConversionCase> {};
+
+// Converting every line for the statistics block and then keeping what precedes the first failure
+// must leave the points and the outcome exactly as the load's conversion alone does.
+TEST_P(ConvertEveryLineCases, EndsAsParseDataPoints) {
+    const coretest::SeparatorScope point('.');
+    const int dim = GetParam().dim;
+    TextLines lines;
+    lines.assignText(GetParam().text);
+    const int n = static_cast<int>(lines.size());
+    qel::PointArray alone = qel::newPointArray(n, dim);
+    qel::PointArray shared = qel::newPointArray(n, dim);
+    const bool parsed = ParseDataPoints(dim, lines, alone);
+    const DataConversion conversion = ConvertEveryLine(dim, lines, shared);
+    EXPECT_EQ(KeepUpToFirstFailure(conversion, dim, lines.size(), shared), parsed);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < dim; ++j)
+            EXPECT_EQ(shared[i][j], alone[i][j]) << "line " << i << ", coordinate " << j;
+    qel::releasePointArray(alone);
+    qel::releasePointArray(shared);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ConvertEveryLineCases,
+    testing::Values(ConversionCase{"Regular", "1 2 3\n4 5 6\n", 3},
+                    ConversionCase{"RaggedAndBlank", "1 2 3\n4\n\n  \n7 8\n9 10 11 12", 3},
+                    ConversionCase{"BadFieldInTheMiddle", "1 2 3\n4 x 6\n7 8 9\n", 3},
+                    ConversionCase{"BadFirstField", "y 2\n3 4", 2},
+                    ConversionCase{"BadFieldBeyondDim", "1 2 x\n3 4 5", 2},
+                    ConversionCase{"TwoBadLines", "1 2\nx 3\n4 y\n5 6", 2},
+                    ConversionCase{"NoColumns", "\n\n", 0}),
+    [](const testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
+
+TEST(ConvertEveryLine, ReadsPastTheFirstFailureAndListsShortLines) {
+    const coretest::SeparatorScope point('.');
+    TextLines lines;
+    lines.assignText("1 2 3\nx 5\n\n7 8 9\n");
+    qel::PointArray points = qel::newPointArray(4, 3);
+    const DataConversion conversion = ConvertEveryLine(3, lines, points);
+    EXPECT_EQ(conversion.failedLine, 1u);
+    EXPECT_EQ(conversion.failedField, 0);
+    ASSERT_EQ(conversion.shortLines.size(), 1u); // the blank line has no field to stand in
+    EXPECT_EQ(conversion.shortLines[0].line, 1u);
+    EXPECT_EQ(conversion.shortLines[0].fieldCount, 2);
+    EXPECT_EQ(points[1][1], 5.0);
+    EXPECT_EQ(points[3][2], 9.0);
     qel::releasePointArray(points);
 }

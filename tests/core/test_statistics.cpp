@@ -13,13 +13,21 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-// The 14 value lines of the first column's section (after its three header lines).
-Lines columnSection(const std::string& text, int dim = 1) {
+// The block for the lines of text, written from their points as a load writes it.
+void writeBlock(coretest::FakeWindow& window, const std::string& text, int dim, ColumnStats& stats) {
     TextLines lines;
     lines.assignText(text);
+    qel::PointArray points = qel::newPointArray(static_cast<int>(lines.size()), dim);
+    const DataConversion conversion = ConvertEveryLine(dim, lines, points);
+    WriteStatistics(window, DataColumns{points, lines.size(), conversion.shortLines}, dim, stats);
+    qel::releasePointArray(points);
+}
+
+// The 14 value lines of the first column's section (after its three header lines).
+Lines columnSection(const std::string& text, int dim = 1) {
     coretest::FakeWindow window;
     ColumnStats stats;
-    WriteStatistics(window, lines, dim, stats);
+    writeBlock(window, text, dim, stats);
     return Lines(window.report.begin() + 6, window.report.begin() + 20);
 }
 
@@ -86,11 +94,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(WriteStatistics, WritesAHeaderAndSeventeenLinesPerColumn) {
     const coretest::SeparatorScope point('.');
-    TextLines lines;
-    lines.assignText("1 10\n2\n3 30\n4 40\n");
     coretest::FakeWindow window;
     ColumnStats stats;
-    WriteStatistics(window, lines, 2, stats);
+    writeBlock(window, "1 10\n2\n3 30\n4 40\n", 2, stats);
     ASSERT_EQ(window.report.size(), 3u + 17u * 2u);
     EXPECT_EQ(window.report[0], std::string(50, '='));
     EXPECT_EQ(window.report[1], "DATA STATISTICS");
