@@ -227,6 +227,7 @@ void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule
     const SplitProcedure split = splitProcedureFor(splitRule);
     tree.rootNode =
         buildBdSubtree(tree.dataPoints, tree.pointIndex, n, dim, tree.bucketSize, cell, split, shrinkRule);
+    fillLeafPoints(tree);
 }
 
 QELkd_node* buildBdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& box,

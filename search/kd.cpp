@@ -44,8 +44,8 @@ template <class Metric> struct NearestSteps {
 
     static void leaf(const QELkd_leaf& node, int power) {
         NearestSearchState& state = nearestSearch;
-        offerBucket<Metric>(node, state.activeQuery, state.activePoints, state.activeDim, power,
-                            *state.activeNearest);
+        offerBucket<Metric>(node, state.activeQuery, state.activePoints, state.activeOrder, state.activeDim,
+                            power, *state.activeNearest);
         // Abandoned points count as visited too.
         visitedCount += node.bucketCount;
     }
@@ -63,6 +63,7 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
     state.activeDim = dimensionCount;
     state.activeQuery = q;
     state.activePoints = dataPoints;
+    state.activeOrder = leafOrder();
     visitedCount = 0;
     if (dataCount < k) {
         reportError("Requesting more near neighbors than data points", Fatal);

@@ -23,6 +23,7 @@ struct NearestSearchState {
     int activeDim = 0;                       ///< the tree's dimensionCount
     Point activeQuery = nullptr;             ///< the query point
     PointArray activePoints = nullptr;       ///< the tree's dataPoints
+    LeafPointOrder activeOrder;              ///< the tree's points in leaf order
     double errorFactor = 1.0;                ///< coordinateTerm(1 + eps, power): a far cell is searched only
                                              ///< while its distance times this is below the k-th distance
     std::unique_ptr<QELmin_k> activeNearest; ///< the k best so far; kept between searches, emptied at entry
@@ -168,19 +169,44 @@ bool distanceWithin(Point query, Point p, int dim, int power, double bound, doub
     return true;
 }
 
+/// Calls visit(index, point) for the leaf's points in bucket order. With the tree's addresses in leaf
+/// order, the loads of all the points are started first: the distance loops end at data-dependent
+/// coordinates, and a mispredicted end would otherwise throw away the loads of later points under way.
+template <class Visit>
+void scanBucket(const QELkd_leaf& leaf, PointArray points, const LeafPointOrder& order, int dim,
+                Visit&& visit) {
+    const Point* addresses = order.of(leaf);
+    if (addresses == nullptr) {
+        for (int i = 0; i < leaf.bucketCount; ++i) {
+            visit(leaf.bucketIndices[i], points[leaf.bucketIndices[i]]);
+        }
+        return;
+    }
+#if defined(__GNUC__)
+    const std::size_t lastByte = static_cast<std::size_t>(std::max(dim, 1)) * sizeof(double) - 1;
+    for (int i = 0; i < leaf.bucketCount; ++i) {
+        const char* first = reinterpret_cast<const char*>(addresses[i]);
+        __builtin_prefetch(first);
+        __builtin_prefetch(first + lastByte);
+    }
+#endif
+    for (int i = 0; i < leaf.bucketCount; ++i) {
+        visit(leaf.bucketIndices[i], addresses[i]);
+    }
+}
+
 /// Offers the leaf's points, in bucket order, to the k-best list, skipping those already beyond its bound.
 template <class Metric>
-void offerBucket(const QELkd_leaf& leaf, Point query, PointArray points, int dim, int power,
-                 QELmin_k& nearest) {
+void offerBucket(const QELkd_leaf& leaf, Point query, PointArray points, const LeafPointOrder& order, int dim,
+                 int power, QELmin_k& nearest) {
     double bound = nearest.currentBound();
-    for (int i = 0; i < leaf.bucketCount; ++i) {
-        const int index = leaf.bucketIndices[i];
+    scanBucket(leaf, points, order, dim, [&](int index, Point p) {
         double dist;
-        if (distanceWithin<Metric>(query, points[index], dim, power, bound, dist)) {
+        if (distanceWithin<Metric>(query, p, dim, power, bound, dist)) {
             nearest.add(dist, index);
             bound = nearest.currentBound();
         }
-    }
+    });
 }
 
 /// Writes slots 0..k-1 of the results; a null array is not written.

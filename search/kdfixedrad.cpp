@@ -46,15 +46,14 @@ template <class Metric> struct FixedRadiusSteps {
     static void leaf(const QELkd_leaf& node, int power) {
         FixedRadiusSearchState& state = fixedRadiusSearch;
         QELmin_k& nearest = *state.radiusNearest;
-        for (int i = 0; i < node.bucketCount; ++i) {
-            const int index = node.bucketIndices[i];
+        scanBucket(node, state.radiusPoints, state.radiusOrder, state.radiusDim, [&](int index, Point p) {
             double dist;
-            if (distanceWithin<Metric>(state.radiusQuery, state.radiusPoints[index], state.radiusDim, power,
-                                       state.radiusLimit, dist)) {
+            if (distanceWithin<Metric>(state.radiusQuery, p, state.radiusDim, power, state.radiusLimit,
+                                       dist)) {
                 nearest.add(dist, index);
                 ++state.radiusInRangeCount;
             }
-        }
+        });
         // Abandoned points count as visited too.
         state.radiusVisitedCount += node.bucketCount;
     }
@@ -74,6 +73,7 @@ int QELkd_tree::searchFixedRadius(Point q, double radiusBound, int k, IndexArray
     state.radiusQuery = q;
     state.radiusLimit = radiusBound;
     state.radiusPoints = dataPoints;
+    state.radiusOrder = leafOrder();
     state.radiusVisitedCount = 0;
     state.radiusInRangeCount = 0;
     state.radiusErrorFactor = coordinateTerm(1.0 + eps, power);

@@ -18,6 +18,7 @@ struct FixedRadiusSearchState {
                                              ///< unless its distance times this exceeds radiusLimit
                                              ///< (by more than rounding could explain)
     PointArray radiusPoints = nullptr;       ///< the tree's dataPoints
+    LeafPointOrder radiusOrder;              ///< the tree's points in leaf order
     std::unique_ptr<QELmin_k> radiusNearest; ///< the k nearest found within the bound; kept between
                                              ///< searches, emptied at entry
     int radiusVisitedCount = 0;              ///< data points examined, for the visit limit

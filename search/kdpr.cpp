@@ -87,8 +87,8 @@ template <class Metric> struct PrioritySteps {
 
     static void leaf(const QELkd_leaf& node, int power) {
         PrioritySearchState& state = prioritySearch;
-        offerBucket<Metric>(node, state.priorityQuery, state.priorityPoints, state.priorityDim, power,
-                            *state.priorityNearest);
+        offerBucket<Metric>(node, state.priorityQuery, state.priorityPoints, state.priorityOrder,
+                            state.priorityDim, power, *state.priorityNearest);
         // Abandoned points count as visited too.
         visitedCount += node.bucketCount;
     }
@@ -132,6 +132,7 @@ void QELkd_tree::searchPriority(Point q, int k, IndexArray nnIdx, DistArray dist
     state.priorityDim = dimensionCount;
     state.priorityQuery = q;
     state.priorityPoints = dataPoints;
+    state.priorityOrder = leafOrder();
     visitedCount = 0;
     QELmin_k& nearest = emptiedList(state.priorityNearest, k);
     if (rootNode != nullptr) {

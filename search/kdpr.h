@@ -38,6 +38,7 @@ struct PrioritySearchState {
     int priorityDim = 0;                       ///< the tree's dimensionCount
     Point priorityQuery = nullptr;             ///< the query point
     PointArray priorityPoints = nullptr;       ///< the tree's dataPoints
+    LeafPointOrder priorityOrder;              ///< the tree's points in leaf order
     double priorityErrorFactor = 1.0;          ///< coordinateTerm(1 + eps, power): the search stops once the
                                                ///< nearest pending cell's distance times this reaches the
                                                ///< k-th distance

@@ -103,7 +103,22 @@ void initTreeFields(QELkd_tree& tree, int n, int dim, int bucketSize, PointArray
     tree.pointIndex = index;
     tree.boxLower = nullptr;
     tree.boxUpper = nullptr;
+    tree.leafPoints = nullptr;
     markSharedEmptyLeaf();
+}
+
+void fillLeafPoints(QELkd_tree& tree) {
+    delete[] tree.leafPoints;
+    tree.leafPoints = nullptr;
+    const int n = tree.dataCount;
+    if (n <= 0 || tree.dataPoints == nullptr) return;
+    auto addresses = std::make_unique<Point[]>(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const int index = tree.pointIndex[i];
+        if (index < 0 || index >= n) return;
+        addresses[i] = tree.dataPoints[index];
+    }
+    tree.leafPoints = addresses.release();
 }
 
 QELkd_tree::QELkd_tree(int n, int dim, int bucketSize) {
@@ -122,10 +137,12 @@ QELkd_tree::QELkd_tree(PointArray dataPoints, IndexArray index, int n, int dim, 
     boxLower = lower;
     boxUpper = upper;
     rootNode = root;
+    fillLeafPoints(*this);
 }
 
 QELkd_tree::~QELkd_tree() {
     destroySubtree(rootNode);
+    delete[] leafPoints;
     delete[] pointIndex;
     releasePoint(boxLower);
     releasePoint(boxUpper);

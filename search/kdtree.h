@@ -3,6 +3,8 @@
 // One process-wide empty leaf stands for every empty cell of every tree.
 #pragma once
 
+#include <algorithm>
+#include <functional>
 #include <ostream>
 
 #include "kdsplit.h"
@@ -19,9 +21,9 @@ struct TreeStats {
     int emptyLeafCount = 0; ///< occurrences of the shared empty leaf
     int splitNodeCount = 0;
     int shrinkNodeCount = 0;
-    int treeDepth = 0;      ///< splitting and shrinking levels on the longest root-to-leaf path
-    float aspectSum = 0;    ///< sum of the leaf cells' aspect ratios, each capped at `AspectRatioCap`
-    float aspectMean = 0;   ///< aspectSum / leafCount
+    int treeDepth = 0;    ///< splitting and shrinking levels on the longest root-to-leaf path
+    float aspectSum = 0;  ///< sum of the leaf cells' aspect ratios, each capped at `AspectRatioCap`
+    float aspectMean = 0; ///< aspectSum / leafCount
 
     /// Sets the tree-level fields to the given values and every other field to 0.
     void clearStats(int dim = 0, int n = 0, int bucketSize = 0);
@@ -74,12 +76,31 @@ public:
     void printNode(int level, std::ostream& out) override;
     void dumpNode(std::ostream& out) override;
 
-    int splitDimension;      ///< the dimension cut
-    double splitValue;       ///< the cutting coordinate
-    double cellLower;        ///< lower bound of this node's cell along splitDimension
-    double cellUpper;        ///< upper bound of this node's cell along splitDimension
-    QELkd_node* lowerChild;  ///< owned unless it is the shared empty leaf
-    QELkd_node* upperChild;  ///< owned unless it is the shared empty leaf
+    int splitDimension;     ///< the dimension cut
+    double splitValue;      ///< the cutting coordinate
+    double cellLower;       ///< lower bound of this node's cell along splitDimension
+    double cellUpper;       ///< upper bound of this node's cell along splitDimension
+    QELkd_node* lowerChild; ///< owned unless it is the shared empty leaf
+    QELkd_node* upperChild; ///< owned unless it is the shared empty leaf
+};
+
+/// The addresses of a tree's points in the order of its pointIndex, so that a leaf scan reads them one
+/// after the other instead of looking each one up in dataPoints at a random place.
+struct LeafPointOrder {
+    const int* indexBegin = nullptr;  ///< the tree's pointIndex
+    const int* indexEnd = nullptr;    ///< one past its last entry
+    const Point* addresses = nullptr; ///< dataPoints[pointIndex[i]] at i; null when the tree keeps none
+
+    /// The addresses of the leaf's points in bucket order, or null when the leaf is no run of this
+    /// pointIndex (a tree assembled by hand) or the tree keeps no addresses.
+    const Point* of(const QELkd_leaf& leaf) const {
+        const std::less_equal<const int*> notAfter;
+        if (addresses == nullptr || !notAfter(indexBegin, leaf.bucketIndices) ||
+            !notAfter(leaf.bucketIndices + leaf.bucketCount, indexEnd)) {
+            return nullptr;
+        }
+        return addresses + (leaf.bucketIndices - indexBegin);
+    }
 };
 
 /// The one-element index array the shared empty leaf points at (holds 0).
@@ -125,20 +146,29 @@ public:
     /// k nearest by increasing cell distance (not virtual; serves the bd-tree too).
     void searchPriority(Point q, int k, IndexArray nnIdx, DistArray dists, double eps, int power);
 
-    int dimensionCount;     ///< coordinates per point
-    int dataCount;          ///< number of data points
-    int bucketSize;         ///< most points a leaf may hold (at least 1; a degenerate cell may hold more)
-    PointArray dataPoints;  ///< the caller's points; not copied, not owned
-    IndexArray pointIndex;  ///< owned permutation of 0..n-1; every leaf is one contiguous run of it
-    QELkd_node* rootNode;   ///< owned; null when the tree holds no points
-    Point boxLower;         ///< owned lower corner of the enclosing box; null when n = 0
-    Point boxUpper;         ///< owned upper corner of the enclosing box; null when n = 0
+    /// Where the searches' leaf scans find the points' addresses.
+    LeafPointOrder leafOrder() const { return {pointIndex, pointIndex + std::max(dataCount, 0), leafPoints}; }
+
+    int dimensionCount;    ///< coordinates per point
+    int dataCount;         ///< number of data points
+    int bucketSize;        ///< most points a leaf may hold (at least 1; a degenerate cell may hold more)
+    PointArray dataPoints; ///< the caller's points; not copied, not owned
+    IndexArray pointIndex; ///< owned permutation of 0..n-1; every leaf is one contiguous run of it
+    QELkd_node* rootNode;  ///< owned; null when the tree holds no points
+    Point boxLower;        ///< owned lower corner of the enclosing box; null when n = 0
+    Point boxUpper;        ///< owned upper corner of the enclosing box; null when n = 0
+    Point* leafPoints;     ///< owned; dataPoints[pointIndex[i]] at i once the nodes exist (see
+                           ///< fillLeafPoints); null before, or without points
 };
 
 /// Shared by every constructor: sets the fields (a bucket size below 1 is stored as 1), creates
 /// 0..n-1 as pointIndex when index is null (else the tree takes index), and marks the shared empty
 /// leaf present.
 void initTreeFields(QELkd_tree& tree, int n, int dim, int bucketSize, PointArray points, IndexArray index);
+
+/// Fills tree.leafPoints from dataPoints and pointIndex, once pointIndex has its final order. Leaves it
+/// null when there are no points or an index is out of range.
+void fillLeafPoints(QELkd_tree& tree);
 
 /// The print of the subtree at node (of any node kind), its root at the given level. Iterative, like
 /// the statistics walk below, so the deep trees of degenerate data cannot overflow the stack.

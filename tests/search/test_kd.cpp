@@ -180,6 +180,24 @@ TEST_P(EveryTreeSearch, EpsPrunesCells) {
     EXPECT_LT(visited[1], visited[0]);
 }
 
+TEST_P(EveryTreeSearch, LeafOutsideThePointIndexIsScannedThroughThePoints) {
+    // A tree assembled by hand whose leaf views its own index array, not the tree's pointIndex: the
+    // points' addresses kept in pointIndex order do not apply to it.
+    const PointSet set = linePointsAt({0, 5, 9});
+    int leafIndices[3] = {2, 0, 1};
+    qel::Point lower = qel::newPoint(1, 0.0);
+    qel::Point upper = qel::newPoint(1, 9.0);
+    qel::QELkd_tree tree(set.points(), new int[3]{0, 1, 2}, 3, 1, 3, lower, upper,
+                         new qel::QELkd_leaf(3, leafIndices));
+    testdata::MetricGuard guard(1);
+    double q[1] = {4.0};
+    const Answer answer = runSearch(tree, GetParam(), q, 3, 0.0, 1, 10.0);
+    EXPECT_EQ(std::vector<int>(answer.indices.begin(), answer.indices.begin() + 3),
+              (std::vector<int>{1, 0, 2}));
+    EXPECT_EQ(std::vector<double>(answer.distances.begin(), answer.distances.begin() + 3),
+              (std::vector<double>{1, 4, 5}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, EveryTreeSearch, ::testing::ValuesIn(allSearches), [](const auto& info) {
     std::string name = searchName(info.param);
     std::erase(name, ' ');
