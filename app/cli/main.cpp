@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, reportBuffer, _IOFBF, sizeof reportBuffer);
     CliWindow window(options);
     knn::RunDriver driver(window);
-    driver.setQueryThreads(
+    driver.setThreads(
         options.threads.value_or(std::max(1, static_cast<int>(std::thread::hardware_concurrency()))));
     bool complete = driver.BitBtn1Click();
     if (complete && options.dataTablePath) complete = writeTable(driver.dataTable(), *options.dataTablePath);

@@ -58,11 +58,6 @@ int FieldCount(const TextLines& lines);
 /// convert, which is left unwritten; returns that field's index, or `used` when all converted.
 int ConvertFields(const FieldList& fields, int first, int used, qel::Point point, std::string& scratch);
 
-/// Converts line i into point i, the first min(field count, dim) coordinates; false at the first
-/// field that does not convert.
-bool ParseDataPoints(int dim, const TextLines& lines, qel::PointArray points,
-                     const ProgressCallback& progress = {});
-
 /// A line with at least one field but fewer than the points have coordinates.
 struct ShortLine {
     std::size_t line; ///< index of the line
@@ -77,14 +72,15 @@ struct DataConversion {
     std::vector<ShortLine> shortLines;  ///< every short line, in file order
 };
 
-/// ParseDataPoints that goes on past a field that does not convert, so that every line's values are
-/// in the points for the statistics block: such a field stays 0, as do the coordinates a line does not
-/// supply. The points must come cleared (newPointArray clears them).
-DataConversion ConvertEveryLine(int dim, const TextLines& lines, qel::PointArray points,
+/// Converts line i into point i, the first min(field count, dim) coordinates, on `threads` threads (the
+/// calling one reports progress). A field that does not convert stays 0 and the lines after it are
+/// converted all the same, so that every line's values are in the points for the statistics block; so
+/// do the coordinates a line does not supply. The points must come cleared (newPointArray clears them).
+DataConversion ConvertEveryLine(int dim, const TextLines& lines, qel::PointArray points, int threads = 1,
                                 const ProgressCallback& progress = {});
 
-/// Clears what ConvertEveryLine wrote from its first field that did not convert on, which leaves the
-/// points as ParseDataPoints leaves them; returns what ParseDataPoints returns.
+/// Clears what ConvertEveryLine wrote from its first field that did not convert on: a load keeps the
+/// points up to there and the rest as they came. True when every field converted.
 bool KeepUpToFirstFailure(const DataConversion& conversion, int dim, std::size_t count, qel::PointArray points);
 
 } // namespace knn

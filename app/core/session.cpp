@@ -290,7 +290,7 @@ bool RunDriver::RunQueries() {
     const auto loopStart = Clock::now();
     // Threads answer the queries up to the first that fails; this loop then answers that one again and
     // reports its failure, or carries on, exactly as it does alone.
-    const int answered = queryThreads > 1 && task.structure ? answerQueriesInParallel(task) : 0;
+    const int answered = threads > 1 && task.structure ? answerQueriesInParallel(task) : 0;
     if (answered > 0) {
         SetStatus("Query loaded", 1);
         window.progress(RunPhase::Searching, answered, s.queryCount);
@@ -334,7 +334,7 @@ int RunDriver::answerQueriesInParallel(const QueryTask& task) {
     constexpr int BlockSize = 64;
     std::atomic<int> nextBlock{0};
     std::atomic<int> firstFailure{s.queryCount};
-    std::vector<double> slowest(static_cast<std::size_t>(queryThreads), 0.0);
+    std::vector<double> slowest(static_cast<std::size_t>(threads), 0.0);
     auto answerBlocks = [&](double& slowestQuery) {
         OwnedPoint point(qel::newPoint(s.dim, 0.0));
         std::vector<int> nnIdx(s.nnIdx);
@@ -437,20 +437,17 @@ bool RunDriver::LoadPoints() {
         s.dim = window.dimensionsValue();
     }
     const auto lineCount = static_cast<int>(s.dataLines->size());
-    auto loadingProgress = [&](std::int64_t done, std::int64_t total) {
-        window.progress(RunPhase::LoadingData, done, total);
-    };
-    // The statistics block reads the data lines' values from the points: the lines are converted once,
-    // all of them, before it, and the load then ends as the conversion alone would have ended.
-    std::optional<bool> parsed;
-    if (window.displayStatistics()) {
-        s.dataPts.reset();
-        s.dataPts.reset(qel::newPointArray(lineCount, s.dim));
-        const DataConversion conversion = ConvertEveryLine(s.dim, *s.dataLines, s.dataPts.get(), loadingProgress);
+    // The data lines are converted once, all of them, before the statistics block, which reads its
+    // values from the points; the load then keeps what precedes the first field that does not convert.
+    s.dataPts.reset();
+    s.dataPts.reset(qel::newPointArray(lineCount, s.dim));
+    const DataConversion conversion =
+        ConvertEveryLine(s.dim, *s.dataLines, s.dataPts.get(), threads, [&](std::int64_t done, std::int64_t total) {
+            window.progress(RunPhase::LoadingData, done, total);
+        });
+    if (window.displayStatistics())
         WriteStatistics(window, DataColumns{s.dataPts.get(), s.dataLines->size(), conversion.shortLines}, s.dim,
                         s.columnStats);
-        parsed = KeepUpToFirstFailure(conversion, s.dim, s.dataLines->size(), s.dataPts.get());
-    }
 
     const std::string doubleRule(50, '=');
     window.addReportLine(doubleRule);
@@ -464,14 +461,9 @@ bool RunDriver::LoadPoints() {
     s.queryCount = static_cast<int>(s.queryLines->size());
     window.addReportLine("No. of query points = " + std::to_string(s.queryCount));
 
-    if (!parsed) {
-        s.dataPts.reset();
-        s.dataPts.reset(qel::newPointArray(s.dataCount, s.dim));
-        parsed = ParseDataPoints(s.dim, *s.dataLines, s.dataPts.get(), loadingProgress);
-    }
     s.queryPt.reset();
     s.queryPt.reset(qel::newPoint(s.dim, 0.0));
-    if (*parsed) {
+    if (KeepUpToFirstFailure(conversion, s.dim, s.dataLines->size(), s.dataPts.get())) {
         SetStatus("Input loaded", 0);
         return true;
     }
@@ -492,8 +484,8 @@ bool RunDriver::ReadPt(int dim, int index, qel::Point point, const TextLines& li
     return true;
 }
 
-void RunDriver::setQueryThreads(int count) {
-    queryThreads = std::max(count, 1);
+void RunDriver::setThreads(int count) {
+    threads = std::max(count, 1);
 }
 
 void RunDriver::DrawChart() {

@@ -106,9 +106,9 @@ public:
     bool ReadPt(int dim, int index, qel::Point point, const TextLines& lines);
     /// Builds the chart content and hands it to the window.
     void DrawChart();
-    /// Threads that answer the queries of a run; 1 (the default) answers them on the calling thread.
-    /// Results, messages and the point where a run ends do not depend on it.
-    void setQueryThreads(int count);
+    /// Threads that convert the data lines and answer the queries of a run; 1 (the default) does both on
+    /// the calling thread. Results, messages and the point where a run ends do not depend on it.
+    void setThreads(int count);
 
     const SearchSession& session() const { return state; }
     const ResultTable& dataTable() const { return dataRows; }
@@ -125,7 +125,7 @@ private:
     void writeResultColumns();
     /// Passes progress to the window every `ProgressInterval` items and at the end.
     void reportPhase(RunPhase phase, std::int64_t done, std::int64_t total);
-    /// Answers queries on `queryThreads` threads, without a word to the window, up to the first query
+    /// Answers queries on `threads` threads, without a word to the window, up to the first query
     /// that fails; returns how many queries precede it (every one of them answered).
     int answerQueriesInParallel(const QueryTask& task);
 
@@ -137,7 +137,7 @@ private:
     RunTimings phaseTimes;     ///< phase times of the current run
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
-    int queryThreads = 1;      ///< threads that answer the queries
+    int threads = 1;           ///< threads that convert the data lines and answer the queries
 };
 
 } // namespace knn

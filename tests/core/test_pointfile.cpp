@@ -1,6 +1,7 @@
 // Point files: encodings, line ends, the field split and the conversion of data lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "coretest.h"
@@ -182,70 +183,56 @@ TEST(ReadTextFile, RefusesTextHoldingNul) {
     EXPECT_EQ(ReadTextFile(folder.write("plain.pts", "1 2\n3 4")).size(), 2u);
 }
 
-TEST(ParseDataPoints, ConvertsEveryLineAndLeavesMissingCoordinatesZero) {
-    const coretest::SeparatorScope point('.');
+namespace {
+
+// The points a load keeps from text: every line converted on `threads` threads, then what precedes the
+// first field that does not convert; `loaded` tells whether every field converted.
+std::vector<std::vector<double>> loadPoints(const std::string& text, int dim, int threads, bool& loaded) {
     TextLines lines;
-    lines.assignText("1.5 2.5\n3\t4\n   5    6   \n2,5\n7\n\n1 2 99");
-    qel::PointArray points = qel::newPointArray(7, 2);
-    ASSERT_TRUE(ParseDataPoints(2, lines, points));
-    const std::vector<std::vector<double>> expected{{1.5, 2.5}, {3, 4}, {5, 6}, {2.5, 0},
-                                                    {7, 0},     {0, 0}, {1, 2}};
-    for (int i = 0; i < 7; ++i) {
-        EXPECT_EQ(points[i][0], expected[static_cast<std::size_t>(i)][0]) << "line " << i;
-        EXPECT_EQ(points[i][1], expected[static_cast<std::size_t>(i)][1]) << "line " << i;
-    }
+    lines.assignText(text);
+    const int n = static_cast<int>(lines.size());
+    qel::PointArray points = qel::newPointArray(n, dim);
+    loaded = KeepUpToFirstFailure(ConvertEveryLine(dim, lines, points, threads), dim, lines.size(), points);
+    std::vector<std::vector<double>> out;
+    for (int i = 0; i < n; ++i)
+        out.emplace_back(points[i], points[i] + dim);
     qel::releasePointArray(points);
+    return out;
 }
 
-TEST(ParseDataPoints, StopsAtTheFirstFieldThatDoesNotConvert) {
-    const coretest::SeparatorScope point('.');
-    TextLines lines;
-    lines.assignText("1 2\n3 1,234.5\n5 6");
-    qel::PointArray points = qel::newPointArray(3, 2);
-    EXPECT_FALSE(ParseDataPoints(2, lines, points));
-    EXPECT_EQ(points[1][0], 3.0);
-    EXPECT_EQ(points[2][0], 0.0);
-    qel::releasePointArray(points);
-}
+} // namespace
 
-struct ConversionCase {
+struct LoadCase {
     const char* name;
     std::string text;
     int dim;
+    bool loaded;
+    std::vector<std::vector<double>> points;
 };
 
-class ConvertEveryLineCases : public testing::TestWithParam<ConversionCase> {};
+class LoadedPoints : public testing::TestWithParam<LoadCase> {};
 
-// Converting every line for the statistics block and then keeping what precedes the first failure
-// must leave the points and the outcome exactly as the load's conversion alone does.
-TEST_P(ConvertEveryLineCases, EndsAsParseDataPoints) {
+TEST_P(LoadedPoints, KeepEveryCoordinateUpToTheFirstFailure) {
     const coretest::SeparatorScope point('.');
-    const int dim = GetParam().dim;
-    TextLines lines;
-    lines.assignText(GetParam().text);
-    const int n = static_cast<int>(lines.size());
-    qel::PointArray alone = qel::newPointArray(n, dim);
-    qel::PointArray shared = qel::newPointArray(n, dim);
-    const bool parsed = ParseDataPoints(dim, lines, alone);
-    const DataConversion conversion = ConvertEveryLine(dim, lines, shared);
-    EXPECT_EQ(KeepUpToFirstFailure(conversion, dim, lines.size(), shared), parsed);
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < dim; ++j)
-            EXPECT_EQ(shared[i][j], alone[i][j]) << "line " << i << ", coordinate " << j;
-    qel::releasePointArray(alone);
-    qel::releasePointArray(shared);
+    bool loaded = false;
+    EXPECT_EQ(loadPoints(GetParam().text, GetParam().dim, 1, loaded), GetParam().points);
+    EXPECT_EQ(loaded, GetParam().loaded);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Files, ConvertEveryLineCases,
-    testing::Values(ConversionCase{"Regular", "1 2 3\n4 5 6\n", 3},
-                    ConversionCase{"RaggedAndBlank", "1 2 3\n4\n\n  \n7 8\n9 10 11 12", 3},
-                    ConversionCase{"BadFieldInTheMiddle", "1 2 3\n4 x 6\n7 8 9\n", 3},
-                    ConversionCase{"BadFirstField", "y 2\n3 4", 2},
-                    ConversionCase{"BadFieldBeyondDim", "1 2 x\n3 4 5", 2},
-                    ConversionCase{"TwoBadLines", "1 2\nx 3\n4 y\n5 6", 2},
-                    ConversionCase{"NoColumns", "\n\n", 0}),
-    [](const testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
+    Files, LoadedPoints,
+    testing::Values(
+        LoadCase{"MissingCoordinatesAreZero",
+                 "1.5 2.5\n3\t4\n   5    6   \n2,5\n7\n\n1 2 99",
+                 2,
+                 true,
+                 {{1.5, 2.5}, {3, 4}, {5, 6}, {2.5, 0}, {7, 0}, {0, 0}, {1, 2}}},
+        LoadCase{"StopsInsideALine", "1 2 3\n4 x 6\n7 8 9\n", 3, false, {{1, 2, 3}, {4, 0, 0}, {0, 0, 0}}},
+        LoadCase{"BadFirstField", "y 2\n3 4", 2, false, {{0, 0}, {0, 0}}},
+        LoadCase{"BadFieldBeyondDimIsNotRead", "1 2 x\n3 4 5", 2, true, {{1, 2}, {3, 4}}},
+        LoadCase{"TwoBadLines", "1 2\nx 3\n4 y\n5 6", 2, false, {{1, 2}, {0, 0}, {0, 0}, {0, 0}}},
+        LoadCase{"NoColumns", "\n\n", 0, true, {{}, {}}}),
+    [](const testing::TestParamInfo<LoadCase>& info) { return info.param.name; });
 
 TEST(ConvertEveryLine, ReadsPastTheFirstFailureAndListsShortLines) {
     const coretest::SeparatorScope point('.');
@@ -261,4 +248,27 @@ TEST(ConvertEveryLine, ReadsPastTheFirstFailureAndListsShortLines) {
     EXPECT_EQ(points[1][1], 5.0);
     EXPECT_EQ(points[3][2], 9.0);
     qel::releasePointArray(points);
+}
+
+// Enough lines for several threads, with short lines and bad fields in more than one thread's share.
+TEST(ConvertEveryLine, ThreadsFindWhatOneThreadFinds) {
+    const coretest::SeparatorScope point('.');
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += i % 997 == 5 ? "7\n" : i == 12000 || i == 15000 ? "1 bad\n" : std::to_string(i) + " 0.5\n";
+    for (const int threads : {2, 3, 8}) {
+        bool alone = false;
+        bool shared = false;
+        EXPECT_EQ(loadPoints(text, 2, threads, shared), loadPoints(text, 2, 1, alone)) << threads << " threads";
+        EXPECT_EQ(shared, alone);
+        TextLines lines;
+        lines.assignText(text);
+        qel::PointArray points = qel::newPointArray(static_cast<int>(lines.size()), 2);
+        const DataConversion conversion = ConvertEveryLine(2, lines, points, threads);
+        EXPECT_EQ(conversion.failedLine, 12000u);
+        EXPECT_EQ(conversion.shortLines.size(), 21u);
+        EXPECT_TRUE(std::is_sorted(conversion.shortLines.begin(), conversion.shortLines.end(),
+                                   [](const ShortLine& a, const ShortLine& b) { return a.line < b.line; }));
+        qel::releasePointArray(points);
+    }
 }
