@@ -32,6 +32,7 @@ public:
     std::string radiusText() override { return options.radius; }
     void setRadiusText(const std::string&) override {}
     bool showGraph() override { return false; } // no chart to show; drawing it changes no output
+    bool hasChart() override { return false; }
 
     std::string inputPath() override { return options.dataPath; }
     std::string queryPath() override { return options.queryPath; }

@@ -150,6 +150,8 @@ bool RunDriver::PrepareSearch() {
     if (!LoadPoints()) return false;
     phaseTimes.loadSeconds = secondsSince(loadStart);
     SearchSession& s = state;
+    // Dropped here, the data file's lines are out of memory while the structure is built.
+    if (!window.hasChart() && !window.tableShown(TableId::DataTable)) s.dataLines.reset();
 
     const int requested = window.neighbourCount();
     s.k = requested > s.dataCount ? s.dataCount - 1 : requested;
@@ -259,7 +261,7 @@ bool RunDriver::PrepareSearch() {
         ShapeTable(table, s.dim, true, true, true, "Q", s.queryCount);
     });
     SetStatus("Outputting data points...", 2);
-    fillTable(TableId::DataTable, *s.dataLines);
+    if (s.dataLines) fillTable(TableId::DataTable, *s.dataLines); // dropped only when the table is not shown
     SetStatus("Outputting query points...", 2);
     fillTable(TableId::QueryTable, *s.queryLines);
 

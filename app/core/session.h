@@ -43,7 +43,7 @@ struct SearchSession {
     int dim = 2;                                     ///< coordinates of data and query points
     double eps = 0.0;                                ///< error bound of approximate search
     int power = 2;                                   ///< metric power passed to every search
-    std::optional<TextLines> dataLines;              ///< the input file's lines
+    std::optional<TextLines> dataLines;              ///< the input file's lines, while anything may read them
     std::optional<TextLines> queryLines;             ///< the query file's lines
     int dataCount = 0;                               ///< number of data points
     int queryCount = 0;                              ///< number of query points

@@ -75,6 +75,9 @@ public:
     virtual std::string radiusText() = 0;     ///< Edit4 "R ="
     virtual void setRadiusText(const std::string& text) = 0;
     virtual bool showGraph() = 0; ///< CheckBox13 "Show graph"
+    /// False for a window without a chart (a headless front end): the core then drops the data file's
+    /// lines once the points are loaded unless the data table shows them, since nothing reads them again.
+    virtual bool hasChart() { return true; }
 
     // What the loader reads and writes.
     virtual std::string inputPath() = 0;              ///< Edit1 "Input file:"

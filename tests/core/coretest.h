@@ -61,6 +61,8 @@ public:
     int range = 0; ///< 0 standard, 1 fixed radius, 2 priority
     std::string radius = "0.0";
     bool graph = true;
+    bool chart = true;          ///< false: a window without a chart
+    bool dataTableShown = true; ///< false: the data table stays empty
     std::string input;
     std::string query;
     int dimensions = 2;
@@ -104,6 +106,7 @@ public:
     std::string radiusText() override { return radius; }
     void setRadiusText(const std::string& text) override { writtenRadii.push_back(text); }
     bool showGraph() override { return graph; }
+    bool hasChart() override { return chart; }
     std::string inputPath() override { return input; }
     std::string queryPath() override { return query; }
     int dimensionsValue() override { return dimensions; }
@@ -119,7 +122,7 @@ public:
     void showMessage(const std::string& text) override { messages.push_back(text); }
     void clearReport() override { report.clear(); }
     void addReportLine(const std::string& line) override { report.push_back(line); }
-    bool tableShown(knn::TableId) override { return true; }
+    bool tableShown(knn::TableId which) override { return which == knn::TableId::QueryTable || dataTableShown; }
     void tableAboutToReshape(knn::TableId, const knn::ResultTable&) override { ++reshapesOpen; }
     void tableReshaped(knn::TableId, const knn::ResultTable&) override { --reshapesOpen; }
     void tableCellsChanged(knn::TableId, const knn::ResultTable&) override {}

@@ -345,6 +345,33 @@ TEST_F(DriverTest, ReloadWithMoreQueriesThenRunAgain) {
     EXPECT_EQ(queryRow(3), (Texts{"4", "3", "3", "2", "2.82842712474619"}));
 }
 
+// A window without a chart or a shown data table lets the run drop the data lines after the load;
+// the report and results stay those of a window that keeps them, run after run and after a reload.
+TEST_F(DriverTest, HeadlessRunDropsTheDataLinesOnly) {
+    files("0 0\n1 1\n2 2\n", "0.9 1\n");
+    window.neighbours = 2;
+    window.statistics = true;
+    ASSERT_TRUE(run());
+    const Texts report = window.report;
+    const Texts row = queryRow(0);
+    EXPECT_TRUE(driver.session().dataLines.has_value());
+
+    window.graph = window.chart = window.dataTableShown = false;
+    for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_TRUE(run());
+        EXPECT_FALSE(driver.session().dataLines.has_value());
+        EXPECT_TRUE(driver.session().queryLines.has_value());
+        EXPECT_EQ(window.report, report);
+        EXPECT_EQ(queryRow(0), row);
+    }
+    EXPECT_TRUE(driver.BitBtn3Click());
+    EXPECT_EQ(driver.session().dataLines->size(), 3u);
+    window.dataTableShown = true;
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(driver.session().dataLines.has_value());
+    EXPECT_EQ(driver.dataTable().cell(2, 1), "2");
+}
+
 TEST(RunHandler, TurnsEscapingErrorsIntoMessages) {
     coretest::FakeWindow window;
     EXPECT_TRUE(runHandler(window, [] {}));
