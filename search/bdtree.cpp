@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <ios>
 #include <locale>
@@ -43,8 +44,10 @@ bool pointsCoincide(PointArray pa, IndexArray idx, int n, int dim) {
 /// away and leaves the others the whole cell (so the same cut would come again for each of them).
 bool cutMakesNoProgress(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& cell, int cutDim,
                         double cutValue, int nLow) {
-    const bool lowerIsWhole = cutValue == cell.upper[cutDim];
-    const bool upperIsWhole = cutValue == cell.lower[cutDim];
+    // A cut at NaN (from NaN coordinates) bounds neither side's cell.
+    const bool unordered = std::isnan(cutValue);
+    const bool lowerIsWhole = unordered || cutValue == cell.upper[cutDim];
+    const bool upperIsWhole = unordered || cutValue == cell.lower[cutDim];
     if ((nLow == n && lowerIsWhole) || (nLow == 0 && upperIsWhole)) return true;
     const bool peelsOne = n > 2 && ((nLow == n - 1 && lowerIsWhole) || (nLow == 1 && upperIsWhole));
     return peelsOne && pointsCoincide(pa, idx, n, dim);
@@ -119,9 +122,13 @@ private:
         if (chooseDecomposition(pa, range.idx, range.n, dim, cell, split, shrinkRule, *inner) &&
             cutsSomething(*inner, cell, dim)) {
             const int nIn = partitionByBox(pa, range.idx, range.n, dim, *inner);
-            next = Range{range.idx, nIn, inner.get()};
-            openNodes.push_back(OpenNode{range, true, 0, 0.0, 0.0, 0.0, nIn, std::move(inner)});
-            return false;
+            // An inner box without points (NaN coordinates can make one) would leave the outer child
+            // the same points in the same cell, and the same decision again: split instead.
+            if (nIn > 0) {
+                next = Range{range.idx, nIn, inner.get()};
+                openNodes.push_back(OpenNode{range, true, 0, 0.0, 0.0, 0.0, nIn, std::move(inner)});
+                return false;
+            }
         }
         spareBoxes.push_back(std::move(inner));
         int cutDim = 0;

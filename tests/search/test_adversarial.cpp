@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "searchcheck.h"
+#include "treeshape.h"
 
 using namespace searchcheck;
 using testdata::PointSet;
@@ -208,6 +209,24 @@ TEST_P(AdversarialShapes, PointsOnALineInHundredDimensions) {
 
 TEST_P(AdversarialShapes, ClustersAtTinyAndHugeMagnitudes) {
     magnitudeScenario().check(GetParam());
+}
+
+// NaN coordinates (the first point's among them, so the enclosing box is NaN too) once made cuts at
+// NaN that moved every point to one side, and inner boxes without points, over and over until memory
+// ran out. The build must end with every point in one leaf, and the searches must run.
+TEST_P(AdversarialShapes, NaNCoordinatesEndTheBuild) {
+    for (int dim : {1, 3}) {
+        PointSet set(60, dim);
+        for (int i = 0; i < set.size(); ++i)
+            for (int d = 0; d < dim; ++d)
+                set[i][d] = i % 9 == 0 ? std::nan("") : std::fmod(i * 0.618034 + d * 0.3, 1.0);
+        const TreeShape& shape = GetParam();
+        auto tree = buildTree(shape.structure, set, 1, shape.split, shape.shrink);
+        EXPECT_TRUE(treeshape::leavesCoverIndex(*tree)) << "dimension " << dim;
+        testdata::MetricGuard guard(2);
+        for (SearchKind kind : allSearches)
+            runSearch(*tree, kind, set[1], 5, 0.0, 2, 1.0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryRule, AdversarialShapes, testing::ValuesIn(everyTreeShape()), shapeName);
