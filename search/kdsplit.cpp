@@ -41,17 +41,24 @@ int midpointCutDimension(PointArray pa, IndexArray idx, const QELorthRect& cell,
     const double longest = longestSide(cell, dim);
     double bestSpread = -1.0;
     int cutDim = 0;
-    for (int d = 0; d < dim; ++d) {
-        if ((1 - SideLengthTolerance) * longest > side(cell, d)) continue;
-        double lo = 0.0;
-        double hi = 0.0;
-        coordinateRange(pa, idx, n, d, lo, hi);
-        const double s = hi - lo;
-        if (s > bestSpread) {
-            bestSpread = s;
-            cutDim = d;
-            minValue = lo;
-            maxValue = hi;
+    // The candidates' ranges come from one pass over the points per group of dimensions.
+    constexpr int groupSize = 8;
+    int dims[groupSize];
+    double lows[groupSize];
+    double highs[groupSize];
+    for (int d = 0; d < dim;) {
+        int count = 0;
+        for (; d < dim && count < groupSize; ++d)
+            if (!((1 - SideLengthTolerance) * longest > side(cell, d))) dims[count++] = d;
+        coordinateRanges(pa, idx, n, dims, count, lows, highs);
+        for (int j = 0; j < count; ++j) {
+            const double s = highs[j] - lows[j];
+            if (s > bestSpread) {
+                bestSpread = s;
+                cutDim = dims[j];
+                minValue = lows[j];
+                maxValue = highs[j];
+            }
         }
     }
     if (bestSpread < 0.0) coordinateRange(pa, idx, n, cutDim, minValue, maxValue); // every spread NaN

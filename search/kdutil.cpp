@@ -55,6 +55,22 @@ void coordinateRange(PointArray pa, IndexArray idx, int n, int d, double& minVal
     }
 }
 
+void coordinateRanges(PointArray pa, IndexArray idx, int n, const int* dims, int count, double* minValues,
+                      double* maxValues) {
+    for (int j = 0; j < count; ++j)
+        minValues[j] = maxValues[j] = coordinate(pa, idx, 0, dims[j]);
+    for (int i = 1; i < n; ++i) {
+        const Point p = pa[idx[i]];
+        for (int j = 0; j < count; ++j) {
+            const double v = p[dims[j]];
+            if (v < minValues[j])
+                minValues[j] = v;
+            else if (v > maxValues[j])
+                maxValues[j] = v;
+        }
+    }
+}
+
 double coordinateSpread(PointArray pa, IndexArray idx, int n, int d) {
     double minValue = 0.0;
     double maxValue = 0.0;
@@ -119,15 +135,25 @@ void partitionAroundValue(PointArray pa, IndexArray idx, int n, int d, double cu
     auto v = [&](int i) { return coordinate(pa, idx, i, d); };
     int l = 0;
     int r = n - 1;
+    // Whether a member of the upper part is not above the cut (equal, or NaN). Every such member is
+    // looked at by one of the scans below; without one, the second pass would find nothing to move.
+    bool notAbove = false;
     for (;;) {
         while (l < n && v(l) < cutValue)
             ++l;
-        while (r >= 0 && v(r) >= cutValue)
+        if (l < n && !(v(l) > cutValue)) notAbove = true;
+        while (r >= 0 && v(r) >= cutValue) {
+            if (!(v(r) > cutValue)) notAbove = true;
             --r;
+        }
         if (r < l) break;
         std::swap(idx[l++], idx[r--]);
     }
     belowEnd = l;
+    if (!notAbove) {
+        equalEnd = l;
+        return;
+    }
     r = n - 1;
     for (;;) {
         while (l < n && v(l) <= cutValue)

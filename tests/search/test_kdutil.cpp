@@ -77,6 +77,42 @@ TEST(PartitionAroundValue, AllEqualAndAllOnOneSide) {
     EXPECT_EQ(equalEnd, 0);
 }
 
+TEST(PartitionAroundValue, NaNAboveTheCutIsMovedLikeAnEqualMember) {
+    // NaN compares neither below nor above: the second phase still runs and moves it next to the lower part.
+    Line line({std::nan(""), 5, 1});
+    int belowEnd = 0;
+    int equalEnd = 0;
+    partitionAroundValue(line.data.points(), line.idx.data(), line.n(), 0, 3.0, belowEnd, equalEnd);
+    EXPECT_EQ(belowEnd, 1);
+    EXPECT_EQ(equalEnd, 2);
+    EXPECT_EQ(line.idx, (std::vector<int>{2, 0, 1}));
+}
+
+TEST(CoordinateRanges, SeveralDimensionsAsOneAtATime) {
+    // A NaN first coordinate makes its range NaN; later NaNs are passed over.
+    const std::vector<std::vector<double>> rows{
+        {std::nan(""), 4, 0, 7}, {2, -1, 0, std::nan("")}, {5, 9, 0, -3}, {-2, 4, 0, 8}};
+    testdata::PointSet set(4, 4);
+    for (int i = 0; i < 4; ++i)
+        std::copy(rows[static_cast<std::size_t>(i)].begin(), rows[static_cast<std::size_t>(i)].end(), set[i]);
+    std::vector<int> idx{0, 1, 2, 3};
+    const int dims[] = {3, 0, 1, 2};
+    double lows[4];
+    double highs[4];
+    coordinateRanges(set.points(), idx.data(), 4, dims, 4, lows, highs);
+    for (int j = 0; j < 4; ++j) {
+        double low = 0;
+        double high = 0;
+        coordinateRange(set.points(), idx.data(), 4, dims[j], low, high);
+        EXPECT_TRUE(low == lows[j] || (std::isnan(low) && std::isnan(lows[j]))) << "dimension " << dims[j];
+        EXPECT_TRUE(high == highs[j] || (std::isnan(high) && std::isnan(highs[j])))
+            << "dimension " << dims[j];
+    }
+    EXPECT_EQ(lows[0], -3);
+    EXPECT_EQ(highs[0], 8);
+    EXPECT_TRUE(std::isnan(lows[1]));
+}
+
 TEST(BalanceAtValue, StrictlyBelowMinusHalf) {
     Line line({1, 2, 2, 3, 4});
     EXPECT_EQ(balanceAtValue(line.data.points(), line.idx.data(), 5, 0, 2.0), 1 - 2);
