@@ -135,7 +135,9 @@ void QELkd_tree::searchPriority(Point q, int k, IndexArray nnIdx, DistArray dist
     state.priorityOrder = leafOrder();
     visitedCount = 0;
     QELmin_k& nearest = emptiedList(state.priorityNearest, k);
-    if (rootNode != nullptr) {
+    // Like every empty cell, an empty root is not queued: a dump of no points can make the shared empty
+    // leaf the root, and the queue, sized by the point count, would have no room for it.
+    if (rootNode != nullptr && !isSharedEmptyLeaf(rootNode)) {
         emptiedQueue(state.pendingCells, dataCount)
             .enqueue(distanceToBox(q, boxLower, boxUpper, dimensionCount, power), rootNode);
         withMetric(power, [&](auto metric) { searchPendingCells<decltype(metric)>(state, power); });

@@ -156,6 +156,22 @@ TEST(Dump, EmptyLeafReadsBackAsTheSharedEmptyLeaf) {
     EXPECT_EQ(dumpOf(*read.tree), text);
 }
 
+// Found by fuzz_dump (finding F6 of fuzz/README.md): the priority search queued the empty root in a
+// queue sized for no points and ended with "Priority queue overflow.".
+TEST(Dump, EmptyLeafAsTheRootOfNoPointsIsSearched) {
+    ReadTree read = readTree("#QEL 1.1.1\npoints 2 0\ntree 2 0 1\n0 0\n0 0\nleaf 0\n", Kd);
+    ASSERT_TRUE(isSharedEmptyLeaf(read.tree->rootNode));
+    testdata::MetricGuard guard(2);
+    double q[] = {0.5, 0.5};
+    for (SearchKind kind : searchcheck::allSearches) {
+        const int k = kind == SearchKind::Standard ? 0 : 2;
+        const searchcheck::Answer answer = searchcheck::runSearch(*read.tree, kind, q, k, 0.0, 2, 1.0);
+        for (int i = 0; i < k; ++i)
+            EXPECT_EQ(answer.indices[i], noIndex);
+        EXPECT_EQ(answer.count, 0);
+    }
+}
+
 TEST(Dump, FewerIndicesThanPointsWarnsAndStillSearches) {
     const std::string text = "#QEL 1.1.1\npoints 1 3\n0 0\n1 1\n2 2\ntree 1 3 4\n0\n2\nleaf 2 2 0\n";
     testing::internal::CaptureStderr();
