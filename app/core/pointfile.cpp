@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <memory>
-#include <thread>
 
 #include "numbers.h"
+#include "parallel.h"
 #include "windowops.h"
 
 #if __has_include(<sys/mman.h>)
@@ -298,23 +297,10 @@ DataConversion ConvertEveryLine(int dim, const TextLines& lines, qel::PointArray
                                                       std::max<std::size_t>(n / MinLinesPerThread, 1));
     // Each thread converts a run of consecutive lines, so the runs' findings join in file order.
     std::vector<DataConversion> found(parts);
-    std::vector<std::exception_ptr> errors(parts);
-    auto convertPart = [&](std::size_t part) {
-        try {
-            found[part] = convertLines(dim, lines, n * part / parts, n * (part + 1) / parts, points,
-                                       part == 0 ? progress : ProgressCallback{});
-        } catch (...) {
-            errors[part] = std::current_exception();
-        }
-    };
-    {
-        std::vector<std::jthread> helpers;
-        for (std::size_t part = 1; part < parts; ++part)
-            helpers.emplace_back(convertPart, part);
-        convertPart(0);
-    }
-    for (const std::exception_ptr& error : errors)
-        if (error) std::rethrow_exception(error);
+    runInParallel(parts, [&](std::size_t part) {
+        found[part] = convertLines(dim, lines, n * part / parts, n * (part + 1) / parts, points,
+                                   part == 0 ? progress : ProgressCallback{});
+    });
     DataConversion all = std::move(found[0]);
     for (std::size_t part = 1; part < parts; ++part) {
         if (all.failedLine == DataConversion::NoFailure)
@@ -326,9 +312,11 @@ DataConversion ConvertEveryLine(int dim, const TextLines& lines, qel::PointArray
     return all;
 }
 
-bool KeepUpToFirstFailure(const DataConversion& conversion, int dim, std::size_t count, qel::PointArray points) {
+bool KeepUpToFirstFailure(const DataConversion& conversion, int dim, std::size_t count,
+                          qel::PointArray points) {
     if (conversion.failedLine == DataConversion::NoFailure) return true;
-    std::fill(points[conversion.failedLine] + conversion.failedField, points[conversion.failedLine] + dim, 0.0);
+    std::fill(points[conversion.failedLine] + conversion.failedField, points[conversion.failedLine] + dim,
+              0.0);
     for (std::size_t i = conversion.failedLine + 1; i < count; ++i)
         std::fill(points[i], points[i] + dim, 0.0);
     return false;

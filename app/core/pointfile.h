@@ -31,8 +31,9 @@ private:
         return at + (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1);
     }
 
-    std::string text;                  ///< the whole text, breaks included: splitting moves nothing
-    std::vector<std::size_t> lineEnds; ///< offset of each line's break (the text's end for a last line without one)
+    std::string text; ///< the whole text, breaks included: splitting moves nothing
+    std::vector<std::size_t>
+        lineEnds; ///< offset of each line's break (the text's end for a last line without one)
 };
 
 /// Decodes a file's bytes to UTF-8: a UTF-16 LE, UTF-16 BE or UTF-8 byte-order mark (tested in this
@@ -81,6 +82,7 @@ DataConversion ConvertEveryLine(int dim, const TextLines& lines, qel::PointArray
 
 /// Clears what ConvertEveryLine wrote from its first field that did not convert on: a load keeps the
 /// points up to there and the rest as they came. True when every field converted.
-bool KeepUpToFirstFailure(const DataConversion& conversion, int dim, std::size_t count, qel::PointArray points);
+bool KeepUpToFirstFailure(const DataConversion& conversion, int dim, std::size_t count,
+                          qel::PointArray points);
 
 } // namespace knn

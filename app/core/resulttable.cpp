@@ -11,7 +11,7 @@ namespace knn {
 
 namespace {
 
-constexpr char CellSeparator = '\0';
+constexpr char CellSeparator = ResultTable::CellSeparator;
 
 // [begin, end) of field `index` of a row (0 = caption); npos begin when the row has fewer fields.
 std::pair<std::size_t, std::size_t> fieldSpan(const std::string& row, int index) {
@@ -188,10 +188,12 @@ void WriteTable(const ResultTable& table, std::ostream& out, char separator) {
     out.write(line.data(), static_cast<std::streamsize>(line.size()));
     for (int r = 0; r < table.rowCount(); ++r) {
         line.clear();
-        for (int c = 0; c < std::max(columns, 1); ++c) {
-            if (c > 0) line += separator;
-            appendQuotedIfNeeded(line, table.cell(r, c), separator);
-        }
+        bool first = true;
+        table.visitRow(r, [&](std::string_view text) {
+            if (!first) line += separator;
+            first = false;
+            appendQuotedIfNeeded(line, text, separator);
+        });
         line += '\n';
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
     }

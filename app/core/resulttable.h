@@ -21,6 +21,8 @@ class TextLines;
 
 class ResultTable {
 public:
+    static constexpr char CellSeparator = '\0'; ///< between the texts of a row
+
     /// Columns, the caption column included.
     int columnCount() const { return static_cast<int>(captions.size()); }
     int rowCount() const { return static_cast<int>(rows.size()); }
@@ -28,6 +30,17 @@ public:
     std::string_view columnCaption(int column) const;
     /// Column 0 is the row caption; empty for a cell that does not exist.
     std::string_view cell(int row, int column) const;
+    /// Calls visit with the row caption and then every cell of the row, in column order: a whole row
+    /// without looking each cell up from the row's start.
+    template <class Visit> void visitRow(int row, Visit visit) const {
+        const std::string_view text = rows[static_cast<std::size_t>(row)];
+        for (std::size_t begin = 0;;) {
+            const std::size_t end = text.find(CellSeparator, begin);
+            visit(text.substr(begin, end - begin));
+            if (end == std::string_view::npos) return;
+            begin = end + 1;
+        }
+    }
     /// False, changing nothing, when the row or column does not exist.
     bool setCell(int row, int column, std::string_view text);
     /// Writes texts[i] into column firstColumn + i of the row for the columns the row has, and drops

@@ -443,13 +443,12 @@ bool RunDriver::LoadPoints() {
     // values from the points; the load then keeps what precedes the first field that does not convert.
     s.dataPts.reset();
     s.dataPts.reset(qel::newPointArray(lineCount, s.dim));
-    const DataConversion conversion =
-        ConvertEveryLine(s.dim, *s.dataLines, s.dataPts.get(), threads, [&](std::int64_t done, std::int64_t total) {
-            window.progress(RunPhase::LoadingData, done, total);
-        });
+    const DataConversion conversion = ConvertEveryLine(
+        s.dim, *s.dataLines, s.dataPts.get(), threads,
+        [&](std::int64_t done, std::int64_t total) { window.progress(RunPhase::LoadingData, done, total); });
     if (window.displayStatistics())
-        WriteStatistics(window, DataColumns{s.dataPts.get(), s.dataLines->size(), conversion.shortLines}, s.dim,
-                        s.columnStats);
+        WriteStatistics(window, DataColumns{s.dataPts.get(), s.dataLines->size(), conversion.shortLines},
+                        s.dim, s.columnStats, threads);
 
     const std::string doubleRule(50, '=');
     window.addReportLine(doubleRule);

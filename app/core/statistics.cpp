@@ -3,12 +3,14 @@
 #include "statistics.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
 #include "numbers.h"
+#include "parallel.h"
 #include "windowops.h"
 
 namespace knn {
@@ -112,15 +114,27 @@ std::string FormatStat(long double v) {
     return FormatDouble(static_cast<double>(static_cast<long double>(truncated) * step));
 }
 
-void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, ColumnStats& columnStats) {
+void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, ColumnStats& columnStats,
+                     int threads) {
     const std::string doubleRule(50, '=');
     const std::string singleRule(30, '-');
     window.addReportLine(doubleRule);
     window.addReportLine("DATA STATISTICS");
     window.addReportLine(doubleRule);
-    std::vector<double> values;
+    // The columns are independent: threads take them one after the other, and their lines follow in
+    // column order once all are done.
+    const auto columnCount = static_cast<std::size_t>(std::max(dim, 0));
+    std::vector<ColumnStats> stats(columnCount);
+    std::atomic<std::size_t> nextColumn{0};
+    runInParallel(std::clamp<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), 1,
+                                          std::max<std::size_t>(columnCount, 1)),
+                  [&](std::size_t) {
+                      std::vector<double> values;
+                      for (std::size_t c = nextColumn++; c < columnCount; c = nextColumn++)
+                          stats[c] = ComputeColumnStats(static_cast<int>(c), data, values);
+                  });
     for (int c = 0; c < dim; ++c) {
-        columnStats = ComputeColumnStats(c, data, values);
+        columnStats = stats[static_cast<std::size_t>(c)];
         const ColumnStats& s = columnStats;
         window.addReportLine(singleRule);
         window.addReportLine("Stats for Column " + std::to_string(c + 1));

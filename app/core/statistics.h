@@ -47,7 +47,9 @@ ColumnStats ComputeColumnStats(int c, const DataColumns& data, std::vector<doubl
 /// with 15 significant digits; "n/a" for a value that is not finite as a double.
 std::string FormatStat(long double v);
 
-/// Writes the "DATA STATISTICS" block for the first dim columns into the report.
-void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, ColumnStats& columnStats);
+/// Writes the "DATA STATISTICS" block for the first dim columns into the report, computing the columns
+/// on up to `threads` threads.
+void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, ColumnStats& columnStats,
+                     int threads = 1);
 
 } // namespace knn

@@ -122,7 +122,9 @@ public:
     void showMessage(const std::string& text) override { messages.push_back(text); }
     void clearReport() override { report.clear(); }
     void addReportLine(const std::string& line) override { report.push_back(line); }
-    bool tableShown(knn::TableId which) override { return which == knn::TableId::QueryTable || dataTableShown; }
+    bool tableShown(knn::TableId which) override {
+        return which == knn::TableId::QueryTable || dataTableShown;
+    }
     void tableAboutToReshape(knn::TableId, const knn::ResultTable&) override { ++reshapesOpen; }
     void tableReshaped(knn::TableId, const knn::ResultTable&) override { --reshapesOpen; }
     void tableCellsChanged(knn::TableId, const knn::ResultTable&) override {}

@@ -166,8 +166,12 @@ TEST(ReadTextFile, RefusesTextHoldingNul) {
     // appears once UTF-16 with a mark is decoded.
     const std::pair<const char*, std::string> files[] = {
         {"nul.pts", std::string("1 2\n3\0 4\n", 9)},
-        {"utf16-no-mark.pts", std::string("1\0 \0" "2\0\n\0", 8)},
-        {"utf16-nul-char.pts", std::string("\xFF\xFE" "1\0\0\0", 6)},
+        {"utf16-no-mark.pts", std::string("1\0 \0"
+                                          "2\0\n\0",
+                                          8)},
+        {"utf16-nul-char.pts", std::string("\xFF\xFE"
+                                           "1\0\0\0",
+                                           6)},
     };
     for (const auto& [name, bytes] : files) {
         const std::string path = folder.write(name, bytes);
@@ -175,9 +179,10 @@ TEST(ReadTextFile, RefusesTextHoldingNul) {
             ReadTextFile(path);
             ADD_FAILURE() << name << ": no error raised";
         } catch (const RunError& error) {
-            EXPECT_EQ(std::string(error.what()),
-                      "Cannot read file \"" + path +
-                          "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)");
+            EXPECT_EQ(
+                std::string(error.what()),
+                "Cannot read file \"" + path +
+                    "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)");
         }
     }
     EXPECT_EQ(ReadTextFile(folder.write("plain.pts", "1 2\n3 4")).size(), 2u);
@@ -259,7 +264,8 @@ TEST(ConvertEveryLine, ThreadsFindWhatOneThreadFinds) {
     for (const int threads : {2, 3, 8}) {
         bool alone = false;
         bool shared = false;
-        EXPECT_EQ(loadPoints(text, 2, threads, shared), loadPoints(text, 2, 1, alone)) << threads << " threads";
+        EXPECT_EQ(loadPoints(text, 2, threads, shared), loadPoints(text, 2, 1, alone))
+            << threads << " threads";
         EXPECT_EQ(shared, alone);
         TextLines lines;
         lines.assignText(text);

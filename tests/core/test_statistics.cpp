@@ -14,12 +14,13 @@ using Lines = std::vector<std::string>;
 namespace {
 
 // The block for the lines of text, written from their points as a load writes it.
-void writeBlock(coretest::FakeWindow& window, const std::string& text, int dim, ColumnStats& stats) {
+void writeBlock(coretest::FakeWindow& window, const std::string& text, int dim, ColumnStats& stats,
+                int threads = 1) {
     TextLines lines;
     lines.assignText(text);
     qel::PointArray points = qel::newPointArray(static_cast<int>(lines.size()), dim);
     const DataConversion conversion = ConvertEveryLine(dim, lines, points);
-    WriteStatistics(window, DataColumns{points, lines.size(), conversion.shortLines}, dim, stats);
+    WriteStatistics(window, DataColumns{points, lines.size(), conversion.shortLines}, dim, stats, threads);
     qel::releasePointArray(points);
 }
 
@@ -106,6 +107,21 @@ TEST(WriteStatistics, WritesAHeaderAndSeventeenLinesPerColumn) {
     // Line 2 lacks column 2, so its field 0 (2) counts there: 10 + 2 + 30 + 40.
     EXPECT_EQ(window.report[24], "Sum\t82");
     EXPECT_EQ(stats.sum, 82.0L);
+}
+
+TEST(WriteStatistics, ThreadsWriteTheSameBlock) {
+    const coretest::SeparatorScope point('.');
+    const std::string text = "1 10 -3 0.5\n2\n3 30 7 x\n4 40 1e3 2\n\n9 8 7 6\n";
+    coretest::FakeWindow alone;
+    ColumnStats last;
+    writeBlock(alone, text, 4, last);
+    for (const int threads : {2, 3, 4, 9}) {
+        coretest::FakeWindow shared;
+        ColumnStats lastShared;
+        writeBlock(shared, text, 4, lastShared, threads);
+        EXPECT_EQ(shared.report, alone.report) << threads << " threads";
+        EXPECT_EQ(lastShared.sum, last.sum); // the record of the last column is kept
+    }
 }
 
 TEST(WriteStatistics, CommaLocaleWritesDecimalCommas) {
