@@ -31,9 +31,8 @@ private:
         return at + (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1);
     }
 
-    std::string text; ///< the whole text, breaks included: splitting moves nothing
-    std::vector<std::size_t>
-        lineEnds; ///< offset of each line's break (the text's end for a last line without one)
+    std::string text;                  ///< the whole text, breaks included: splitting moves nothing
+    std::vector<std::size_t> lineEnds; ///< where each line ends: at its break, or at the text's end
 };
 
 /// Decodes a file's bytes to UTF-8: a UTF-16 LE, UTF-16 BE or UTF-8 byte-order mark (tested in this
@@ -74,9 +73,9 @@ struct DataConversion {
 };
 
 /// Converts line i into point i, the first min(field count, dim) coordinates, on `threads` threads (the
-/// calling one reports progress). A field that does not convert stays 0 and the lines after it are
-/// converted all the same, so that every line's values are in the points for the statistics block; so
-/// do the coordinates a line does not supply. The points must come cleared (newPointArray clears them).
+/// calling one reports progress). A field that does not convert stays 0, as do the coordinates a line
+/// does not supply, and the lines after it are converted all the same, so that every line's values are
+/// in the points for the statistics block. The points must come cleared (newPointArray clears them).
 DataConversion ConvertEveryLine(int dim, const TextLines& lines, qel::PointArray points, int threads = 1,
                                 const ProgressCallback& progress = {});
 
