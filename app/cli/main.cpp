@@ -11,10 +11,6 @@
 #include "options.h"
 #include "session.h"
 
-#if __has_include(<malloc.h>)
-#include <malloc.h>
-#endif
-
 int main(int argc, char** argv) {
     using namespace knn::cli;
     const auto parsed = parseArguments(argc, argv);
@@ -29,12 +25,6 @@ int main(int argc, char** argv) {
     const CliOptions& options = std::get<CliOptions>(parsed);
     if (options.decimalSeparator) knn::setDecimalSeparator(*options.decimalSeparator);
 
-#ifdef M_MMAP_MAX
-    // Large blocks come from the heap instead of mappings of their own, so that the data file's text,
-    // freed after the load, is reused by the structure built next instead of fresh pages that the
-    // system must first clear.
-    mallopt(M_MMAP_MAX, 0);
-#endif
     static char reportBuffer[1 << 16];
     std::setvbuf(stdout, reportBuffer, _IOFBF, sizeof reportBuffer);
     CliWindow window(options);
