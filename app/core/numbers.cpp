@@ -54,6 +54,16 @@ Decimal15 toDecimal15(double v) {
     return d;
 }
 
+// The decimal magnitude of a number's first non-zero digit, before its exponent: its place among the
+// integer digits counted from 1, or minus its place among the fraction digits; 0 for a number of zeros.
+long long leadingPosition(std::string_view integerDigits, std::string_view fractionDigits) {
+    const auto inInteger = integerDigits.find_first_not_of('0');
+    if (inInteger != std::string_view::npos) return static_cast<long long>(inInteger) + 1;
+    const auto inFraction = fractionDigits.find_first_not_of('0');
+    if (inFraction != std::string_view::npos) return -static_cast<long long>(inFraction) - 1;
+    return 0;
+}
+
 // Where NormalizeNumber puts the separator in force: the first "," under a point separator, the first
 // "." under a comma separator; npos when there is none or the separator is another character.
 std::size_t typedMarkPosition(std::string_view text) {
@@ -89,28 +99,20 @@ std::optional<double> ConvertNumber(std::string_view text) {
         if (text[i] == '+') numberStart = i + 1; // from_chars takes no leading plus
         ++i;
     }
-    int digitCount = 0;
-    int integerDigits = 0;
-    int leadingPosition = 0; // decimal magnitude of the first non-zero digit, before the exponent
-    bool seenNonZero = false;
+    const std::size_t integerStart = i;
+    while (i < n && isDigit(text[i]))
+        ++i;
+    const std::string_view integerDigits = text.substr(integerStart, i - integerStart);
+    std::string_view fractionDigits;
     std::size_t separatorAt = std::string_view::npos;
-    for (; i < n; ++i) {
-        const char c = text[i];
-        if (isDigit(c)) {
-            ++digitCount;
-            if (separatorAt == std::string_view::npos) ++integerDigits;
-            if (c != '0' && !seenNonZero) {
-                seenNonZero = true;
-                leadingPosition =
-                    separatorAt == std::string_view::npos ? integerDigits : -(digitCount - integerDigits);
-            }
-        } else if (c == separator && separatorAt == std::string_view::npos) {
-            separatorAt = i;
-        } else {
-            break;
-        }
+    if (i < n && text[i] == separator) {
+        separatorAt = i++;
+        const std::size_t fractionStart = i;
+        while (i < n && isDigit(text[i]))
+            ++i;
+        fractionDigits = text.substr(fractionStart, i - fractionStart);
     }
-    if (digitCount == 0) return std::nullopt;
+    if (integerDigits.empty() && fractionDigits.empty()) return std::nullopt;
     long long exponent = 0;
     if (i < n && (text[i] == 'E' || text[i] == 'e')) {
         ++i;
@@ -142,7 +144,8 @@ std::optional<double> ConvertNumber(std::string_view text) {
     const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
     if (result.ec == std::errc::result_out_of_range) {
         // Too small to hold is zero; too large is not a number of this system.
-        if (leadingPosition + exponent < 0) return number[0] == '-' ? -0.0 : 0.0;
+        if (leadingPosition(integerDigits, fractionDigits) + exponent < 0)
+            return number[0] == '-' ? -0.0 : 0.0;
         return std::nullopt;
     }
     if (result.ec != std::errc() || result.ptr != number.data() + number.size()) return std::nullopt;
