@@ -25,10 +25,10 @@ double longestSide(const QELorthRect& cell, int dim) {
 
 /// Fewer than two points cannot be cut in two: they all stay on the lower side, which keeps every rule
 /// inside the subset when called outside its range.
-bool keepTogether(PointArray pa, IndexArray idx, int n, int& cutDim, double& cutValue, int& nLow) {
+template <class Members> bool keepTogether(Members members, int n, int& cutDim, double& cutValue, int& nLow) {
     if (n >= 2) return false;
     cutDim = 0;
-    cutValue = n == 1 ? pa[idx[0]][0] : 0.0;
+    cutValue = n == 1 ? members.point(0)[0] : 0.0;
     nLow = n;
     return true;
 }
@@ -36,8 +36,9 @@ bool keepTogether(PointArray pa, IndexArray idx, int n, int& cutDim, double& cut
 /// Among the sides within the tolerance of the longest, the one of widest point spread (lowest on
 /// ties), with the points' range along it. Starting below every spread takes the first such side even
 /// when no point spreads.
-int midpointCutDimension(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim,
-                         double& minValue, double& maxValue) {
+template <class Members>
+int midpointCutDimension(Members members, const QELorthRect& cell, int n, int dim, double& minValue,
+                         double& maxValue) {
     const double longest = longestSide(cell, dim);
     double bestSpread = -1.0;
     int cutDim = 0;
@@ -50,7 +51,7 @@ int midpointCutDimension(PointArray pa, IndexArray idx, const QELorthRect& cell,
         int count = 0;
         for (; d < dim && count < groupSize; ++d)
             if (!((1 - SideLengthTolerance) * longest > side(cell, d))) dims[count++] = d;
-        coordinateRanges(pa, idx, n, dims, count, lows, highs);
+        coordinateRanges(members, n, dims, count, lows, highs);
         for (int j = 0; j < count; ++j) {
             const double s = highs[j] - lows[j];
             if (s > bestSpread) {
@@ -61,7 +62,7 @@ int midpointCutDimension(PointArray pa, IndexArray idx, const QELorthRect& cell,
             }
         }
     }
-    if (bestSpread < 0.0) coordinateRange(pa, idx, n, cutDim, minValue, maxValue); // every spread NaN
+    if (bestSpread < 0.0) coordinateRange(members, n, cutDim, minValue, maxValue); // every spread NaN
     return cutDim;
 }
 
@@ -74,14 +75,15 @@ int balancedLowCount(int belowEnd, int equalEnd, int n) {
 
 /// The fair rules' dimension and their two candidate cuts, each one third of the longest other side
 /// inside the cell. A side of length 0 is never eligible.
-void fairCandidates(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
-                    double& lowCut, double& highCut) {
+template <class Members>
+void fairCandidates(Members members, const QELorthRect& cell, int n, int dim, int& cutDim, double& lowCut,
+                    double& highCut) {
     const double longest = longestSide(cell, dim);
     double bestSpread = 0.0;
     cutDim = 0;
     for (int d = 0; d < dim; ++d) {
         if (!(side(cell, d) > 0.0) || (2.0 * longest) / side(cell, d) > FairRatioBound) continue;
-        const double s = coordinateSpread(pa, idx, n, d);
+        const double s = coordinateSpread(members, n, d);
         if (s > bestSpread) {
             bestSpread = s;
             cutDim = d;
@@ -95,36 +97,37 @@ void fairCandidates(PointArray pa, IndexArray idx, const QELorthRect& cell, int 
     highCut = cell.upper[cutDim] - piece;
 }
 
-} // namespace
-
-void splitStandard(PointArray pa, IndexArray idx, const QELorthRect&, int n, int dim, int& cutDim,
-                   double& cutValue, int& nLow) {
-    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
-    cutDim = widestSpreadDimension(pa, idx, n, dim);
+template <class Members>
+void cutStandard(Members members, const QELorthRect&, int n, int dim, int& cutDim, double& cutValue,
+                 int& nLow) {
+    if (keepTogether(members, n, cutDim, cutValue, nLow)) return;
+    cutDim = widestSpreadDimension(members, n, dim);
     nLow = n / 2;
-    partitionAtRank(pa, idx, n, cutDim, cutValue, nLow);
+    partitionAtRank(members, n, cutDim, cutValue, nLow);
 }
 
-void splitMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
-                   double& cutValue, int& nLow) {
-    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
+template <class Members>
+void cutMidpoint(Members members, const QELorthRect& cell, int n, int dim, int& cutDim, double& cutValue,
+                 int& nLow) {
+    if (keepTogether(members, n, cutDim, cutValue, nLow)) return;
     double minValue = 0.0;
     double maxValue = 0.0;
-    cutDim = midpointCutDimension(pa, idx, cell, n, dim, minValue, maxValue);
+    cutDim = midpointCutDimension(members, cell, n, dim, minValue, maxValue);
     cutValue = (cell.lower[cutDim] + cell.upper[cutDim]) * 0.5;
     int belowEnd = 0;
     int equalEnd = 0;
-    partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+    partitionAroundValue(members, n, cutDim, cutValue, belowEnd, equalEnd);
     nLow = balancedLowCount(belowEnd, equalEnd, n);
 }
 
-void splitSlidingMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
-                          double& cutValue, int& nLow) {
-    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
+template <class Members>
+void cutSlidingMidpoint(Members members, const QELorthRect& cell, int n, int dim, int& cutDim,
+                        double& cutValue, int& nLow) {
+    if (keepTogether(members, n, cutDim, cutValue, nLow)) return;
     // The range along the cut dimension comes with the choice of that dimension: one pass fewer.
     double minValue = 0.0;
     double maxValue = 0.0;
-    cutDim = midpointCutDimension(pa, idx, cell, n, dim, minValue, maxValue);
+    cutDim = midpointCutDimension(members, cell, n, dim, minValue, maxValue);
     const double ideal = (cell.lower[cutDim] + cell.upper[cutDim]) * 0.5;
     if (ideal < minValue)
         cutValue = minValue;
@@ -134,7 +137,7 @@ void splitSlidingMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell
         cutValue = ideal;
     int belowEnd = 0;
     int equalEnd = 0;
-    partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+    partitionAroundValue(members, n, cutDim, cutValue, belowEnd, equalEnd);
     // A cut slid onto the extreme point keeps exactly that point on the otherwise empty side.
     if (ideal < minValue)
         nLow = 1;
@@ -144,52 +147,81 @@ void splitSlidingMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell
         nLow = balancedLowCount(belowEnd, equalEnd, n);
 }
 
-void splitFair(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
-               double& cutValue, int& nLow) {
-    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
+template <class Members>
+void cutFair(Members members, const QELorthRect& cell, int n, int dim, int& cutDim, double& cutValue,
+             int& nLow) {
+    if (keepTogether(members, n, cutDim, cutValue, nLow)) return;
     double lowCut = 0.0;
     double highCut = 0.0;
-    fairCandidates(pa, idx, cell, n, dim, cutDim, lowCut, highCut);
+    fairCandidates(members, cell, n, dim, cutDim, lowCut, highCut);
     int belowEnd = 0;
     int equalEnd = 0;
-    if (balanceAtValue(pa, idx, n, cutDim, lowCut) >= 0) {
+    if (balanceAtValue(members, n, cutDim, lowCut) >= 0) {
         cutValue = lowCut;
-        partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+        partitionAroundValue(members, n, cutDim, cutValue, belowEnd, equalEnd);
         nLow = belowEnd;
-    } else if (balanceAtValue(pa, idx, n, cutDim, highCut) <= 0) {
+    } else if (balanceAtValue(members, n, cutDim, highCut) <= 0) {
         cutValue = highCut;
-        partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
+        partitionAroundValue(members, n, cutDim, cutValue, belowEnd, equalEnd);
         nLow = equalEnd;
     } else {
         nLow = n / 2;
-        partitionAtRank(pa, idx, n, cutDim, cutValue, nLow);
+        partitionAtRank(members, n, cutDim, cutValue, nLow);
     }
+}
+
+template <class Members>
+void cutSlidingFair(Members members, const QELorthRect& cell, int n, int dim, int& cutDim, double& cutValue,
+                    int& nLow) {
+    if (keepTogether(members, n, cutDim, cutValue, nLow)) return;
+    double lowCut = 0.0;
+    double highCut = 0.0;
+    fairCandidates(members, cell, n, dim, cutDim, lowCut, highCut);
+    double minValue = 0.0;
+    double maxValue = 0.0;
+    coordinateRange(members, n, cutDim, minValue, maxValue);
+    int belowEnd = 0;
+    int equalEnd = 0;
+    if (balanceAtValue(members, n, cutDim, lowCut) >= 0) {
+        // Slide down onto the largest point when the candidate would leave the upper side empty.
+        cutValue = maxValue > lowCut ? lowCut : maxValue;
+        partitionAroundValue(members, n, cutDim, cutValue, belowEnd, equalEnd);
+        nLow = maxValue > lowCut ? belowEnd : n - 1;
+    } else if (balanceAtValue(members, n, cutDim, highCut) <= 0) {
+        cutValue = minValue < highCut ? highCut : minValue;
+        partitionAroundValue(members, n, cutDim, cutValue, belowEnd, equalEnd);
+        nLow = minValue < highCut ? equalEnd : 1;
+    } else {
+        nLow = n / 2;
+        partitionAtRank(members, n, cutDim, cutValue, nLow);
+    }
+}
+
+} // namespace
+
+void splitStandard(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+                   double& cutValue, int& nLow) {
+    cutStandard(IndexedMembers{pa, idx}, cell, n, dim, cutDim, cutValue, nLow);
+}
+
+void splitMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+                   double& cutValue, int& nLow) {
+    cutMidpoint(IndexedMembers{pa, idx}, cell, n, dim, cutDim, cutValue, nLow);
+}
+
+void splitSlidingMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+                          double& cutValue, int& nLow) {
+    cutSlidingMidpoint(IndexedMembers{pa, idx}, cell, n, dim, cutDim, cutValue, nLow);
+}
+
+void splitFair(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+               double& cutValue, int& nLow) {
+    cutFair(IndexedMembers{pa, idx}, cell, n, dim, cutDim, cutValue, nLow);
 }
 
 void splitSlidingFair(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
                       double& cutValue, int& nLow) {
-    if (keepTogether(pa, idx, n, cutDim, cutValue, nLow)) return;
-    double lowCut = 0.0;
-    double highCut = 0.0;
-    fairCandidates(pa, idx, cell, n, dim, cutDim, lowCut, highCut);
-    double minValue = 0.0;
-    double maxValue = 0.0;
-    coordinateRange(pa, idx, n, cutDim, minValue, maxValue);
-    int belowEnd = 0;
-    int equalEnd = 0;
-    if (balanceAtValue(pa, idx, n, cutDim, lowCut) >= 0) {
-        // Slide down onto the largest point when the candidate would leave the upper side empty.
-        cutValue = maxValue > lowCut ? lowCut : maxValue;
-        partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
-        nLow = maxValue > lowCut ? belowEnd : n - 1;
-    } else if (balanceAtValue(pa, idx, n, cutDim, highCut) <= 0) {
-        cutValue = minValue < highCut ? highCut : minValue;
-        partitionAroundValue(pa, idx, n, cutDim, cutValue, belowEnd, equalEnd);
-        nLow = minValue < highCut ? equalEnd : 1;
-    } else {
-        nLow = n / 2;
-        partitionAtRank(pa, idx, n, cutDim, cutValue, nLow);
-    }
+    cutSlidingFair(IndexedMembers{pa, idx}, cell, n, dim, cutDim, cutValue, nLow);
 }
 
 SplitProcedure splitProcedureFor(SplitRule rule) {
@@ -202,6 +234,15 @@ SplitProcedure splitProcedureFor(SplitRule rule) {
         return nullptr;
     }
     return procedures[value];
+}
+
+AddressedSplit addressedSplitFor(SplitProcedure procedure) {
+    if (procedure == splitStandard) return cutStandard<AddressedMembers>;
+    if (procedure == splitMidpoint) return cutMidpoint<AddressedMembers>;
+    if (procedure == splitFair) return cutFair<AddressedMembers>;
+    if (procedure == splitSlidingMidpoint) return cutSlidingMidpoint<AddressedMembers>;
+    if (procedure == splitSlidingFair) return cutSlidingFair<AddressedMembers>;
+    return nullptr;
 }
 
 } // namespace qel

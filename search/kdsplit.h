@@ -2,6 +2,7 @@
 // against cell shape; every choice below decides the tree and so the tie order of results.
 #pragma once
 
+#include "kdutil.h"
 #include "qelinclude.h"
 
 namespace qel {
@@ -10,7 +11,14 @@ inline constexpr double SideLengthTolerance = 0.001;
 inline constexpr double FairRatioBound = 3.0;
 
 /// Values equal the item indices of the option panel's "Splitting rule" group.
-enum class SplitRule { StandardKd = 0, Midpoint = 1, Fair = 2, SlidingMidpoint = 3, SlidingFair = 4, Default = 5 };
+enum class SplitRule {
+    StandardKd = 0,
+    Midpoint = 1,
+    Fair = 2,
+    SlidingMidpoint = 3,
+    SlidingFair = 4,
+    Default = 5
+};
 
 /// Reorders idx[0..n-1] so that idx[0..nLow-1] go to the lower child (coordinate cutDim <= cutValue) and
 /// the rest to the upper child (>= cutValue). The cell is only read. Called with n >= 2; with smaller n a
@@ -22,8 +30,8 @@ void splitStandard(PointArray pa, IndexArray idx, const QELorthRect& cell, int n
                    double& cutValue, int& nLow);
 void splitMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
                    double& cutValue, int& nLow);
-void splitSlidingMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim,
-                          int& cutDim, double& cutValue, int& nLow);
+void splitSlidingMidpoint(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
+                          double& cutValue, int& nLow);
 void splitFair(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
                double& cutValue, int& nLow);
 void splitSlidingFair(PointArray pa, IndexArray idx, const QELorthRect& cell, int n, int dim, int& cutDim,
@@ -31,5 +39,11 @@ void splitSlidingFair(PointArray pa, IndexArray idx, const QELorthRect& cell, in
 
 /// The procedure of a rule; a value outside 0..5 is a fatal "Illegal splitting method".
 SplitProcedure splitProcedureFor(SplitRule rule);
+
+/// A rule on members whose addresses move with their indices: the same cut, the same order of idx.
+using AddressedSplit = void (*)(AddressedMembers members, const QELorthRect& cell, int n, int dim,
+                                int& cutDim, double& cutValue, int& nLow);
+/// The addressed form of one of the five procedures above; null for any other procedure.
+AddressedSplit addressedSplitFor(SplitProcedure procedure);
 
 } // namespace qel

@@ -7,21 +7,12 @@
 
 namespace qel {
 
-namespace {
-
-/// Coordinate d of subset member i.
-inline double coordinate(PointArray pa, IndexArray idx, int i, int d) {
-    return pa[idx[i]][d];
-}
-
-} // namespace
-
 void enclosingBox(PointArray pa, IndexArray idx, int n, int dim, QELorthRect& box) {
     for (int d = 0; d < dim; ++d) {
-        double lo = coordinate(pa, idx, 0, d);
+        double lo = pa[idx[0]][d];
         double hi = lo;
         for (int i = 0; i < n; ++i) {
-            const double v = coordinate(pa, idx, i, d);
+            const double v = pa[idx[i]][d];
             if (v < lo)
                 lo = v;
             else if (v > hi)
@@ -43,11 +34,12 @@ double distanceToBox(Point q, Point lowerCorner, Point upperCorner, int dim, int
     return acc;
 }
 
-void coordinateRange(PointArray pa, IndexArray idx, int n, int d, double& minValue, double& maxValue) {
-    minValue = coordinate(pa, idx, 0, d);
+template <class Members>
+void coordinateRange(Members members, int n, int d, double& minValue, double& maxValue) {
+    minValue = members.point(0)[d];
     maxValue = minValue;
     for (int i = 1; i < n; ++i) {
-        const double v = coordinate(pa, idx, i, d);
+        const double v = members.point(i)[d];
         if (v < minValue)
             minValue = v;
         else if (v > maxValue)
@@ -55,12 +47,13 @@ void coordinateRange(PointArray pa, IndexArray idx, int n, int d, double& minVal
     }
 }
 
-void coordinateRanges(PointArray pa, IndexArray idx, int n, const int* dims, int count, double* minValues,
+template <class Members>
+void coordinateRanges(Members members, int n, const int* dims, int count, double* minValues,
                       double* maxValues) {
     for (int j = 0; j < count; ++j)
-        minValues[j] = maxValues[j] = coordinate(pa, idx, 0, dims[j]);
+        minValues[j] = maxValues[j] = members.point(0)[dims[j]];
     for (int i = 1; i < n; ++i) {
-        const Point p = pa[idx[i]];
+        const Point p = members.point(i);
         for (int j = 0; j < count; ++j) {
             const double v = p[dims[j]];
             if (v < minValues[j])
@@ -71,19 +64,19 @@ void coordinateRanges(PointArray pa, IndexArray idx, int n, const int* dims, int
     }
 }
 
-double coordinateSpread(PointArray pa, IndexArray idx, int n, int d) {
+template <class Members> double coordinateSpread(Members members, int n, int d) {
     double minValue = 0.0;
     double maxValue = 0.0;
-    coordinateRange(pa, idx, n, d, minValue, maxValue);
+    coordinateRange(members, n, d, minValue, maxValue);
     return maxValue - minValue;
 }
 
-int widestSpreadDimension(PointArray pa, IndexArray idx, int n, int dim) {
+template <class Members> int widestSpreadDimension(Members members, int n, int dim) {
     if (n == 0) return 0;
     double best = 0.0;
     int bestDim = 0;
     for (int d = 0; d < dim; ++d) {
-        const double s = coordinateSpread(pa, idx, n, d);
+        const double s = coordinateSpread(members, n, d);
         if (s > best) {
             best = s;
             bestDim = d;
@@ -92,14 +85,14 @@ int widestSpreadDimension(PointArray pa, IndexArray idx, int n, int dim) {
     return bestDim;
 }
 
-void partitionAtRank(PointArray pa, IndexArray idx, int n, int d, double& cutValue, int nLow) {
-    auto v = [&](int i) { return coordinate(pa, idx, i, d); };
+template <class Members> void partitionAtRank(Members members, int n, int d, double& cutValue, int nLow) {
+    auto v = [&](int i) { return members.point(i)[d]; };
     int l = 0;
     int r = n - 1;
     while (l < r) {
         const int m = (l + r) / 2;
-        if (v(m) > v(r)) std::swap(idx[m], idx[r]);
-        std::swap(idx[l], idx[m]);
+        if (v(m) > v(r)) members.swap(m, r);
+        members.swap(l, m);
         const double c = v(l);
         // Member r (>= c) stops the upward scan and the pivot at l the downward one.
         int i = l;
@@ -112,9 +105,9 @@ void partitionAtRank(PointArray pa, IndexArray idx, int n, int d, double& cutVal
                 --j;
             while (v(j) > c);
             if (i >= j) break;
-            std::swap(idx[i], idx[j]);
+            members.swap(i, j);
         }
-        std::swap(idx[l], idx[j]);
+        members.swap(l, j);
         if (j > nLow)
             r = j - 1;
         else if (j < nLow)
@@ -126,13 +119,13 @@ void partitionAtRank(PointArray pa, IndexArray idx, int n, int d, double& cutVal
     int largest = 0;
     for (int i = 1; i < nLow; ++i)
         if (v(i) > v(largest)) largest = i;
-    std::swap(idx[largest], idx[nLow - 1]);
+    members.swap(largest, nLow - 1);
     cutValue = (v(nLow - 1) + v(nLow)) * 0.5;
 }
 
-void partitionAroundValue(PointArray pa, IndexArray idx, int n, int d, double cutValue, int& belowEnd,
-                          int& equalEnd) {
-    auto v = [&](int i) { return coordinate(pa, idx, i, d); };
+template <class Members>
+void partitionAroundValue(Members members, int n, int d, double cutValue, int& belowEnd, int& equalEnd) {
+    auto v = [&](int i) { return members.point(i)[d]; };
     int l = 0;
     int r = n - 1;
     // Whether a member of the upper part is not above the cut (equal, or NaN). Every such member is
@@ -147,7 +140,7 @@ void partitionAroundValue(PointArray pa, IndexArray idx, int n, int d, double cu
             --r;
         }
         if (r < l) break;
-        std::swap(idx[l++], idx[r--]);
+        members.swap(l++, r--);
     }
     belowEnd = l;
     if (!notAbove) {
@@ -161,16 +154,62 @@ void partitionAroundValue(PointArray pa, IndexArray idx, int n, int d, double cu
         while (r >= belowEnd && v(r) > cutValue)
             --r;
         if (r < l) break;
-        std::swap(idx[l++], idx[r--]);
+        members.swap(l++, r--);
     }
     equalEnd = l;
 }
 
-int balanceAtValue(PointArray pa, IndexArray idx, int n, int d, double cutValue) {
+template <class Members> int balanceAtValue(Members members, int n, int d, double cutValue) {
     int below = 0;
     for (int i = 0; i < n; ++i)
-        if (coordinate(pa, idx, i, d) < cutValue) ++below;
+        if (members.point(i)[d] < cutValue) ++below;
     return below - n / 2;
+}
+
+// The two ways the rules see a subset.
+template void coordinateRange(IndexedMembers, int, int, double&, double&);
+template void coordinateRanges(IndexedMembers, int, const int*, int, double*, double*);
+template double coordinateSpread(IndexedMembers, int, int);
+template int widestSpreadDimension(IndexedMembers, int, int);
+template void partitionAtRank(IndexedMembers, int, int, double&, int);
+template void partitionAroundValue(IndexedMembers, int, int, double, int&, int&);
+template int balanceAtValue(IndexedMembers, int, int, double);
+template void coordinateRange(AddressedMembers, int, int, double&, double&);
+template void coordinateRanges(AddressedMembers, int, const int*, int, double*, double*);
+template double coordinateSpread(AddressedMembers, int, int);
+template int widestSpreadDimension(AddressedMembers, int, int);
+template void partitionAtRank(AddressedMembers, int, int, double&, int);
+template void partitionAroundValue(AddressedMembers, int, int, double, int&, int&);
+template int balanceAtValue(AddressedMembers, int, int, double);
+
+void coordinateRange(PointArray pa, IndexArray idx, int n, int d, double& minValue, double& maxValue) {
+    coordinateRange(IndexedMembers{pa, idx}, n, d, minValue, maxValue);
+}
+
+void coordinateRanges(PointArray pa, IndexArray idx, int n, const int* dims, int count, double* minValues,
+                      double* maxValues) {
+    coordinateRanges(IndexedMembers{pa, idx}, n, dims, count, minValues, maxValues);
+}
+
+double coordinateSpread(PointArray pa, IndexArray idx, int n, int d) {
+    return coordinateSpread(IndexedMembers{pa, idx}, n, d);
+}
+
+int widestSpreadDimension(PointArray pa, IndexArray idx, int n, int dim) {
+    return widestSpreadDimension(IndexedMembers{pa, idx}, n, dim);
+}
+
+void partitionAtRank(PointArray pa, IndexArray idx, int n, int d, double& cutValue, int nLow) {
+    partitionAtRank(IndexedMembers{pa, idx}, n, d, cutValue, nLow);
+}
+
+void partitionAroundValue(PointArray pa, IndexArray idx, int n, int d, double cutValue, int& belowEnd,
+                          int& equalEnd) {
+    partitionAroundValue(IndexedMembers{pa, idx}, n, d, cutValue, belowEnd, equalEnd);
+}
+
+int balanceAtValue(PointArray pa, IndexArray idx, int n, int d, double cutValue) {
+    return balanceAtValue(IndexedMembers{pa, idx}, n, d, cutValue);
 }
 
 double boxAspectRatio(int dim, const QELorthRect& box) {

@@ -2,9 +2,32 @@
 // pa[idx[0]] .. pa[idx[n-1]]. Partitioning permutes idx[0..n-1] only; points never move.
 #pragma once
 
+#include <utility>
+
 #include "qelinclude.h"
 
 namespace qel {
+
+/// A subset as (pa, idx): member i is pa[idx[i]].
+struct IndexedMembers {
+    PointArray pa;
+    IndexArray idx;
+    Point point(int i) const { return pa[idx[i]]; }
+    void swap(int i, int j) const { std::swap(idx[i], idx[j]); }
+};
+
+/// A subset whose members' addresses are kept beside their indices and move with them, so reading a
+/// member takes one random load instead of two (pa[idx[i]], then the coordinates): the cost that
+/// dominates building a large tree. Partitions permute idx exactly as they do for IndexedMembers.
+struct AddressedMembers {
+    IndexArray idx;
+    Point* addresses; ///< addresses[i] is the point of idx[i]
+    Point point(int i) const { return addresses[i]; }
+    void swap(int i, int j) const {
+        std::swap(idx[i], idx[j]);
+        std::swap(addresses[i], addresses[j]);
+    }
+};
 
 /// Sets the corners of box to the smallest box holding the subset (n >= 1).
 void enclosingBox(PointArray pa, IndexArray idx, int n, int dim, QELorthRect& box);
@@ -26,6 +49,19 @@ void partitionAroundValue(PointArray pa, IndexArray idx, int n, int d, double cu
                           int& equalEnd);
 /// Members strictly below cutValue minus n / 2.
 int balanceAtValue(PointArray pa, IndexArray idx, int n, int d, double cutValue);
+/// The same operations on either kind of members (instantiated for IndexedMembers and AddressedMembers).
+template <class Members>
+void coordinateRange(Members members, int n, int d, double& minValue, double& maxValue);
+template <class Members>
+void coordinateRanges(Members members, int n, const int* dims, int count, double* minValues,
+                      double* maxValues);
+template <class Members> double coordinateSpread(Members members, int n, int d);
+template <class Members> int widestSpreadDimension(Members members, int n, int dim);
+template <class Members> void partitionAtRank(Members members, int n, int d, double& cutValue, int nLow);
+template <class Members>
+void partitionAroundValue(Members members, int n, int d, double cutValue, int& belowEnd, int& equalEnd);
+template <class Members> int balanceAtValue(Members members, int n, int d, double cutValue);
+
 /// Longest side / shortest side of the box, as computed (infinite or NaN for degenerate sides; 1 when
 /// dim is 0).
 double boxAspectRatio(int dim, const QELorthRect& box);

@@ -48,6 +48,17 @@ TEST_P(EveryRuleShapeAndBucket, LeavesCoverTheIndexAndCellsHoldTheirPoints) {
             EXPECT_EQ(root->cellLower, box.lower[root->splitDimension]);
             EXPECT_EQ(root->cellUpper, box.upper[root->splitDimension]);
         }
+        // The tree moves the points' addresses along with its indices while building; the rule's
+        // procedure on indices alone must give the same tree, and the addresses must end in leaf order.
+        for (int i = 0; i < data.size(); ++i)
+            ASSERT_EQ(tree->leafPoints[i], data.points()[tree->pointIndex[i]]) << "position " << i;
+        auto* index = new int[static_cast<std::size_t>(data.size())];
+        std::iota(index, index + data.size(), 0);
+        QELkd_node* root =
+            buildKdSubtree(data.points(), index, data.size(), dim, bucketSize, box, splitProcedureFor(rule));
+        const QELkd_tree byProcedure(data.points(), index, data.size(), dim, bucketSize,
+                                     clonePoint(dim, box.lower), clonePoint(dim, box.upper), root);
+        EXPECT_TRUE(treeshape::sameTree(*tree, byProcedure));
     }
 }
 
