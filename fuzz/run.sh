@@ -20,8 +20,10 @@ for target in "${targets[@]}"; do
     # Standard output and error of the code under test are closed (fatal reports are expected); the
     # fuzzer's own lines and any crash report still appear. Faster inputs are preferred, so a run of
     # a given length covers more of them.
+    # An input is reported as slow only after a minute: on a shared machine a stopped or starved
+    # process would otherwise leave a "slow unit" that fails the run.
     "$build/$target" -max_total_time="$seconds" "${limits[@]}" -entropic_scale_per_exec_time=1 \
-        -close_fd_mask=3 -print_final_stats=1 \
+        -report_slow_units=60 -close_fd_mask=3 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$target-" "$work" "$source_dir/corpus/$target" 2>&1 |
         grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|==|SUMMARY|FUZZ CHECK)' || true
     # A crash leaves its input in the artifacts folder: show what failed and stop, so it is not
