@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <typeinfo>
 #include <vector>
@@ -183,11 +184,13 @@ void scanBucket(const QELkd_leaf& leaf, PointArray points, const LeafPointOrder&
         return;
     }
 #if defined(__GNUC__)
-    const std::size_t lastByte = static_cast<std::size_t>(std::max(dim, 1)) * sizeof(double) - 1;
-    for (int i = 0; i < leaf.bucketCount; ++i) {
-        const char* first = reinterpret_cast<const char*>(addresses[i]);
-        __builtin_prefetch(first);
-        __builtin_prefetch(first + lastByte);
+    if (dim > 0) {
+        const std::size_t lastByte = static_cast<std::size_t>(dim) * sizeof(double) - 1;
+        for (int i = 0; i < leaf.bucketCount; ++i) {
+            const char* first = reinterpret_cast<const char*>(addresses[i]);
+            __builtin_prefetch(first);
+            __builtin_prefetch(first + lastByte);
+        }
     }
 #endif
     for (int i = 0; i < leaf.bucketCount; ++i) {

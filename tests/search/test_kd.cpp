@@ -180,6 +180,19 @@ TEST_P(EveryTreeSearch, EpsPrunesCells) {
     EXPECT_LT(visited[1], visited[0]);
 }
 
+TEST_P(EveryTreeSearch, DimensionZeroHasEveryPointAtDistanceZero) {
+    // Points without coordinates (their storage may be null): one leaf, nothing to read or prefetch.
+    const PointSet set(4, 0);
+    testdata::MetricGuard guard(2);
+    for (Structure structure : {Structure::Kd, Structure::Bd}) {
+        auto tree = buildTree(structure, set, 1, qel::SplitRule::Default, qel::ShrinkRule::Default);
+        const Answer answer = runSearch(*tree, GetParam(), nullptr, 4, 0.0, 2, 1.0);
+        EXPECT_EQ(std::vector<int>(answer.indices.begin(), answer.indices.begin() + 4),
+                  (std::vector<int>{0, 1, 2, 3}));
+        EXPECT_EQ(answer.distances[3], 0.0);
+    }
+}
+
 TEST_P(EveryTreeSearch, LeafOutsideThePointIndexIsScannedThroughThePoints) {
     // A tree assembled by hand whose leaf views its own index array, not the tree's pointIndex: the
     // points' addresses kept in pointIndex order do not apply to it.
