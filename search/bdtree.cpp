@@ -249,9 +249,9 @@ void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule
     const SplitProcedure split = splitProcedureFor(splitRule);
     // A kd-tree moves the points' addresses along with pointIndex while it is built, so each member is
     // read with one random load fewer, and the addresses end in the leaf order the searches read.
-    fillLeafPoints(tree);
     const AddressedSplit addressedSplit = shrinkRule == ShrinkRule::None ? addressedSplitFor(split) : nullptr;
-    if (addressedSplit != nullptr && tree.leafPoints != nullptr) {
+    if (addressedSplit != nullptr) fillLeafPoints(tree);
+    if (tree.leafPoints != nullptr) {
         SubtreeBuilder builder(tree.dataPoints, dim, std::max(tree.bucketSize, 1), split, shrinkRule);
         builder.moveAddresses(tree.pointIndex, tree.leafPoints, addressedSplit);
         tree.rootNode = builder.build(tree.pointIndex, n, cell);

@@ -141,13 +141,15 @@ void TextLines::assignText(std::string utf8) {
     text = std::move(utf8);
     lineEnds.clear();
     const std::size_t n = text.size();
-    const bool hasCarriageReturn = text.find('\r') != std::string::npos;
     // One allocation of the right size: a million lines would otherwise be copied as the list grows.
-    std::size_t breaks = 0;
-    for (const char c : text)
-        breaks += (c == '\n') + (c == '\r');
-    lineEnds.reserve(breaks + 1);
-    if (!hasCarriageReturn) {
+    std::size_t lineFeeds = 0;
+    std::size_t carriageReturns = 0;
+    for (const char c : text) {
+        lineFeeds += c == '\n';
+        carriageReturns += c == '\r';
+    }
+    lineEnds.reserve(lineFeeds + carriageReturns + 1);
+    if (carriageReturns == 0) {
         for (std::size_t at = 0; at < n; ++at) {
             const void* lineFeed = std::memchr(text.data() + at, '\n', n - at);
             at = lineFeed ? static_cast<std::size_t>(static_cast<const char*>(lineFeed) - text.data()) : n;
