@@ -186,11 +186,6 @@ void coordinateRange(PointArray pa, IndexArray idx, int n, int d, double& minVal
     coordinateRange(IndexedMembers{pa, idx}, n, d, minValue, maxValue);
 }
 
-void coordinateRanges(PointArray pa, IndexArray idx, int n, const int* dims, int count, double* minValues,
-                      double* maxValues) {
-    coordinateRanges(IndexedMembers{pa, idx}, n, dims, count, minValues, maxValues);
-}
-
 double coordinateSpread(PointArray pa, IndexArray idx, int n, int d) {
     return coordinateSpread(IndexedMembers{pa, idx}, n, d);
 }

@@ -36,10 +36,6 @@ double distanceToBox(Point q, Point lowerCorner, Point upperCorner, int dim, int
 /// Largest minus smallest coordinate d of the subset (n >= 1).
 double coordinateSpread(PointArray pa, IndexArray idx, int n, int d);
 void coordinateRange(PointArray pa, IndexArray idx, int n, int d, double& minValue, double& maxValue);
-/// coordinateRange along dims[0..count-1] at once, into minValues[j] and maxValues[j]: one pass looks
-/// each point up once for all of them.
-void coordinateRanges(PointArray pa, IndexArray idx, int n, const int* dims, int count, double* minValues,
-                      double* maxValues);
 /// Dimension of largest spread; the lowest dimension wins ties; 0 for an empty subset.
 int widestSpreadDimension(PointArray pa, IndexArray idx, int n, int dim);
 /// Puts the nLow smallest members along d first (1 <= nLow <= n-1) and sets cutValue between the sides.
@@ -52,6 +48,8 @@ int balanceAtValue(PointArray pa, IndexArray idx, int n, int d, double cutValue)
 /// The same operations on either kind of members (instantiated for IndexedMembers and AddressedMembers).
 template <class Members>
 void coordinateRange(Members members, int n, int d, double& minValue, double& maxValue);
+/// coordinateRange along dims[0..count-1] at once, into minValues[j] and maxValues[j]: one pass looks
+/// each point up once for all of them.
 template <class Members>
 void coordinateRanges(Members members, int n, const int* dims, int count, double* minValues,
                       double* maxValues);

@@ -99,7 +99,7 @@ TEST(CoordinateRanges, SeveralDimensionsAsOneAtATime) {
     const int dims[] = {3, 0, 1, 2};
     double lows[4];
     double highs[4];
-    coordinateRanges(set.points(), idx.data(), 4, dims, 4, lows, highs);
+    coordinateRanges(IndexedMembers{set.points(), idx.data()}, 4, dims, 4, lows, highs);
     for (int j = 0; j < 4; ++j) {
         double low = 0;
         double high = 0;
