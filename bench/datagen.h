@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "qelinclude.h"
+#include <qel/qelinclude.h>
 
 namespace bench {
 

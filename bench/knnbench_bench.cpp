@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "bdtree.h"
+#include <qel/bdtree.h>
 #include "datagen.h"
 #include "peers.h"
 #include "tightloop.h"

@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "bdtree.h"
+#include <qel/bdtree.h>
 #include "fuzzsupport.h"
-#include "kdtree.h"
+#include <qel/kdtree.h>
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "qelinclude.h"
+#include <qel/qelinclude.h>
 
 namespace fuzz {
 

@@ -5,7 +5,7 @@
 // cell in one coordinate before each child and restores it afterwards, and calls the rules in the
 // order of a depth-first build (lower before upper, inner before outer), which fixes pointIndex.
 // Also the dump writer and reader of kd- and bd-trees; both walk the nodes without recursion.
-#include "bdtree.h"
+#include <qel/bdtree.h>
 
 #include <algorithm>
 #include <charconv>
@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "kdutil.h"
+#include <qel/kdutil.h>
 
 namespace qel {
 

@@ -3,9 +3,9 @@
 // distance, times the eps factor, is below the current k-th distance. Shrink nodes visit the nearer of
 // their inner box and outer cell first. Points are abandoned as soon as their partial distance exceeds
 // the k-th distance.
-#include "kd.h"
+#include <qel/kd.h>
 
-#include "kdutil.h"
+#include <qel/kdutil.h>
 
 namespace qel {
 

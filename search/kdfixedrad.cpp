@@ -1,10 +1,10 @@
 // Fixed-radius search: a depth-first descent like the standard search's, but the farther child of a split
 // node is searched unless its cell distance, times the eps factor, exceeds the fixed bound. Every point
 // within the bound is counted and offered to the k-best list; eps never decides whether a point counts.
-#include "kdfixedrad.h"
+#include <qel/kdfixedrad.h>
 
-#include "kd.h"
-#include "kdutil.h"
+#include <qel/kd.h>
+#include <qel/kdutil.h>
 
 namespace qel {
 

@@ -3,12 +3,12 @@
 // way with its cell distance, and scans that leaf. The search ends when the heap is empty, when the
 // visit limit is passed, or when the nearest pending cell, allowing for eps, cannot beat the k-th
 // distance. The descent is a loop: every step's last call is its only call.
-#include "kdpr.h"
+#include <qel/kdpr.h>
 
 #include <algorithm>
 
-#include "kd.h"
-#include "kdutil.h"
+#include <qel/kd.h>
+#include <qel/kdutil.h>
 
 namespace qel {
 

@@ -2,11 +2,11 @@
 // the cell's longest side in half (the sliding one moves the cut onto the points when it would leave a
 // side empty); the fair rules keep both children from becoming thin slabs. Which dimension wins, where
 // the cut lies and how many points go low decide the tree and so the order of equally distant results.
-#include "kdsplit.h"
+#include <qel/kdsplit.h>
 
 #include <iterator>
 
-#include "kdutil.h"
+#include <qel/kdutil.h>
 
 namespace qel {
 

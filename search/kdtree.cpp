@@ -2,7 +2,7 @@
 // statistics of kd- and bd-trees. The tree is built by the one subtree builder it shares with the
 // bd-tree (which, without shrinking, builds exactly this tree); destruction, print and statistics walk
 // the nodes without recursion, so trees of any depth can be handled.
-#include "kdtree.h"
+#include <qel/kdtree.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,8 +11,8 @@
 #include <numeric>
 #include <vector>
 
-#include "bdtree.h"
-#include "kdutil.h"
+#include <qel/bdtree.h>
+#include <qel/kdutil.h>
 
 namespace qel {
 

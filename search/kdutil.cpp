@@ -1,7 +1,7 @@
 // Geometry on which the trees are built and searched: boxes around subsets, spreads, the in-place
 // partitions that the splitting rules use, and the distance from a point to a box. Every partition
 // permutes the index array only and decides the order of points within the tree's leaves.
-#include "kdutil.h"
+#include <qel/kdutil.h>
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 // Core types of the search library: the run-time metric, points and point arrays, the closed box,
 // the bounded k-smallest list, the brute-force point set and the framed error report.
-#include "qelinclude.h"
+#include <qel/qelinclude.h>
 
 #include <algorithm>
 #include <cstddef>

@@ -9,7 +9,7 @@
 
 #include "fieldlist.h"
 #include "progress.h"
-#include "qelinclude.h"
+#include <qel/qelinclude.h>
 
 namespace knn {
 

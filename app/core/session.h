@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "bdtree.h"
+#include <qel/bdtree.h>
 #include "chartcontent.h"
-#include "kdtree.h"
+#include <qel/kdtree.h>
 #include "pointfile.h"
-#include "qelinclude.h"
+#include <qel/qelinclude.h>
 #include "resulttable.h"
 #include "statistics.h"
 #include "windowops.h"

@@ -8,10 +8,10 @@
 #include <ostream>
 #include <vector>
 
-#include "bdtree.h"
-#include "kd.h"
-#include "kdfixedrad.h"
-#include "kdpr.h"
+#include <qel/bdtree.h>
+#include <qel/kd.h>
+#include <qel/kdfixedrad.h>
+#include <qel/kdpr.h>
 #include "testdata.h"
 
 namespace searchcheck {

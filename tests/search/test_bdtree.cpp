@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "bdtree.h"
-#include "kdutil.h"
+#include <qel/bdtree.h>
+#include <qel/kdutil.h>
 #include "testdata.h"
 #include "treeshape.h"
 

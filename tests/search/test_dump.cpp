@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "bdtree.h"
+#include <qel/bdtree.h>
 #include "searchcheck.h"
 #include "testdata.h"
 #include "treeshape.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "kdsplit.h"
-#include "kdutil.h"
+#include <qel/kdsplit.h>
+#include <qel/kdutil.h>
 #include "testdata.h"
 
 using namespace qel;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "kdtree.h"
-#include "kdutil.h"
+#include <qel/kdtree.h>
+#include <qel/kdutil.h>
 #include "testdata.h"
 #include "treeshape.h"
 

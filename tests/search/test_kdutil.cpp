@@ -7,7 +7,7 @@
 #include <numeric>
 #include <vector>
 
-#include "kdutil.h"
+#include <qel/kdutil.h>
 #include "testdata.h"
 
 using namespace qel;

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "bdtree.h"
+#include <qel/bdtree.h>
 #include "testdata.h"
 
 using namespace qel;

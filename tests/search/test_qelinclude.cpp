@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "qelinclude.h"
+#include <qel/qelinclude.h>
 #include "testdata.h"
 
 using namespace qel;

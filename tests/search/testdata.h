@@ -10,7 +10,7 @@
 #include <random>
 #include <utility>
 
-#include "qelinclude.h"
+#include <qel/qelinclude.h>
 
 namespace testdata {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "bdtree.h"
+#include <qel/bdtree.h>
 
 namespace treeshape {
 

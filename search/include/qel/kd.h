@@ -14,8 +14,8 @@
 #include <typeinfo>
 #include <vector>
 
-#include "bdtree.h"
-#include "kdtree.h"
+#include <qel/bdtree.h>
+#include <qel/kdtree.h>
 
 namespace qel {
 

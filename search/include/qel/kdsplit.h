@@ -2,8 +2,8 @@
 // against cell shape; every choice below decides the tree and so the tie order of results.
 #pragma once
 
-#include "kdutil.h"
-#include "qelinclude.h"
+#include <qel/kdutil.h>
+#include <qel/qelinclude.h>
 
 namespace qel {
 

@@ -4,7 +4,7 @@
 
 #include <istream>
 
-#include "kdtree.h"
+#include <qel/kdtree.h>
 
 namespace qel {
 

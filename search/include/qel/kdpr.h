@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "kdtree.h"
+#include <qel/kdtree.h>
 
 namespace qel {
 

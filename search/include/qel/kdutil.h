@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "qelinclude.h"
+#include <qel/qelinclude.h>
 
 namespace qel {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <ostream>
 
-#include "kdsplit.h"
-#include "qelinclude.h"
+#include <qel/kdsplit.h>
+#include <qel/qelinclude.h>
 
 namespace qel {
 
