@@ -382,6 +382,33 @@ void QELbd_shrink::printNode(int level, std::ostream& out) {
 
 namespace {
 
+/// A dump's double: the text of 15 significant digits in general notation when it reads back to the
+/// same value, as dumps have always been written; otherwise the fewest further digits that do.
+struct DumpNumber {
+    double value;
+};
+
+std::ostream& operator<<(std::ostream& out, DumpNumber number) {
+    char text[32];
+    for (int digits = 15;; ++digits) {
+        const auto written = std::to_chars(text, text + sizeof text, number.value, std::chars_format::general,
+                                           digits);
+        double back = 0.0;
+        std::from_chars(text, written.ptr, back);
+        // NaN never equals itself, and 17 digits always suffice.
+        if (back == number.value || digits == 17 || std::isnan(number.value))
+            return out.write(text, written.ptr - text);
+    }
+}
+
+/// A point or box line of a dump.
+void writeDumpPoint(const double* p, int dim, std::ostream& out) {
+    for (int i = 0; i < dim; ++i) {
+        if (i > 0) out << ' ';
+        out << DumpNumber{p[i]};
+    }
+}
+
 /// Writes the records of the subtree at node in preorder, without recursion.
 void dumpSubtree(QELkd_node* node, std::ostream& out) {
     std::vector<QELkd_node*> pending{node};
@@ -389,15 +416,15 @@ void dumpSubtree(QELkd_node* node, std::ostream& out) {
         QELkd_node* next = pending.back();
         pending.pop_back();
         if (auto* split = dynamic_cast<QELkd_split*>(next)) {
-            out << "split " << split->splitDimension << " " << split->splitValue << " " << split->cellLower
-                << " " << split->cellUpper << "\n";
+            out << "split " << split->splitDimension << " " << DumpNumber{split->splitValue} << " "
+                << DumpNumber{split->cellLower} << " " << DumpNumber{split->cellUpper} << "\n";
             pending.push_back(split->upperChild);
             pending.push_back(split->lowerChild);
         } else if (auto* shrink = dynamic_cast<QELbd_shrink*>(next)) {
             out << "shrink " << shrink->boundCount << "\n";
             for (int i = 0; i < shrink->boundCount; ++i) {
                 const HalfSpace& h = shrink->bounds[i];
-                out << h.boundDimension << " " << h.boundValue << " " << h.boundSide << "\n";
+                out << h.boundDimension << " " << DumpNumber{h.boundValue} << " " << h.boundSide << "\n";
             }
             pending.push_back(shrink->outerChild);
             pending.push_back(shrink->innerChild);
@@ -413,17 +440,15 @@ void dumpSubtree(QELkd_node* node, std::ostream& out) {
     }
 }
 
-/// A dump's number format for the lifetime of the object: 15 significant digits in general notation,
-/// in the classic locale so that the dump reads back whatever the stream's locale; the stream's own
-/// format, precision and locale come back afterwards.
+/// A dump's integer format for the lifetime of the object: plain decimal in the classic locale, so that
+/// the dump reads back whatever the stream's locale; the stream's own format and locale come back
+/// afterwards.
 class DumpFormat {
 public:
     explicit DumpFormat(std::ostream& out)
-        : out(out), flags(out.flags(std::ios_base::dec)), precision(out.precision(15)),
-          locale(out.imbue(std::locale::classic())) {}
+        : out(out), flags(out.flags(std::ios_base::dec)), locale(out.imbue(std::locale::classic())) {}
     ~DumpFormat() {
         out.imbue(locale);
-        out.precision(precision);
         out.flags(flags);
     }
     DumpFormat(const DumpFormat&) = delete;
@@ -432,17 +457,16 @@ public:
 private:
     std::ostream& out;
     std::ios_base::fmtflags flags;
-    std::streamsize precision;
     std::locale locale;
 };
 
 /// A box corner line; a tree without points has no box and writes zeros.
 void writeCorner(Point corner, int dim, std::ostream& out) {
     if (corner != nullptr) {
-        writePoint(corner, dim, out);
+        writeDumpPoint(corner, dim, out);
     } else {
         std::vector<double> zeros(static_cast<std::size_t>(std::max(dim, 0)), 0.0);
-        writePoint(zeros.data(), dim, out);
+        writeDumpPoint(zeros.data(), dim, out);
     }
     out << "\n";
 }
@@ -468,7 +492,7 @@ void QELkd_tree::dumpTree(bool withPoints, std::ostream& out) {
         out << "points " << dimensionCount << " " << dataCount << "\n";
         for (int i = 0; i < dataCount; ++i) {
             out << i << " ";
-            writePoint(dataPoints[i], dimensionCount, out);
+            writeDumpPoint(dataPoints[i], dimensionCount, out);
             out << "\n";
         }
     }
