@@ -69,4 +69,8 @@ private:
 /// "-" is standard output. False, after a message on standard error, when the file cannot be written.
 bool writeTable(const ResultTable& table, const std::string& path);
 
+/// Flushes standard output, which holds the report; false, after a message on standard error, when any
+/// of it could not be written.
+bool finishStandardOutput();
+
 } // namespace knn::cli

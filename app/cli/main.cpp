@@ -1,6 +1,6 @@
 // knnbench-cli: the test bench's run without windows. The flags stand for the option panel, the
 // report goes to standard output, message-box texts to standard error; the exit status tells whether
-// the run completed (0), ended early (1) or the flags were bad (2).
+// the run completed (0), ended early or could not write its output (1), or the flags were bad (2).
 #include <algorithm>
 #include <cstdio>
 #include <thread>
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     const auto parsed = parseArguments(argc, argv);
     if (std::holds_alternative<HelpRequested>(parsed)) {
         std::fputs(UsageText, stdout);
-        return 0;
+        return finishStandardOutput() ? 0 : 1;
     }
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
         std::fprintf(stderr, "knnbench-cli: %s\n\n%s", error->text.c_str(), UsageText);
@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     bool complete = driver.BitBtn1Click();
     if (complete && options.dataTablePath) complete = writeTable(driver.dataTable(), *options.dataTablePath);
     if (complete && options.resultsPath) complete = writeTable(driver.queryTable(), *options.resultsPath);
-    std::fflush(stdout);
+    // A run that already failed has said why; its exit status is 1 either way.
+    complete = complete && finishStandardOutput();
     return complete ? 0 : 1;
 }

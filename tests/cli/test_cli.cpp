@@ -51,12 +51,13 @@ protected:
     }
     std::string pathOf(const std::string& name) const { return (folder / name).string(); }
 
-    CliRun run(const std::vector<std::string>& args) const {
+    /// Runs the program with standard output into out.txt, or into stdoutPath when one is given.
+    CliRun run(const std::vector<std::string>& args, const std::string& stdoutPath = "") const {
         std::string command = shellQuoted(KNN_CLI_PATH);
         for (const auto& arg : args)
             command += " " + shellQuoted(arg);
-        command +=
-            " >" + shellQuoted(pathOf("out.txt")) + " 2>" + shellQuoted(pathOf("err.txt")) + " </dev/null";
+        command += " >" + shellQuoted(stdoutPath.empty() ? pathOf("out.txt") : stdoutPath) + " 2>" +
+                   shellQuoted(pathOf("err.txt")) + " </dev/null";
         const int status = std::system(command.c_str());
         CliRun result;
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -390,6 +391,22 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"MissingValue", {"--eps"}, "--eps needs a value"},
         UsageCase{"UnknownFlag", {"--colour", "red"}, "unknown flag --colour"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
+
+TEST_F(CliTest, OutputThatCannotBeWrittenExitsWithOne) {
+    write("data.pts", "1 10\n2 20\n");
+    write("query.pts", "0 0\n");
+    for (const std::vector<std::string>& flags :
+         {std::vector<std::string>{}, {"--no-stats", "--results", "-"}, {"--results", "/dev/full"}}) {
+        std::vector<std::string> args{"--data", pathOf("data.pts"), "--query", pathOf("query.pts")};
+        args.insert(args.end(), flags.begin(), flags.end());
+        const CliRun cli = run(args, flags.empty() || flags.back() == "-" ? "/dev/full" : "");
+        EXPECT_EQ(cli.exitCode, 1) << testing::PrintToString(flags);
+        EXPECT_NE(cli.err.find(flags.empty() || flags.back() == "-" ? "Cannot write standard output."
+                                                                     : "Cannot write file \"/dev/full\"."),
+                  std::string::npos)
+            << cli.err;
+    }
+}
 
 TEST_F(CliTest, DataAndQueryAreRequired) {
     const CliRun cli = run({"--query", "q.pts"});
