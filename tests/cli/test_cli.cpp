@@ -155,6 +155,7 @@ struct ModeRange {
     const char* mode;
     const char* search;
 };
+void PrintTo(const ModeRange& row, std::ostream* out) { *out << row.mode << " " << row.search; }
 
 class CliModes : public CliTest, public testing::WithParamInterface<ModeRange> {};
 
@@ -186,6 +187,9 @@ struct OracleCase {
     const char* search;
     const char* split;
 };
+void PrintTo(const OracleCase& row, std::ostream* out) {
+    *out << row.metric << " " << row.mode << " " << row.search << " " << row.split;
+}
 
 class CliTreesMatchBruteForce : public CliTest, public testing::WithParamInterface<OracleCase> {};
 
@@ -228,6 +232,7 @@ struct ThreadCase {
     std::vector<std::string> flags;
     int badQueryLine; ///< 0-based line of the query file that does not convert; -1 for none
 };
+void PrintTo(const ThreadCase& row, std::ostream* out) { *out << row.name; }
 
 class CliThreads : public CliTest, public testing::WithParamInterface<ThreadCase> {};
 
@@ -311,6 +316,7 @@ struct FailedLoad {
     const char* query; ///< null: no file
     const char* messages;
 };
+void PrintTo(const FailedLoad& row, std::ostream* out) { *out << row.name; }
 
 class CliFailedLoads : public CliTest, public testing::WithParamInterface<FailedLoad> {};
 
@@ -346,6 +352,7 @@ struct UsageCase {
     std::vector<std::string> flags;
     const char* error;
 };
+void PrintTo(const UsageCase& row, std::ostream* out) { *out << row.name; }
 
 class CliUsageErrors : public CliTest, public testing::WithParamInterface<UsageCase> {};
 

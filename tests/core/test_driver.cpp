@@ -90,6 +90,7 @@ struct MetricCase {
     const char* distance;      ///< from (0, 0) to (1, 2)
     const char* emptyDistance; ///< the root of the distance of an empty slot (1/p is not exact)
 };
+void PrintTo(const MetricCase& row, std::ostream* out) { *out << row.reportLine; }
 
 class DriverMetrics : public DriverTest, public testing::WithParamInterface<MetricCase> {};
 
@@ -208,6 +209,7 @@ struct LoadFailure {
     bool optionsWritten;
     const char* inputStatus;
 };
+void PrintTo(const LoadFailure& row, std::ostream* out) { *out << row.name; }
 
 class DriverLoadFailures : public DriverTest, public testing::WithParamInterface<LoadFailure> {};
 

@@ -32,6 +32,8 @@ inline const char* searchName(SearchKind kind) {
     return "";
 }
 
+inline void PrintTo(SearchKind kind, std::ostream* out) { *out << searchName(kind); }
+
 enum class Structure { Kd, Bd };
 
 struct TreeShape {

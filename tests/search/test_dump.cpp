@@ -229,6 +229,9 @@ struct RoundTripRow {
     SplitRule split;
     ShrinkRule shrink;
 };
+void PrintTo(const RoundTripRow& row, std::ostream* out) {
+    *out << (row.structure == Structure::Kd ? "kd" : "bd") << " split " << int(row.split) << " shrink " << int(row.shrink);
+}
 
 class RoundTrip : public testing::TestWithParam<RoundTripRow> {};
 
@@ -365,6 +368,7 @@ struct BadDump {
     TreeKind kind;
     const char* message;
 };
+void PrintTo(const BadDump& row, std::ostream* out) { *out << row.name; }
 
 const std::string points = "#QEL 1.1.1\npoints 2 3\n0 0 0\n1 1 2\n2 3 1\n";
 const std::string tree = points + "tree 2 3 1\n0 0\n3 2\n";
