@@ -44,7 +44,7 @@ run: build
 	    $(BUILD)/app/gui/knnbench; \
 	else \
 	    if [ -x $(BUILD)/app/gui/knnbench ]; then echo "No display available: running knnbench-cli on the sample instead."; \
-	    else echo "The desktop test bench is not built (Qt 6 missing): running knnbench-cli on the sample instead."; fi; \
+	    else echo "The desktop test bench is not built (configured with -DKNN_BUILD_GUI=OFF): running knnbench-cli on the sample instead."; fi; \
 	    $(BUILD)/app/cli/knnbench-cli --data data/data.pts --query data/query.pts -k 3 --results -; \
 	fi
 
