@@ -204,7 +204,7 @@ public:
     virtual std::string repr() const = 0;
 
     /// The k nearest of each point of x.
-    py::tuple query(const py::handle& x, int k, double eps, const std::string& metric, double p,
+    py::tuple query(const py::object& x, int k, double eps, const std::string& metric, double p,
                     const std::string& search, int maxVisit, int threads) {
         if (search != "standard" && search != "priority")
             throw py::value_error("search must be 'standard' or 'priority', not '" + search + "'");
@@ -234,7 +234,7 @@ public:
     }
 
     /// The points of x within r, counted, and the k nearest of them.
-    py::tuple queryRadius(const py::handle& x, double r, int k, double eps, const std::string& metric,
+    py::tuple queryRadius(const py::object& x, double r, int k, double eps, const std::string& metric,
                           double p, int maxVisit, int threads) {
         if (!(r >= 0.0)) throw py::value_error("r must be a number of at least 0");
         if (k < 0) throw py::value_error("k must be at least 0");
@@ -267,7 +267,7 @@ public:
     qel::QELkd_tree* tree = nullptr; ///< structure, when it is a tree
 
 private:
-    Queries queriesOf(const py::handle& x) const {
+    Queries queriesOf(const py::object& x) const {
         Coordinates array = coordinatesOf(x, "x");
         const py::ssize_t ndim = array.ndim();
         if (ndim != 1 && ndim != 2)
@@ -386,7 +386,7 @@ struct BuildPoints {
     int d;
 };
 
-BuildPoints buildPointsOf(const py::handle& points) {
+BuildPoints buildPointsOf(const py::object& points) {
     Coordinates array = coordinatesOf(points, "points");
     if (array.ndim() != 2)
         throw py::value_error("points must be an array of shape (n, d), not of " +
@@ -421,7 +421,7 @@ template <class Structure, class Build> std::unique_ptr<Structure> built(BuildPo
     return structure;
 }
 
-std::unique_ptr<KdTree> newKdTree(const py::handle& points, int bucketSize, const py::handle& split) {
+std::unique_ptr<KdTree> newKdTree(const py::object& points, int bucketSize, const py::object& split) {
     const int bucket = bucketSizeOf(bucketSize);
     const int rule = ruleOf(split, splitNames, "split");
     auto tree = built<KdTree>(buildPointsOf(points), [&](qel::PointArray pa, int n, int d) {
@@ -432,8 +432,8 @@ std::unique_ptr<KdTree> newKdTree(const py::handle& points, int bucketSize, cons
     return tree;
 }
 
-std::unique_ptr<BdTree> newBdTree(const py::handle& points, int bucketSize, const py::handle& split,
-                                  const py::handle& shrink) {
+std::unique_ptr<BdTree> newBdTree(const py::object& points, int bucketSize, const py::object& split,
+                                  const py::object& shrink) {
     const int bucket = bucketSizeOf(bucketSize);
     const int splitRule = ruleOf(split, splitNames, "split");
     const int shrinkRule = ruleOf(shrink, shrinkNames, "shrink");
@@ -447,7 +447,7 @@ std::unique_ptr<BdTree> newBdTree(const py::handle& points, int bucketSize, cons
     return tree;
 }
 
-std::unique_ptr<BruteForce> newBruteForce(const py::handle& points) {
+std::unique_ptr<BruteForce> newBruteForce(const py::object& points) {
     return built<BruteForce>(buildPointsOf(points), [](qel::PointArray pa, int n, int d) {
         return std::make_unique<qel::QELbruteForce>(pa, n, d);
     });
@@ -503,6 +503,9 @@ py::object load(const std::filesystem::path& path) {
 PYBIND11_MODULE(knnbench, m) {
     using namespace knnpy;
     qel::setFatalHandler(throwLibraryError);
+    // Each docstring starts with the call as a user writes it, instead of the typed C++ signature.
+    py::options options;
+    options.disable_function_signatures();
     m.doc() = R"(Exact and approximate k-nearest-neighbour search over numpy arrays.
 
 Three structures over an (n, d) array of points: KdTree, BdTree (a kd-tree that may also shrink a cell
@@ -556,8 +559,9 @@ earlier, so the count may be smaller, never larger.)";
         .def("query_radius", &PointSet::queryRadius, radiusDoc, py::arg("x"), py::arg("r"), py::arg("k"),
              py::arg("eps") = 0.0, py::arg("metric") = "euclidean", py::arg("p") = 2.0,
              py::arg("max_visit") = 0, py::arg("threads") = 1)
-        .def("__len__", [](const PointSet& s) { return s.n; })
-        .def("__repr__", &PointSet::repr)
+        .def(
+            "__len__", [](const PointSet& s) { return s.n; }, "len(structure): the number of points.")
+        .def("__repr__", &PointSet::repr, "The kind of structure, its size and its rules.")
         .def_readonly("n", &PointSet::n, "Number of points.")
         .def_readonly("d", &PointSet::d, "Coordinates per point.")
         .def_readonly("data", &PointSet::data, "The (n, d) points, as the structure reads them.");
@@ -573,8 +577,8 @@ split: the splitting rule, by name or number: 'standard' (0, median of the wides
        'fair' (2), 'sliding-midpoint' (3), 'sliding-fair' (4) or 'default' (5, sliding midpoint).
 
 Also stats(), dump(path) and knnbench.load(path).)")
-        .def(py::init(&newKdTree), py::arg("points"), py::arg("bucket_size") = 1,
-             py::arg("split") = "default")
+        .def(py::init(&newKdTree), "KdTree(points, bucket_size=1, split=\"default\"): see the class.",
+             py::arg("points"), py::arg("bucket_size") = 1, py::arg("split") = "default")
         .def("stats", &KdTree::stats, R"(stats() -> dict
 
 The tree's shape: dimension_count, data_count, bucket_size, leaf_count, empty_leaf_count,
@@ -582,7 +586,9 @@ split_node_count, shrink_node_count, tree_depth (splitting and shrinking levels 
 aspect_sum and aspect_mean (the leaf cells' longest side over shortest, each capped at 1000).)")
         .def("dump", &KdTree::dump, R"(dump(path)
 
-Writes the tree and its points as a text dump that knnbench.load(path) reads back.)",
+Writes the tree and its points as a text dump that knnbench.load(path) reads back. Numbers are
+written with 15 significant digits, so the points read back may differ from these in the last
+digits, and so may the distances measured to them.)",
              py::arg("path"));
 
     py::class_<BdTree, KdTree>(m, "BdTree",
@@ -595,8 +601,10 @@ points, bucket_size and split: as for KdTree.
 shrink: the shrinking rule, by name or number: 'none' (0, the kd-tree of the same split), 'simple' (1,
         the tight box of the cell's points where gaps are wide), 'centroid' (2, the box that repeated
         splits reach) or 'default' (3, simple).)")
-        .def(py::init(&newBdTree), py::arg("points"), py::arg("bucket_size") = 1,
-             py::arg("split") = "default", py::arg("shrink") = "default");
+        .def(py::init(&newBdTree),
+             "BdTree(points, bucket_size=1, split=\"default\", shrink=\"default\"): see the class.",
+             py::arg("points"), py::arg("bucket_size") = 1, py::arg("split") = "default",
+             py::arg("shrink") = "default");
 
     py::class_<BruteForce, PointSet>(m, "BruteForce", R"(BruteForce(points)
 
@@ -604,7 +612,7 @@ Exact search by one pass over every point; eps and max_visit are accepted and ha
 search='priority' is not available.
 
 points: as for KdTree.)")
-        .def(py::init(&newBruteForce), py::arg("points"));
+        .def(py::init(&newBruteForce), "BruteForce(points): see the class.", py::arg("points"));
 
     m.def("load", &load, R"(load(path) -> KdTree or BdTree
 
