@@ -81,11 +81,12 @@ void requireFinite(const Coordinates& array, const char* what) {
     }
 }
 
-/// The row addresses of a C-contiguous (rows, width) block.
-std::vector<qel::Point> rowsOf(double* block, py::ssize_t rows, py::ssize_t width) {
+/// The row addresses of a C-contiguous (rows, width) block. The library only reads points, through
+/// non-const addresses, so read-only arrays are used in place too.
+std::vector<qel::Point> rowsOf(const double* block, py::ssize_t rows, py::ssize_t width) {
     std::vector<qel::Point> result(static_cast<std::size_t>(rows));
     for (py::ssize_t i = 0; i < rows; ++i)
-        result[static_cast<std::size_t>(i)] = block + i * width;
+        result[static_cast<std::size_t>(i)] = const_cast<double*>(block) + i * width;
     return result;
 }
 
@@ -280,7 +281,7 @@ private:
                                   " coordinates per point; the points have " + std::to_string(d));
         requireFinite(array, "x");
         const py::ssize_t m = ndim == 1 ? 1 : array.shape(0);
-        std::vector<qel::Point> queryRows = rowsOf(array.mutable_data(), m, width);
+        std::vector<qel::Point> queryRows = rowsOf(array.data(), m, width);
         return {std::move(array), std::move(queryRows), checkedInt(m, "query points"), ndim == 1};
     }
 
@@ -395,7 +396,7 @@ BuildPoints buildPointsOf(const py::object& points) {
     const int d = checkedInt(array.shape(1), "coordinates");
     if (d < 1) throw py::value_error("points must have at least one coordinate");
     requireFinite(array, "points");
-    std::vector<qel::Point> rows = rowsOf(array.mutable_data(), n, d);
+    std::vector<qel::Point> rows = rowsOf(array.data(), n, d);
     return {std::move(array), std::move(rows), n, d};
 }
 

@@ -61,6 +61,9 @@ def test_shapes_and_conversion():
     points, queries = POINT_SETS["uniform"]
     tree = knnbench.KdTree(points)
     assert tree.data is points  # used in place
+    frozen = points.copy()
+    frozen.flags.writeable = False
+    assert knnbench.BruteForce(frozen).query(frozen[:2], k=1)[1].tolist() == [[0], [1]]
     d, i = tree.query(queries[0], k=3)
     assert d.shape == i.shape == (3,) and d.dtype == np.float64 and i.dtype == np.int64
     d, i = tree.query(queries, k=3)
