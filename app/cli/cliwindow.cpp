@@ -40,11 +40,15 @@ void CliWindow::showTimings(const RunTimings& timings) {
 }
 
 bool writeTable(const ResultTable& table, const std::string& path) {
+    return writeOutput(path, [&](std::ostream& out) { WriteTable(table, out, '\t'); });
+}
+
+bool writeOutput(const std::string& path, const std::function<void(std::ostream&)>& write) {
     std::fflush(stdout); // the report comes first when both go to the same place
     std::ofstream file;
     if (path != "-") file.open(path, std::ios::binary | std::ios::trunc);
     std::ostream& out = path == "-" ? std::cout : file;
-    if (out) WriteTable(table, out, '\t');
+    if (out) write(out);
     if (!out.flush()) {
         std::fprintf(stderr, "Cannot write file \"%s\". %s\n", path.c_str(), std::strerror(errno));
         return false;
