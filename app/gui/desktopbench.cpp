@@ -16,7 +16,7 @@ void DesktopBench::build() {
         ops.attach(*form1, *form2);
         auto newDriver = std::make_unique<knn::RunDriver>(ops);
         form1->setRunDriver(*newDriver);
-        form2->setTables(newDriver->dataTable(), newDriver->queryTable());
+        form2->setRunDriver(*newDriver);
         driver = std::move(newDriver);
     });
 }
