@@ -456,6 +456,7 @@ void RunDriver::writeResultColumns() {
 }
 
 bool RunDriver::LoadPoints() {
+    answering = nullptr; // its points go below
     SearchSession& s = state;
     s.dataLines.emplace();
     const std::string inputPath = window.inputPath();
@@ -489,8 +490,8 @@ bool RunDriver::LoadPoints() {
     // values from the points; the load then keeps what precedes the first field that does not convert.
     s.dataPts.reset();
     s.dataPts.reset(qel::newPointArray(lineCount, s.dim));
-    const DataConversion conversion = ConvertEveryLine(s.dim, *s.dataLines, s.dataPts.get(), threads,
-                                                       phaseProgress(RunPhase::LoadingData));
+    const DataConversion conversion =
+        ConvertEveryLine(s.dim, *s.dataLines, s.dataPts.get(), threads, phaseProgress(RunPhase::LoadingData));
     if (window.displayStatistics())
         WriteStatistics(window, DataColumns{s.dataPts.get(), s.dataLines->size(), conversion.shortLines},
                         s.dim, s.columnStats, threads, phaseProgress(RunPhase::Statistics));

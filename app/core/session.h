@@ -111,7 +111,7 @@ public:
     /// the calling thread. Results, messages and the point where a run ends do not depend on it.
     void setThreads(int count);
     /// The tree that answered the last complete run; null after a brute-force run, before any run
-    /// completed, and from the start of the next run on. Its points live until that next run.
+    /// completed, and from the start of the next run or load on, which frees its points.
     qel::QELkd_tree* answeringTree() const { return answering; }
 
     const SearchSession& session() const { return state; }
@@ -153,7 +153,8 @@ private:
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
     int threads = 1;           ///< threads that convert the data lines and answer the queries
-    qel::QELkd_tree* answering = nullptr;  ///< see answeringTree
+
+    qel::QELkd_tree* answering = nullptr; ///< see answeringTree
     std::function<void()> abandonedBuild; ///< waits for a given-up build, then frees it and its points
 };
 

@@ -8,7 +8,9 @@ namespace knn {
 std::vector<std::string> TreeStatsLines(qel::QELkd_tree& tree) {
     qel::TreeStats stats;
     tree.collectStats(stats);
-    const auto line = [](const char* caption, int value) { return caption + (" = " + std::to_string(value)); };
+    const auto line = [](const char* caption, int value) {
+        return caption + (" = " + std::to_string(value));
+    };
     return {
         line("Dimension", stats.dimensionCount),
         line("Points", stats.dataCount),

@@ -39,12 +39,13 @@ enum class TimedPhase { None, Load, Build, Queries };
 
 /// Wall-clock durations of a run's phases, in seconds; a phase not reached stays 0.
 struct RunTimings {
-    TimedPhase reached = TimedPhase::None; ///< the last phase the run started
     double loadSeconds = 0.0;         ///< LoadPoints: reading, statistics, converting the data
     double buildSeconds = 0.0;        ///< constructing the search structure
     double queriesSeconds = 0.0;      ///< the query loop: reading, searching, taking roots
     std::int64_t queriesAnswered = 0; ///< queries the loop finished
     double slowestQuerySeconds = 0.0; ///< the longest single query (reading, search and roots)
+
+    TimedPhase reached = TimedPhase::None; ///< the last phase the run started
 
     double meanQuerySeconds() const {
         return queriesAnswered > 0 ? queriesSeconds / static_cast<double>(queriesAnswered) : 0.0;

@@ -164,7 +164,6 @@ void DesktopWindowOps::showChart(const knn::ChartContent& chart) {
 }
 
 void DesktopWindowOps::showResults() {
-    results->showTreeStats();
     results->show();
     results->raise();
 }

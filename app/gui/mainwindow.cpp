@@ -14,9 +14,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -250,10 +250,9 @@ QWidget* MainWindow::buildOptionPanel() {
                   QStringLiteral("Error value (Epsilon) to approximate KNN search (0.0 for small datasets)"));
     Edit3->setFixedWidth(70);
     // Its upper bound becomes the data line count at each load: any count of lines fits.
-    SpinEdit3 =
-        spinEdit(QStringLiteral("SpinEdit3"), 1, 10000, 1000,
-                 QStringLiteral("Number of data points (use Auto to calculate from input file)"), panel,
-                 std::numeric_limits<int>::digits10 + 1);
+    SpinEdit3 = spinEdit(QStringLiteral("SpinEdit3"), 1, 10000, 1000,
+                         QStringLiteral("Number of data points (use Auto to calculate from input file)"),
+                         panel, std::numeric_limits<int>::digits10 + 1);
     CheckBox2 = autoBox(QStringLiteral("CheckBox2"), panel);
     CheckBox1 = autoBox(QStringLiteral("CheckBox1"), panel);
     CheckBox3 = autoBox(QStringLiteral("CheckBox3"), panel);
@@ -672,6 +671,7 @@ void MainWindow::runExclusively(const std::function<void()>& handler) {
         CancelButton->hide();
         BitBtn1->setEnabled(true);
         BitBtn3->setEnabled(true);
+        Q_EMIT handlerEnded();
     });
     handler();
     if (std::exchange(closeWhenRunEnds, false))

@@ -100,6 +100,7 @@ public:
     QPushButton* BitBtn1; ///< "OK"
     QPushButton* BitBtn2; ///< "Enable all options" / "Default all options"
     QPushButton* BitBtn3; ///< "Reload data"
+
     QPushButton* AboutButton;  ///< opens the About window, as F1 does
     QPushButton* CancelButton; ///< stops a run; shown beside the progress bar
 
@@ -133,6 +134,10 @@ public Q_SLOTS:
     /// Cancel and Esc during a run.
     void requestCancel();
     void showAbout();
+
+Q_SIGNALS:
+    /// A driver handler ("OK", "Reload data") has ended, however it ended.
+    void handlerEnded();
 
 protected:
     /// Closing during a run cancels it; the window closes once the run has stopped using it.

@@ -5,8 +5,8 @@
 #include "numbers.h"
 
 #include <QGraphicsItem>
-#include <QPainter>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QRubberBand>
 #include <QToolTip>
@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 #include <vector>
-#include <limits>
 
 namespace {
 
@@ -183,13 +183,8 @@ private:
         const double xSpan = halfSpan(axisX->min(), axisX->max());
         const double ySpan = halfSpan(axisY->min(), axisY->max());
         if (xSpan <= 0 || ySpan <= 0 || area.isEmpty()) return std::nullopt;
-        return Mapping{area,
-                       axisX->min(),
-                       axisX->max(),
-                       axisY->min(),
-                       axisY->max(),
-                       area.width() / xSpan,
-                       area.height() / ySpan};
+        return Mapping{area,         axisX->min(),         axisX->max(),         axisY->min(),
+                       axisY->max(), area.width() / xSpan, area.height() / ySpan};
     }
 
     /// One pixel per plot pixel, in the layer's colour, more opaque where more points fall (on a
@@ -215,7 +210,8 @@ private:
             for (int x = 0; x < width; ++x) {
                 const std::uint32_t count = counts[static_cast<std::size_t>(y) * width + x];
                 if (count == 0) continue;
-                const int alpha = static_cast<int>(120 + 135 * std::log1p(static_cast<double>(count)) / scale);
+                const int alpha =
+                    static_cast<int>(120 + 135 * std::log1p(static_cast<double>(count)) / scale);
                 line[x] = qPremultiply(qRgba(colour.red(), colour.green(), colour.blue(), alpha));
             }
         }
@@ -449,10 +445,9 @@ void ResultsChart::wheelEvent(QWheelEvent* event) {
     const double factor = std::pow(0.8, notches);
     const QPointF centre = valueAt(event->position());
     const ValueRange shown = shownRange();
-    const ValueRange zoomed{centre.x() - (centre.x() - shown.xMin) * factor,
-                            centre.x() + (shown.xMax - centre.x()) * factor,
-                            centre.y() - (centre.y() - shown.yMin) * factor,
-                            centre.y() + (shown.yMax - centre.y()) * factor};
+    const ValueRange zoomed{
+        centre.x() - (centre.x() - shown.xMin) * factor, centre.x() + (shown.xMax - centre.x()) * factor,
+        centre.y() - (centre.y() - shown.yMin) * factor, centre.y() + (shown.yMax - centre.y()) * factor};
     if (zoomable(zoomed.xMin, zoomed.xMax) && zoomable(zoomed.yMin, zoomed.yMax)) showRange(zoomed);
     event->accept();
 }

@@ -95,7 +95,7 @@ private:
     QPoint tipPosition; ///< where the mouse rests, in widget coordinates
     ValueRange fitted;  ///< the range that shows every point of the last drawing
     Drag drag = Drag::None;
-    QPoint dragStart;      ///< where the button went down, in widget coordinates
-    ValueRange dragRange;  ///< the range shown when a pan started
-    QRubberBand* band;     ///< the rectangle of a zoom drag
+    QPoint dragStart;     ///< where the button went down, in widget coordinates
+    ValueRange dragRange; ///< the range shown when a pan started
+    QRubberBand* band;    ///< the rectangle of a zoom drag
 };

@@ -223,7 +223,8 @@ ResultsWindow::ResultsWindow(QWidget* parent)
     saveResultsButton->setToolTip(QStringLiteral("Save the query table as tab- or comma-separated text"));
     saveTreeButton = new QPushButton(QStringLiteral("Save tree..."), panel);
     saveTreeButton->setObjectName(QStringLiteral("SaveTreeButton"));
-    saveTreeButton->setToolTip(QStringLiteral("Save the tree that answered, with its points, as a dump file"));
+    saveTreeButton->setToolTip(
+        QStringLiteral("Save the tree that answered, with its points, as a dump file"));
     saveTreeButton->setEnabled(false);
     saveChartButton = new QPushButton(QStringLiteral("Save chart..."), panel);
     saveChartButton->setObjectName(QStringLiteral("SaveChartButton"));
@@ -283,7 +284,8 @@ void ResultsWindow::clearRunOutcome() {
 void ResultsWindow::showTimings(const knn::RunTimings& timings) {
     using knn::TimedPhase;
     QStringList lines;
-    if (timings.reached >= TimedPhase::Load) lines.append(QStringLiteral("Load: ") + seconds(timings.loadSeconds));
+    if (timings.reached >= TimedPhase::Load)
+        lines.append(QStringLiteral("Load: ") + seconds(timings.loadSeconds));
     if (timings.reached >= TimedPhase::Build)
         lines.append(QStringLiteral("Build: ") + seconds(timings.buildSeconds));
     if (timings.reached >= TimedPhase::Queries) {
@@ -346,11 +348,12 @@ void ResultsWindow::saveResults() {
 void ResultsWindow::saveTree() {
     qel::QELkd_tree* tree = driver ? driver->answeringTree() : nullptr;
     if (!tree) return;
-    const Dialogs::FileRequest request{QStringLiteral("Save tree"),
-                                       {QStringLiteral("Tree dumps (*.dump)"), QStringLiteral("All files (*)")},
-                                       QStringLiteral("dump"),
-                                       true,
-                                       QString()};
+    const Dialogs::FileRequest request{
+        QStringLiteral("Save tree"),
+        {QStringLiteral("Tree dumps (*.dump)"), QStringLiteral("All files (*)")},
+        QStringLiteral("dump"),
+        true,
+        QString()};
     if (const std::optional<QString> path = Dialogs::chooseFile(this, request))
         writeFile(this, *path, [&](std::ostream& out) { tree->dumpTree(true, out); });
 }

@@ -60,16 +60,14 @@ public:
     void clearRunOutcome();
     /// The phases the run reached, one line each.
     void showTimings(const knn::RunTimings& timings);
-    /// The statistics of the tree that answered the run; nothing after a brute-force run.
-    void showTreeStats();
 
     // The window's parts, under the names the window operations and the tests use.
     ListView* ListView1;            ///< `DataTable`
     ListView* ListView2;            ///< `QueryTable`
     ReportMemo* Memo1;              ///< the report
     ResultsChart* Chart1;           ///< data, queries and neighbour lines
-    TableModel* dataModel;          ///< ListView1's model, null until `setTables`
-    TableModel* queryModel;         ///< ListView2's model, null until `setTables`
+    TableModel* dataModel;          ///< ListView1's model, null until `setRunDriver`
+    TableModel* queryModel;         ///< ListView2's model, null until `setRunDriver`
     QLabel* timingsLabel;           ///< the last run's phase times
     QWidget* treeStatsPanel;        ///< one label per line of the tree statistics
     QPushButton* saveResultsButton; ///< "Save results..."
@@ -77,6 +75,8 @@ public:
     QPushButton* saveChartButton;   ///< "Save chart..."
 
 public Q_SLOTS:
+    /// The statistics of the tree that answered the last complete run; nothing when there is none.
+    void showTreeStats();
     // Column widths follow the other table only on these triggers, never on every width change.
     void ListView1Resize();
     void ListView1ColumnClick();

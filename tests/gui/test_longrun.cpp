@@ -42,15 +42,16 @@ private:
         std::normal_distribution<double> spread(0.0, 1.0);
         QByteArray text;
         for (int i = 0; i < count; ++i)
-            text += QByteArray::number(spread(random), 'f', 6) + ' ' + QByteArray::number(spread(random), 'f', 6) +
-                    '\n';
+            text += QByteArray::number(spread(random), 'f', 6) + ' ' +
+                    QByteArray::number(spread(random), 'f', 6) + '\n';
         return writeFile(name, text);
     }
     void useBigFiles(int mode) {
         form1().Edit1->setText(bigData);
         form1().Edit2->setText(bigQueries);
         if (form1().CheckBox6->isChecked())
-            QTest::mouseClick(form1().CheckBox6, Qt::LeftButton, {}, QPoint(8, form1().CheckBox6->height() / 2));
+            QTest::mouseClick(form1().CheckBox6, Qt::LeftButton, {},
+                              QPoint(8, form1().CheckBox6->height() / 2));
         form1().RadioGroup2->setItemIndex(mode);
     }
     QString phaseShown() { return control<QProgressBar>("RunProgress")->format(); }
@@ -141,7 +142,8 @@ void LongRunTest::noControlButCancelActsDuringRun() {
     QVERIFY(autoBox->isChecked());
     QVERIFY(!form1().findChild<QWidget*>(QStringLiteral("AboutWindow")));
     // The chooser's answer is still queued: no chooser opened.
-    QCOMPARE(Dialogs::chooseFile(nullptr, {}), std::optional<QString>(files.filePath(QStringLiteral("never.txt"))));
+    QCOMPARE(Dialogs::chooseFile(nullptr, {}),
+             std::optional<QString>(files.filePath(QStringLiteral("never.txt"))));
     QVERIFY(!QFile::exists(files.filePath(QStringLiteral("never.txt"))));
 }
 
@@ -159,7 +161,8 @@ void LongRunTest::millionPointRunShowsEverythingWhole() {
     // The "#" column holds the largest row number whole.
     const ListView& data = *form2().ListView1;
     const int cellMargins = 2 * (data.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &data) + 1);
-    QVERIFY(data.columnWidth(0) >= data.fontMetrics().horizontalAdvance(QString::number(dataCount)) + cellMargins);
+    QVERIFY(data.columnWidth(0) >=
+            data.fontMetrics().horizontalAdvance(QString::number(dataCount)) + cellMargins);
 
     // The chart shows the data as a density, and a drawing stays quick.
     ResultsChart& chart = *form2().Chart1;
