@@ -50,11 +50,15 @@ void reportWriteFailure(const std::string& path) {
 } // namespace
 
 bool writeTable(const ResultTable& table, const std::string& path) {
+    return writeOutput(path, [&](std::ostream& out) { WriteTable(table, out, '\t'); });
+}
+
+bool writeOutput(const std::string& path, const std::function<void(std::ostream&)>& write) {
     std::fflush(stdout); // the report comes first when both go to the same place
     std::ofstream file;
     if (path != "-") file.open(path, std::ios::binary | std::ios::trunc);
     std::ostream& out = path == "-" ? std::cout : file;
-    if (out) WriteTable(table, out, '\t');
+    if (out) write(out);
     if (!out.flush()) {
         reportWriteFailure(path);
         return false;

@@ -10,12 +10,18 @@
 #include "numbers.h"
 #include "options.h"
 #include "session.h"
+#include "treereport.h"
+#include "version.h"
 
 int main(int argc, char** argv) {
     using namespace knn::cli;
     const auto parsed = parseArguments(argc, argv);
     if (std::holds_alternative<HelpRequested>(parsed)) {
         std::fputs(UsageText, stdout);
+        return finishStandardOutput() ? 0 : 1;
+    }
+    if (std::holds_alternative<VersionRequested>(parsed)) {
+        std::printf("knnbench-cli %s\n", knn::ProgramVersion);
         return finishStandardOutput() ? 0 : 1;
     }
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
@@ -34,6 +40,14 @@ int main(int argc, char** argv) {
     bool complete = driver.BitBtn1Click();
     if (complete && options.dataTablePath) complete = writeTable(driver.dataTable(), *options.dataTablePath);
     if (complete && options.resultsPath) complete = writeTable(driver.queryTable(), *options.resultsPath);
+    if (complete && options.treeStats) {
+        std::fflush(stdout);
+        for (const std::string& line : knn::TreeStatsLines(*driver.answeringTree()))
+            std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    if (complete && options.dumpPath)
+        complete = writeOutput(*options.dumpPath,
+                               [&](std::ostream& out) { driver.answeringTree()->dumpTree(true, out); });
     // A run that already failed has said why; its exit status is 1 either way.
     complete = complete && finishStandardOutput();
     return complete ? 0 : 1;

@@ -34,8 +34,13 @@ const char* const UsageText =
     "  --data-table FILE      write the data table as tab-separated text (\"-\": standard output)\n"
     "  --decimal-separator C  decimal separator of input and output (default: the user's locale)\n"
     "  --timing               print the phase times to standard error\n"
+    "  --tree-stats           print the statistics of the tree that answered to standard error\n"
+    "                         (needs --mode kd or bd)\n"
+    "  --dump FILE            write the tree that answered, with its points, in the library's dump\n"
+    "                         format (\"-\": standard output; needs --mode kd or bd)\n"
     "  --threads N            threads that load the data and answer the queries, at least 1\n"
     "                         (default: one per core); results and messages do not depend on it\n"
+    "  --version              print the program's version\n"
     "  --help                 print this text\n"
     "\n"
     "Exit status: 0 complete run, 1 run ended early, 2 bad flags.\n";
@@ -71,7 +76,7 @@ constexpr std::array<std::string_view, 4> ShrinkNames{"none", "simple", "centroi
 
 } // namespace
 
-std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, char** argv) {
+std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArguments(int argc, char** argv) {
     CliOptions options;
     bool dataGiven = false;
     bool queryGiven = false;
@@ -86,10 +91,12 @@ std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, cha
             }
         }
         if (flag == "--help") return HelpRequested{};
-        if (flag == "--no-stats" || flag == "--timing") {
+        if (flag == "--version") return VersionRequested{};
+        if (flag == "--no-stats" || flag == "--timing" || flag == "--tree-stats") {
             if (inlineValue) return UsageError{std::string(flag) + " takes no value"};
             if (flag == "--no-stats") options.statistics = false;
             if (flag == "--timing") options.timing = true;
+            if (flag == "--tree-stats") options.treeStats = true;
             continue;
         }
         std::string_view value;
@@ -162,6 +169,8 @@ std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, cha
             options.resultsPath = value;
         } else if (flag == "--data-table") {
             options.dataTablePath = value;
+        } else if (flag == "--dump") {
+            options.dumpPath = value;
         } else if (flag == "--decimal-separator") {
             if (value.size() != 1) return bad("must be one character");
             options.decimalSeparator = value[0];
@@ -174,6 +183,9 @@ std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, cha
     if (!queryGiven) return UsageError{"--query is required"};
     if (options.modeItem == 0 && options.rangeItem == 2)
         return UsageError{"priority search needs a tree: use --mode kd or --mode bd"};
+    if (options.modeItem == 0 && (options.treeStats || options.dumpPath))
+        return UsageError{std::string(options.treeStats ? "--tree-stats" : "--dump") +
+                          " needs a tree: use --mode kd or --mode bd"};
     return options;
 }
 

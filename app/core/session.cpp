@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -23,6 +24,31 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
+
+/// Writes the seconds since its start into `seconds` when stopped or, at the latest, when it goes, so
+/// a phase that ends early is timed as well.
+class PhaseClock {
+public:
+    explicit PhaseClock(double& seconds) : seconds(seconds) {}
+    ~PhaseClock() { stop(); }
+    PhaseClock(const PhaseClock&) = delete;
+    PhaseClock& operator=(const PhaseClock&) = delete;
+    void stop() {
+        if (running) seconds = secondsSince(start);
+        running = false;
+    }
+
+private:
+    double& seconds;
+    Clock::time_point start = Clock::now();
+    bool running = true;
+};
+
+/// Thrown where the driver notices that the user cancelled the run; the handler catches it.
+struct RunCancelled {};
+
+/// How often the thread waiting for a build reports progress and looks for a cancel.
+constexpr auto BuildPollInterval = std::chrono::milliseconds(20);
 
 std::string modeTitle(SearchMode mode) {
     switch (mode) {
@@ -110,18 +136,30 @@ bool RunDriver::BitBtn1Click() {
     bool complete = false;
     runHandler(window, [&] {
         ResetRun();
-        complete = PrepareSearch() && RunQueries();
+        complete = unlessCancelled([this] { return PrepareSearch() && RunQueries(); });
     });
+    if (!complete) window.showTimings(phaseTimes);
     return complete;
 }
 
 bool RunDriver::BitBtn3Click() {
     bool loaded = false;
-    runHandler(window, [&] { loaded = LoadPoints(); });
+    runHandler(window, [&] { loaded = unlessCancelled([this] { return LoadPoints(); }); });
     return loaded;
 }
 
+bool RunDriver::unlessCancelled(const std::function<bool()>& steps) {
+    try {
+        return steps();
+    } catch (const RunCancelled&) {
+        SetStatus("Run cancelled", 2);
+        return false;
+    }
+}
+
 void RunDriver::ResetRun() {
+    finishAbandonedBuild();
+    answering = nullptr;
     SearchSession fresh;
     fresh.bruteForce = std::move(state.bruteForce);
     fresh.kdTree = std::move(state.kdTree);
@@ -146,9 +184,11 @@ bool RunDriver::PrepareSearch() {
     window.clearChart();
     chartContent.clear();
     window.clearReport();
-    const auto loadStart = Clock::now();
+    phaseTimes.reached = TimedPhase::Load;
+    PhaseClock loadClock(phaseTimes.loadSeconds);
     if (!LoadPoints()) return false;
-    phaseTimes.loadSeconds = secondsSince(loadStart);
+    loadClock.stop();
+    stopIfCancelled();
     SearchSession& s = state;
     // Dropped here, the data file's lines are out of memory while the structure is built.
     if (!window.hasChart() && !window.tableShown(TableId::DataTable)) s.dataLines.reset();
@@ -211,28 +251,29 @@ bool RunDriver::PrepareSearch() {
     window.addReportLine("Shrinking rule = " + std::to_string(shrinkItem));
 
     // A new structure replaces, and destroys, the one its mode built before.
-    const auto buildStart = Clock::now();
+    phaseTimes.reached = TimedPhase::Build;
+    PhaseClock buildClock(phaseTimes.buildSeconds);
     s.searchMode = static_cast<SearchMode>(window.searchModeItem());
     switch (s.searchMode) {
     case SearchMode::BruteForce:
         s.bruteForce.reset();
-        s.bruteForce = std::make_unique<qel::QELbruteForce>(s.dataPts.get(), s.dataCount, s.dim);
+        s.bruteForce = buildStructure<qel::QELbruteForce>(s.dataPts.get(), s.dataCount, s.dim);
         window.addReportLine("Search mode = Brute Force");
         break;
     case SearchMode::KdTree:
         s.kdTree.reset();
         s.kdTree =
-            std::make_unique<qel::QELkd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize, s.splitRule);
+            buildStructure<qel::QELkd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize, s.splitRule);
         window.addReportLine("Search mode = Unbalanced Tree");
         break;
     case SearchMode::BdTree:
         s.bdTree.reset();
-        s.bdTree = std::make_unique<qel::QELbd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
-                                                     s.splitRule, s.shrinkRule);
+        s.bdTree = buildStructure<qel::QELbd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
+                                                   s.splitRule, s.shrinkRule);
         window.addReportLine("Search mode = Balanced Tree");
         break;
     }
-    phaseTimes.buildSeconds = secondsSince(buildStart);
+    buildClock.stop();
 
     if (window.standardRangeSelected()) {
         s.searchRange = SearchRange::Standard;
@@ -251,6 +292,7 @@ bool RunDriver::PrepareSearch() {
         window.addReportLine("Search range = Priority");
     }
 
+    stopIfCancelled();
     SetStatus("Preparing tables...", 2);
     reshapeTable(TableId::DataTable, [&](ResultTable& table) {
         ClearTable(table);
@@ -275,6 +317,7 @@ bool RunDriver::PrepareSearch() {
 
 bool RunDriver::RunQueries() {
     SearchSession& s = state;
+    stopIfCancelled();
     SetStatus("Now searching for NN...", 2);
     QueryTask task{nullptr, nullptr, qel::coordinateTerm(s.radius, s.power)};
     switch (s.searchMode) {
@@ -289,7 +332,8 @@ bool RunDriver::RunQueries() {
         break;
     }
 
-    const auto loopStart = Clock::now();
+    phaseTimes.reached = TimedPhase::Queries;
+    PhaseClock queryClock(phaseTimes.queriesSeconds);
     // Threads answer the queries up to the first that fails; this loop then answers that one again and
     // reports its failure, or carries on, exactly as it does alone.
     const int answered = threads > 1 && task.structure ? answerQueriesInParallel(task) : 0;
@@ -317,11 +361,13 @@ bool RunDriver::RunQueries() {
         phaseTimes.queriesAnswered = q + 1;
         reportPhase(RunPhase::Searching, q + 1, s.queryCount);
     }
-    phaseTimes.queriesSeconds = secondsSince(loopStart);
+    queryClock.stop();
 
     SetStatus("Outputting results...", 2);
     writeResultColumns();
     if (window.showGraph()) DrawChart();
+    stopIfCancelled();
+    answering = task.tree;
     qel::releaseSharedEmptyLeaf();
     SetStatus("Ready", 2);
     window.showTimings(phaseTimes);
@@ -410,6 +456,7 @@ void RunDriver::writeResultColumns() {
 }
 
 bool RunDriver::LoadPoints() {
+    answering = nullptr; // its points go below
     SearchSession& s = state;
     s.dataLines.emplace();
     const std::string inputPath = window.inputPath();
@@ -443,12 +490,11 @@ bool RunDriver::LoadPoints() {
     // values from the points; the load then keeps what precedes the first field that does not convert.
     s.dataPts.reset();
     s.dataPts.reset(qel::newPointArray(lineCount, s.dim));
-    const DataConversion conversion = ConvertEveryLine(
-        s.dim, *s.dataLines, s.dataPts.get(), threads,
-        [&](std::int64_t done, std::int64_t total) { window.progress(RunPhase::LoadingData, done, total); });
+    const DataConversion conversion =
+        ConvertEveryLine(s.dim, *s.dataLines, s.dataPts.get(), threads, phaseProgress(RunPhase::LoadingData));
     if (window.displayStatistics())
         WriteStatistics(window, DataColumns{s.dataPts.get(), s.dataLines->size(), conversion.shortLines},
-                        s.dim, s.columnStats, threads);
+                        s.dim, s.columnStats, threads, phaseProgress(RunPhase::Statistics));
 
     const std::string doubleRule(50, '=');
     window.addReportLine(doubleRule);
@@ -550,15 +596,52 @@ template <class Change> void RunDriver::reshapeTable(TableId which, Change chang
 }
 
 void RunDriver::reportPhase(RunPhase phase, std::int64_t done, std::int64_t total) {
-    if (progressDue(done, total)) window.progress(phase, done, total);
+    if (!progressDue(done, total)) return;
+    window.progress(phase, done, total);
+    stopIfCancelled();
+}
+
+ProgressCallback RunDriver::phaseProgress(RunPhase phase) {
+    return [this, phase](std::int64_t done, std::int64_t total) {
+        window.progress(phase, done, total);
+        stopIfCancelled();
+    };
+}
+
+void RunDriver::stopIfCancelled() {
+    if (window.cancelRequested()) throw RunCancelled{};
+}
+
+template <class Structure, class... Args> std::unique_ptr<Structure> RunDriver::buildStructure(Args... args) {
+    auto build = std::async(std::launch::async, [=] { return std::make_unique<Structure>(args...); });
+    while (build.wait_for(BuildPollInterval) != std::future_status::ready) {
+        window.progress(RunPhase::Building, 0, 0);
+        if (!window.cancelRequested()) continue;
+        // The build goes on reading the points, so they leave the run state with it.
+        abandonedBuild = [job = std::make_shared<decltype(build)>(std::move(build)),
+                          points = std::make_shared<OwnedPointArray>(std::move(state.dataPts))] {
+            try {
+                job->get(); // the structure it built goes at once, before its points
+            } catch (...) {
+                // What went wrong in a build nobody waits for concerns no run.
+            }
+        };
+        throw RunCancelled{};
+    }
+    return build.get();
+}
+
+void RunDriver::finishAbandonedBuild() {
+    if (!abandonedBuild) return;
+    abandonedBuild();
+    abandonedBuild = nullptr;
 }
 
 void RunDriver::fillTable(TableId which, const TextLines& lines) {
     if (!window.tableShown(which)) return;
     ResultTable& table = which == TableId::DataTable ? dataRows : queryRows;
     const RunPhase phase = which == TableId::DataTable ? RunPhase::DataTable : RunPhase::QueryTable;
-    FillTable(lines, table, 1,
-              [&](std::int64_t done, std::int64_t total) { window.progress(phase, done, total); });
+    FillTable(lines, table, 1, phaseProgress(phase));
     window.tableCellsChanged(which, table);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -109,6 +110,9 @@ public:
     /// Threads that convert the data lines and answer the queries of a run; 1 (the default) does both on
     /// the calling thread. Results, messages and the point where a run ends do not depend on it.
     void setThreads(int count);
+    /// The tree that answered the last complete run; null after a brute-force run, before any run
+    /// completed, and from the start of the next run or load on, which frees its points.
+    qel::QELkd_tree* answeringTree() const { return answering; }
 
     const SearchSession& session() const { return state; }
     const ResultTable& dataTable() const { return dataRows; }
@@ -125,6 +129,17 @@ private:
     void writeResultColumns();
     /// Passes progress to the window every `ProgressInterval` items and at the end.
     void reportPhase(RunPhase phase, std::int64_t done, std::int64_t total);
+    /// Reports progress of the phase to the window, then stops the run if the user cancelled it.
+    ProgressCallback phaseProgress(RunPhase phase);
+    /// Ends the run by a `RunCancelled` when the window asks to cancel.
+    void stopIfCancelled();
+    /// Runs a handler's steps; a cancel ends them like an early end, with "Run cancelled" in panel 2.
+    bool unlessCancelled(const std::function<bool()>& steps);
+    /// Builds a structure on a thread of its own while this one keeps reporting progress, so a cancel
+    /// need not wait for the build; the points of a build given up stay until it ends (see abandonedBuild).
+    template <class Structure, class... Args> std::unique_ptr<Structure> buildStructure(Args... args);
+    /// Waits for a build given up by a cancelled run and releases what it built and read.
+    void finishAbandonedBuild();
     /// Answers queries on `threads` threads, without a word to the window, up to the first query
     /// that fails; returns how many queries precede it (every one of them answered).
     int answerQueriesInParallel(const QueryTask& task);
@@ -138,6 +153,9 @@ private:
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
     int threads = 1;           ///< threads that convert the data lines and answer the queries
+
+    qel::QELkd_tree* answering = nullptr; ///< see answeringTree
+    std::function<void()> abandonedBuild; ///< waits for a given-up build, then frees it and its points
 };
 
 } // namespace knn

@@ -16,7 +16,9 @@ void DesktopBench::build() {
         ops.attach(*form1, *form2);
         auto newDriver = std::make_unique<knn::RunDriver>(ops);
         form1->setRunDriver(*newDriver);
-        form2->setTables(newDriver->dataTable(), newDriver->queryTable());
+        form2->setRunDriver(*newDriver);
+        // A load alone replaces the points the last run's tree read: its panel and Save tree go then.
+        QObject::connect(form1.get(), &MainWindow::handlerEnded, form2, &ResultsWindow::showTreeStats);
         driver = std::move(newDriver);
     });
 }

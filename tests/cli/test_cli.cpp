@@ -310,6 +310,25 @@ TEST_F(CliTest, TimingGoesToStandardError) {
     EXPECT_EQ(cli.out.find("Queries: "), std::string::npos);
 }
 
+TEST_F(CliTest, TreeStatsAndDumpDescribeTheAnsweringTree) {
+    write("data.pts", "0 0\n1 0\n0 1\n1 1\n");
+    write("query.pts", "0.2 0.2\n");
+    const CliRun cli =
+        runOn({"--no-stats", "--mode", "bd", "--bucket", "4", "--tree-stats", "--dump", pathOf("tree.dump")});
+    EXPECT_EQ(cli.exitCode, 0) << cli.err;
+    // Four points in one bucket: a single leaf whose cell is the unit square.
+    EXPECT_EQ(cli.err, "Dimension = 2\nPoints = 4\nBucket size = 4\nLeaves = 1\nEmpty leaves = 0\n"
+                       "Split nodes = 0\nShrink nodes = 0\nDepth = 0\nMean leaf aspect ratio = 1\n");
+    EXPECT_EQ(readFile(folder / "tree.dump"), "#QEL 1.1.1\npoints 2 4\n0 0 0\n1 1 0\n2 0 1\n3 1 1\n"
+                                              "tree 2 4 4\n0 0\n1 1\nleaf 4 0 1 2 3\n");
+}
+
+TEST_F(CliTest, VersionIsPrinted) {
+    const CliRun cli = run({"--version"});
+    EXPECT_EQ(cli.exitCode, 0);
+    EXPECT_EQ(cli.out, "knnbench-cli " KNN_VERSION "\n");
+}
+
 struct FailedLoad {
     const char* name;
     const char* data;  ///< null: no file
@@ -388,6 +407,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"BruteForcePriority",
                   {"--mode", "brute", "--search", "priority"},
                   "priority search needs a tree: use --mode kd or --mode bd"},
+        UsageCase{"BruteForceDump",
+                  {"--mode", "brute", "--dump", "tree.dump"},
+                  "--dump needs a tree: use --mode kd or --mode bd"},
         UsageCase{"NegativeVisitLimit",
                   {"--max-visit", "-1"},
                   "bad value \"-1\" for --max-visit: must be at least 0"},

@@ -374,6 +374,28 @@ TEST_F(DriverTest, HeadlessRunDropsTheDataLinesOnly) {
     EXPECT_EQ(driver.dataTable().cell(2, 1), "2");
 }
 
+// The build goes on after the cancel, reading points the run no longer holds: they must stay until it
+// ends, and the next run must not meet it.
+TEST_F(DriverTest, CancelDuringTheBuildEndsTheRunAndTheNextRunWorks) {
+    std::string data;
+    for (int i = 0; i < 200000; ++i)
+        data += std::to_string(i % 997) + " " + std::to_string(i % 1009) + "\n";
+    files(data, "0.1 0.2\n");
+    window.cancelIn = RunPhase::Building;
+    EXPECT_FALSE(run());
+    EXPECT_EQ(window.status[2], "Run cancelled");
+    EXPECT_EQ(window.resultsShown, 0);
+    EXPECT_EQ(driver.timings().reached, TimedPhase::Build);
+    EXPECT_EQ(driver.answeringTree(), nullptr);
+
+    window.cancelIn.reset();
+    window.cancelling = false;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(window.status[2], "Ready");
+    EXPECT_EQ(queryRow(0).at(3), "1");
+    EXPECT_NE(driver.answeringTree(), nullptr);
+}
+
 TEST(RunHandler, TurnsEscapingErrorsIntoMessages) {
     coretest::FakeWindow window;
     EXPECT_TRUE(runHandler(window, [] {}));
