@@ -30,12 +30,7 @@ enum class SearchRange { Standard = 0, FixedRadius = 1, Priority = 2 };
 struct PointArrayDeleter {
     void operator()(qel::Point* points) const;
 };
-/// A library point released with the library's own routine.
-struct PointDeleter {
-    void operator()(double* point) const;
-};
 using OwnedPointArray = std::unique_ptr<qel::Point[], PointArrayDeleter>;
-using OwnedPoint = std::unique_ptr<double[], PointDeleter>;
 
 /// Run state of the main window; `ResetRun` puts every field back to the value given here.
 struct SearchSession {
@@ -48,14 +43,12 @@ struct SearchSession {
     int dataCount = 0;                               ///< number of data points
     int queryCount = 0;                              ///< number of query points
     OwnedPointArray dataPts;                         ///< dataCount points of dim coordinates
-    OwnedPoint queryPt;                              ///< the query being answered, dim coordinates
-    std::vector<int> nnIdx;                          ///< neighbour indices of one search, k entries
-    std::vector<double> dists;                       ///< powered distances of one search, k entries
+    OwnedPointArray queryPts;                        ///< queryCount points of dim coordinates
     std::unique_ptr<qel::QELbruteForce> bruteForce;  ///< built by the last brute-force run
     std::unique_ptr<qel::QELkd_tree> kdTree;         ///< built by the last kd-tree run
     std::unique_ptr<qel::QELbd_tree> bdTree;         ///< built by the last bd-tree run
     int resultRows = 0;                              ///< rows allocated in resultDists and resultIdx
-    std::vector<double> resultDists;                 ///< resultRows rows of k reported distances, zero-filled
+    std::vector<double> resultDists;                 ///< resultRows rows of k reported distances
     std::vector<int> resultIdx;                      ///< resultRows rows of k 1-based neighbour numbers
     SearchRange searchRange = SearchRange::Standard; ///< chosen kind of search
     double radius = 0.0;                             ///< fixed search radius R
@@ -106,8 +99,9 @@ public:
     bool ReadPt(int dim, int index, qel::Point point, const TextLines& lines);
     /// Builds the chart content and hands it to the window.
     void DrawChart();
-    /// Threads that convert the data lines and answer the queries of a run; 1 (the default) does both on
-    /// the calling thread. Results, messages and the point where a run ends do not depend on it.
+    /// Threads that convert the data lines, build the tree and answer the queries of a run; 1 (the
+    /// default) does all on the calling thread. Results, messages and the point where a run ends do not
+    /// depend on it.
     void setThreads(int count);
 
     const SearchSession& session() const { return state; }
@@ -125,9 +119,13 @@ private:
     void writeResultColumns();
     /// Passes progress to the window every `ProgressInterval` items and at the end.
     void reportPhase(RunPhase phase, std::int64_t done, std::int64_t total);
-    /// Answers queries on `threads` threads, without a word to the window, up to the first query
-    /// that fails; returns how many queries precede it (every one of them answered).
-    int answerQueriesInParallel(const QueryTask& task);
+    /// Reads every query line into queryPts; false when the run ends there: at a line that cannot be
+    /// read, after its messages, or, once the first query is read, when the run has no structure.
+    bool readQueries(const QueryTask& task);
+    /// Answers queries first..last-1 through the batch searches and turns their rows into reported
+    /// distances and numbers; a root-taking error or floating-point fault raises the error the first
+    /// query to meet it would raise when answered alone.
+    void answerChunk(const QueryTask& task, int first, int last);
 
     WindowOps& window;
     SearchSession state;
@@ -137,7 +135,7 @@ private:
     RunTimings phaseTimes;     ///< phase times of the current run
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
-    int threads = 1;           ///< threads that convert the data lines and answer the queries
+    int threads = 1;           ///< threads that convert the data lines, build the tree and answer the queries
 };
 
 } // namespace knn
