@@ -60,24 +60,10 @@ std::uint64_t leafKey(const QELkd_tree& tree, Point q) {
     return key;
 }
 
-/// The positions 0..m-1 of the queries in the order they are answered: by leaf for a tree, as given for
-/// any other structure (brute force reads every point for every query anyway). Keys are integers and
-/// ties go by position, so NaN coordinates cannot upset the sort. The flags the key arithmetic raises
-/// (NaN and infinite coordinates) are put back as they were: the searches raise their own.
+/// The answer order of batchOrder as a vector.
 std::vector<int> answerOrder(QELpointSet& structure, PointArray queries, int m) {
     std::vector<int> order(static_cast<std::size_t>(m));
-    std::iota(order.begin(), order.end(), 0);
-    const auto* tree = dynamic_cast<const QELkd_tree*>(&structure);
-    if (tree == nullptr || tree->rootNode == nullptr) return order;
-    std::fexcept_t flags;
-    std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
-    std::vector<std::pair<std::uint64_t, int>> keyed(order.size());
-    for (int q = 0; q < m; ++q)
-        keyed[static_cast<std::size_t>(q)] = {leafKey(*tree, queries[q]), q};
-    std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
-    std::sort(keyed.begin(), keyed.end());
-    for (std::size_t i = 0; i < keyed.size(); ++i)
-        order[i] = keyed[i].second;
+    batchOrder(structure, queries, m, order.data());
     return order;
 }
 
@@ -117,6 +103,24 @@ template <class T> T* row(T* rows, int q, int k) {
 }
 
 } // namespace
+
+void batchOrder(QELpointSet& structure, PointArray queries, int m, int* order) {
+    std::iota(order, order + std::max(m, 0), 0);
+    const auto* tree = dynamic_cast<const QELkd_tree*>(&structure);
+    if (m <= 0 || tree == nullptr || tree->rootNode == nullptr) return;
+    // The flags the key arithmetic raises (NaN and infinite coordinates) are put back as they were: the
+    // searches raise their own.
+    std::fexcept_t flags;
+    std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
+    std::vector<std::pair<std::uint64_t, int>> keyed(static_cast<std::size_t>(m));
+    for (int q = 0; q < m; ++q)
+        keyed[static_cast<std::size_t>(q)] = {leafKey(*tree, queries[q]), q};
+    std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
+    // Integer keys, ties by position: NaN coordinates cannot upset the sort.
+    std::sort(keyed.begin(), keyed.end());
+    for (int i = 0; i < m; ++i)
+        order[i] = keyed[static_cast<std::size_t>(i)].second;
+}
 
 void searchNearestBatch(QELpointSet& structure, PointArray queries, int m, int k, IndexArray nnIdx,
                         DistArray dists, double eps, int power, int threads) {

@@ -292,10 +292,8 @@ bool RunDriver::PrepareSearch() {
 
     SetStatus("Allocating memory...", 2);
     const auto cells = static_cast<std::size_t>(s.queryCount) * static_cast<std::size_t>(s.k);
-    // The rows hold the searches' results until they are turned into what the user sees; a row no search
-    // writes (brute force has no priority search) shows the empty slot.
-    s.resultDists.assign(cells, qel::unboundedDistance);
-    s.resultIdx.assign(cells, qel::noIndex);
+    s.resultDists.assign(cells, 0.0);
+    s.resultIdx.assign(cells, 0);
     s.resultRows = s.queryCount;
     return true;
 }
@@ -318,11 +316,16 @@ bool RunDriver::RunQueries() {
 
     const auto loopStart = Clock::now();
     if (!readQueries(task)) return false;
+    // Chunks follow the batch searches' own order over the whole run, so each one continues where the
+    // caches were left.
+    std::vector<int> order(static_cast<std::size_t>(s.queryCount));
+    if (task.structure) qel::batchOrder(*task.structure, s.queryPts.get(), s.queryCount, order.data());
+    bool faulted = false;
     std::int64_t size = ProgressInterval;
-    for (int first = 0; first < s.queryCount;) {
+    for (int first = 0; first < s.queryCount && !faulted;) {
         const int last = static_cast<int>(std::min<std::int64_t>(s.queryCount, first + size));
         const auto chunkStart = Clock::now();
-        answerChunk(task, first, last);
+        faulted = !searchChunk(task, order, first, last);
         const double chunkSeconds = secondsSince(chunkStart);
         phaseTimes.slowestQuerySeconds =
             std::max(phaseTimes.slowestQuerySeconds, chunkSeconds / (last - first));
@@ -331,6 +334,7 @@ bool RunDriver::RunQueries() {
         size = nextChunkSize(size, chunkSeconds);
         first = last;
     }
+    storeEveryResult(task, faulted);
     phaseTimes.queriesSeconds = secondsSince(loopStart);
 
     SetStatus("Outputting results...", 2);
@@ -358,21 +362,34 @@ bool RunDriver::readQueries(const QueryTask& task) {
     return true;
 }
 
-void RunDriver::answerChunk(const QueryTask& task, int first, int last) {
+bool RunDriver::searchChunk(const QueryTask& task, const std::vector<int>& order, int first, int last) {
     SearchSession& s = state;
-    const auto row = static_cast<std::size_t>(first) * static_cast<std::size_t>(s.k);
+    const auto k = static_cast<std::size_t>(s.k);
+    const auto m = static_cast<std::size_t>(last - first);
+    std::vector<qel::Point> queries(m);
+    for (std::size_t i = 0; i < m; ++i)
+        queries[i] = s.queryPts[static_cast<std::size_t>(order[first + i])];
+    std::vector<int> nnIdx(m * k, qel::noIndex);
+    std::vector<double> dists(m * k, qel::unboundedDistance);
     std::feclearexcept(FE_ALL_EXCEPT);
-    searchQueries(s, task, s.queryPts.get() + first, last - first, s.resultIdx.data() + row,
-                  s.resultDists.data() + row, threads);
-    // A fault raised by the chunk's searches is pinned on its query by searching them again one at a time.
-    const bool searchFaulted = std::fetestexcept(RunFaults) != 0;
-    for (int q = first; q < last; ++q) {
+    searchQueries(s, task, queries.data(), static_cast<int>(m), nnIdx.data(), dists.data(), threads);
+    if (std::fetestexcept(RunFaults)) return false;
+    for (std::size_t i = 0; i < m; ++i) {
+        const auto row = static_cast<std::size_t>(order[first + i]) * k;
+        std::copy_n(nnIdx.begin() + i * k, k, s.resultIdx.begin() + row);
+        std::copy_n(dists.begin() + i * k, k, s.resultDists.begin() + row);
+    }
+    return true;
+}
+
+void RunDriver::storeEveryResult(const QueryTask& task, bool searchAgain) {
+    SearchSession& s = state;
+    const auto k = static_cast<std::size_t>(s.k);
+    for (int q = 0; q < s.queryCount; ++q) {
         std::feclearexcept(FE_ALL_EXCEPT);
-        if (searchFaulted) {
-            const auto qRow = static_cast<std::size_t>(q) * static_cast<std::size_t>(s.k);
-            searchQuery(s, task, s.queryPts[static_cast<std::size_t>(q)], s.resultIdx.data() + qRow,
-                        s.resultDists.data() + qRow);
-        }
+        if (searchAgain)
+            searchQuery(s, task, s.queryPts[static_cast<std::size_t>(q)], s.resultIdx.data() + q * k,
+                        s.resultDists.data() + q * k);
         storeResults(s, q);
         checkFloatingPointFaults();
     }

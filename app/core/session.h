@@ -48,7 +48,7 @@ struct SearchSession {
     std::unique_ptr<qel::QELkd_tree> kdTree;         ///< built by the last kd-tree run
     std::unique_ptr<qel::QELbd_tree> bdTree;         ///< built by the last bd-tree run
     int resultRows = 0;                              ///< rows allocated in resultDists and resultIdx
-    std::vector<double> resultDists;                 ///< resultRows rows of k reported distances
+    std::vector<double> resultDists;                 ///< resultRows rows of k reported distances, zero-filled
     std::vector<int> resultIdx;                      ///< resultRows rows of k 1-based neighbour numbers
     SearchRange searchRange = SearchRange::Standard; ///< chosen kind of search
     double radius = 0.0;                             ///< fixed search radius R
@@ -122,10 +122,15 @@ private:
     /// Reads every query line into queryPts; false when the run ends there: at a line that cannot be
     /// read, after its messages, or, once the first query is read, when the run has no structure.
     bool readQueries(const QueryTask& task);
-    /// Answers queries first..last-1 through the batch searches and turns their rows into reported
-    /// distances and numbers; a root-taking error or floating-point fault raises the error the first
-    /// query to meet it would raise when answered alone.
-    void answerChunk(const QueryTask& task, int first, int last);
+    /// Answers the queries at positions first..last-1 of order through the batch searches into their
+    /// result rows; false, with the rows left as they were, when the searches raised a floating-point
+    /// fault.
+    bool searchChunk(const QueryTask& task, const std::vector<int>& order, int first, int last);
+    /// Turns every query's result row into reported distances and numbers, in query order, and ends the
+    /// run with the error of the first query that meets a root-taking error or a floating-point fault.
+    /// With searchAgain (a chunk's searches raised a fault) each query is first searched again alone, so
+    /// that the fault is pinned on the query that raises it.
+    void storeEveryResult(const QueryTask& task, bool searchAgain);
 
     WindowOps& window;
     SearchSession state;
