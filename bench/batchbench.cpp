@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -54,15 +55,30 @@ struct Contender {
     std::function<void()> run;
 };
 
-/// The fastest time of each contender over the rounds, the contenders taking turns within each round.
-std::vector<double> fastestInTurns(int rounds, const std::vector<Contender>& contenders) {
-    std::vector<double> best(contenders.size(), std::numeric_limits<double>::max());
+/// The fastest round of a contender: its wall-clock seconds, and the process's CPU seconds in it (over
+/// the wall time: the cores the round actually had).
+struct Timing {
+    double wall = std::numeric_limits<double>::max();
+    double cpu = 0.0;
+};
+
+double processCpuNow() {
+    timespec time{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+    return static_cast<double>(time.tv_sec) + 1e-9 * static_cast<double>(time.tv_nsec);
+}
+
+/// The fastest round of each contender, the contenders taking turns within each round.
+std::vector<Timing> fastestInTurns(int rounds, const std::vector<Contender>& contenders) {
+    std::vector<Timing> best(contenders.size());
     for (int round = 0; round < rounds; ++round) {
         for (std::size_t i = 0; i < contenders.size(); ++i) {
             if (contenders[i].prepare) contenders[i].prepare();
+            const double cpuStart = processCpuNow();
             const double start = wallNow();
             contenders[i].run();
-            best[i] = std::min(best[i], wallNow() - start);
+            const double wall = wallNow() - start;
+            if (wall < best[i].wall) best[i] = {wall, processCpuNow() - cpuStart};
         }
     }
     return best;
@@ -129,12 +145,13 @@ void measureQueries(PointSet& data, PointSet& queries, int rounds) {
         ChunkQueries);
     for (const auto& peer : peers)
         std::printf(" %s |", peer->name() == "FLANN" ? "FLANN knnSearch" : (peer->name() + " loop").c_str());
-    std::printf(
-        " batch 1 thread / best peer | batch 2 threads / best peer | 2 threads speed-up | rows |\n|---|"
-        "---|---|---|---|---|");
+    std::printf(" batch 1 thread / best peer | batch 2 threads / best peer | 2 threads speed-up | cores the "
+                "2 threads "
+                "had | rows |\n|---|"
+                "---|---|---|---|---|");
     for (std::size_t i = 0; i < peers.size(); ++i)
         std::printf("---|");
-    std::printf("---|---|---|---|\n");
+    std::printf("---|---|---|---|---|\n");
     const int m = queries.count;
     std::vector<double> peerDists(static_cast<std::size_t>(m) * K);
     for (int bucket : queryBuckets) {
@@ -176,16 +193,18 @@ void measureQueries(PointSet& data, PointSet& queries, int rounds) {
         };
         for (auto& peer : peers)
             contenders.push_back({{}, [&] { peer->search(queries, 0, m, K, peerDists.data()); }});
-        const std::vector<double> times = fastestInTurns(rounds, contenders);
-        const double bestPeer = times.size() > 5 ? *std::min_element(times.begin() + 5, times.end())
-                                                 : std::numeric_limits<double>::max();
+        const std::vector<Timing> times = fastestInTurns(rounds, contenders);
+        double bestPeer = std::numeric_limits<double>::max();
+        for (std::size_t i = 5; i < times.size(); ++i)
+            bestPeer = std::min(bestPeer, times[i].wall);
         const bool same = morton == given && batch == given && chunked == given && twoThreads == given;
         std::printf("| %d |", bucket);
-        for (double time : times)
-            std::printf(" %s |", fixed(time, 4).c_str());
-        std::printf(" %s | %s | %s | %s |\n", fixed(times[2] / bestPeer, 2).c_str(),
-                    fixed(times[4] / bestPeer, 2).c_str(), fixed(times[2] / times[4], 2).c_str(),
-                    same ? "same" : "DIFFER");
+        for (const Timing& time : times)
+            std::printf(" %s |", fixed(time.wall, 4).c_str());
+        std::printf(" %s | %s | %s | %s | %s |\n", fixed(times[2].wall / bestPeer, 2).c_str(),
+                    fixed(times[4].wall / bestPeer, 2).c_str(),
+                    fixed(times[2].wall / times[4].wall, 2).c_str(),
+                    fixed(times[4].cpu / times[4].wall, 2).c_str(), same ? "same" : "DIFFER");
         std::fflush(stdout);
     }
 }
@@ -196,7 +215,8 @@ void measureBuilds(PointSet& data, int rounds) {
         if (peer->name() == "nanoflann") nanoflann = std::move(peer);
     std::printf(
         "\n| bucket | ours, 1 thread | ours, 2 threads | nanoflann | 1 thread / nanoflann | 2 threads / "
-        "nanoflann | 2 threads speed-up | same pointIndex |\n|---|---|---|---|---|---|---|---|\n");
+        "nanoflann | 2 threads speed-up | cores the 2 threads had | same pointIndex |\n"
+        "|---|---|---|---|---|---|---|---|---|\n");
     for (int bucket : buildBuckets) {
         std::unique_ptr<qel::QELkd_tree> one;
         std::unique_ptr<qel::QELkd_tree> two;
@@ -207,26 +227,28 @@ void measureBuilds(PointSet& data, int rounds) {
         std::vector<Contender> contenders = {{[&] { one.reset(); }, [&] { one = build(1); }},
                                              {[&] { two.reset(); }, [&] { two = build(2); }}};
         if (nanoflann) contenders.push_back({{}, [&] { nanoflann->build(data, bucket); }});
-        const std::vector<double> times = fastestInTurns(rounds, contenders);
+        const std::vector<Timing> times = fastestInTurns(rounds, contenders);
         const bool same = std::equal(one->pointIndex, one->pointIndex + data.count, two->pointIndex);
-        const double peer = nanoflann ? times[2] : std::numeric_limits<double>::quiet_NaN();
-        std::printf("| %d | %s | %s | %s | %s | %s | %s | %s |\n", bucket, fixed(times[0], 3).c_str(),
-                    fixed(times[1], 3).c_str(), fixed(peer, 3).c_str(), fixed(times[0] / peer, 2).c_str(),
-                    fixed(times[1] / peer, 2).c_str(), fixed(times[0] / times[1], 2).c_str(),
-                    same ? "yes" : "NO");
+        const double peer = nanoflann ? times[2].wall : std::numeric_limits<double>::quiet_NaN();
+        std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s |\n", bucket,
+                    fixed(times[0].wall, 3).c_str(), fixed(times[1].wall, 3).c_str(), fixed(peer, 3).c_str(),
+                    fixed(times[0].wall / peer, 2).c_str(), fixed(times[1].wall / peer, 2).c_str(),
+                    fixed(times[0].wall / times[1].wall, 2).c_str(),
+                    fixed(times[1].cpu / times[1].wall, 2).c_str(), same ? "yes" : "NO");
         std::fflush(stdout);
     }
 }
 
 } // namespace
 
-void runBatchBench(int rounds) {
+void runBatchBench(int rounds, const std::vector<int>& dims) {
     std::printf(
         "# knnbench-bench --batch\n\nEuclidean metric (squared distances), exact, k = %d, kd-tree with "
         "the sliding-midpoint rule; peers with leaf size %d, FLANN on one core. Wall-clock seconds, "
         "fastest of %d rounds in which the contenders take turns.\n",
         K, PeerLeafSize, rounds);
     for (const BatchData& set : dataSets) {
+        if (!dims.empty() && std::find(dims.begin(), dims.end(), set.dim) == dims.end()) continue;
         PointSet data = makePoints(set.family, set.n, set.dim, DataSeed);
         PointSet queries = makePoints(set.family, set.queries, set.dim, QuerySeed);
         std::printf("\n## %s n=%d d=%d, %d queries\n", familyName(set.family).c_str(), set.n, set.dim,

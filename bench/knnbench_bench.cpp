@@ -726,7 +726,7 @@ int usage(const char* program) {
                  "usage: %s [--quick | --batch] [--family uniform,clustered,manifold] [--n LIST]\n"
                  "          [--dim LIST] [--queries N] [--cap SECONDS] [--reps N]\n"
                  "  --quick    the configurations of the performance targets only\n"
-                 "  --batch    the batch search and the parallel build against the peers (--reps rounds)\n"
+                 "  --batch    the batch search and the parallel build against the peers (--reps rounds, --dim)\n"
                  "  --family, --n, --dim   measure only the point sets matching every given list\n"
                  "  --queries  queries per point set (default 10000)\n"
                  "  --cap      CPU seconds after which a query run stops and its time is extrapolated\n"
@@ -799,7 +799,7 @@ int main(int argc, char** argv) {
     if (options.batch) {
         std::printf("Load average before: %s.\n", loadAverage().c_str());
         const double start = wallNow();
-        runBatchBench(options.reps > 0 ? options.reps : 3);
+        runBatchBench(options.reps > 0 ? options.reps : 3, options.dims);
         std::printf("\nTotal benchmark wall time %s s. Load average after: %s.\n",
                     seconds(wallNow() - start).c_str(), loadAverage().c_str());
         return 0;

@@ -1,9 +1,10 @@
 // The batch searches against the one-query searches they stand for: every row equal bit for bit, with the
 // same counts, over structure x splitting rule x shrinking rule, and inside each case data shape x metric
 // x eps x visit limit x search kind x thread count; brute force too. Also the fatal k > n and queries with
-// NaN coordinates, which must not upset the order the batch answers in.
+// NaN coordinates, which must not upset the order the batch answers in (a permutation of the queries).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -156,6 +157,12 @@ TEST(BatchSearch, QueriesWithNaNCoordinatesAnswerAsAlone) {
     testdata::MetricGuard guard(2);
     for (Structure structure : {Structure::Kd, Structure::Bd}) {
         auto tree = buildTree(structure, set, 2, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Simple);
+        std::vector<int> order(static_cast<std::size_t>(queries.size()));
+        qel::batchOrder(*tree, queries.points(), queries.size(), order.data());
+        std::sort(order.begin(), order.end());
+        for (int q = 0; q < queries.size(); ++q) {
+            EXPECT_EQ(order[q], q) << "the order is no permutation";
+        }
         for (SearchKind kind : allSearches) {
             for (int threads : threadCounts) {
                 SCOPED_TRACE(std::string(searchName(kind)) + ", " + std::to_string(threads) + " threads");
