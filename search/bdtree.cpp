@@ -302,7 +302,7 @@ QELkd_node* buildOnThreads(MakeBuilder makeBuilder, IndexArray idx, int n, QELor
     SubtreeBuilder top = makeBuilder();
     const int parts = threadsFor(threads);
     std::vector<DeferredRange> ranges;
-    if (parts > 1) top.deferRanges(n / (4 * parts), ranges);
+    if (parts > 1) top.deferRanges(static_cast<int>(n / (4LL * parts)), ranges);
     QELkd_node* root = top.build(idx, n, cell);
     if (ranges.empty()) return root;
     // The largest ranges first, so that the threads end close together.
