@@ -34,8 +34,8 @@ const char* const UsageText =
     "  --data-table FILE      write the data table as tab-separated text (\"-\": standard output)\n"
     "  --decimal-separator C  decimal separator of input and output (default: the user's locale)\n"
     "  --timing               print the phase times to standard error\n"
-    "  --threads N            threads that load the data and answer the queries, at least 1\n"
-    "                         (default: one per core); results and messages do not depend on it\n"
+    "  --threads N            threads that load the data, build the tree and answer the queries, at\n"
+    "                         least 1 (default: one per core); results and messages do not depend on it\n"
     "  --help                 print this text\n"
     "\n"
     "Exit status: 0 complete run, 1 run ended early, 2 bad flags.\n";
