@@ -38,7 +38,7 @@ struct RunTimings {
     double buildSeconds = 0.0;        ///< constructing the search structure
     double queriesSeconds = 0.0;      ///< the query loop: reading, searching, taking roots
     std::int64_t queriesAnswered = 0; ///< queries the loop finished
-    double slowestQuerySeconds = 0.0; ///< the longest single query (reading, search and roots)
+    double slowestQuerySeconds = 0.0; ///< the longest mean time per query of one chunk of the batch
 
     double meanQuerySeconds() const {
         return queriesAnswered > 0 ? queriesSeconds / static_cast<double>(queriesAnswered) : 0.0;
