@@ -31,12 +31,7 @@ enum class SearchRange { Standard = 0, FixedRadius = 1, Priority = 2 };
 struct PointArrayDeleter {
     void operator()(qel::Point* points) const;
 };
-/// A library point released with the library's own routine.
-struct PointDeleter {
-    void operator()(double* point) const;
-};
 using OwnedPointArray = std::unique_ptr<qel::Point[], PointArrayDeleter>;
-using OwnedPoint = std::unique_ptr<double[], PointDeleter>;
 
 /// Run state of the main window; `ResetRun` puts every field back to the value given here.
 struct SearchSession {
@@ -49,9 +44,7 @@ struct SearchSession {
     int dataCount = 0;                               ///< number of data points
     int queryCount = 0;                              ///< number of query points
     OwnedPointArray dataPts;                         ///< dataCount points of dim coordinates
-    OwnedPoint queryPt;                              ///< the query being answered, dim coordinates
-    std::vector<int> nnIdx;                          ///< neighbour indices of one search, k entries
-    std::vector<double> dists;                       ///< powered distances of one search, k entries
+    OwnedPointArray queryPts;                        ///< queryCount points of dim coordinates
     std::unique_ptr<qel::QELbruteForce> bruteForce;  ///< built by the last brute-force run
     std::unique_ptr<qel::QELkd_tree> kdTree;         ///< built by the last kd-tree run
     std::unique_ptr<qel::QELbd_tree> bdTree;         ///< built by the last bd-tree run
@@ -107,8 +100,9 @@ public:
     bool ReadPt(int dim, int index, qel::Point point, const TextLines& lines);
     /// Builds the chart content and hands it to the window.
     void DrawChart();
-    /// Threads that convert the data lines and answer the queries of a run; 1 (the default) does both on
-    /// the calling thread. Results, messages and the point where a run ends do not depend on it.
+    /// Threads that convert the data lines, build the tree and answer the queries of a run; 1 (the
+    /// default) does all on the calling thread. Results, messages and the point where a run ends do not
+    /// depend on it.
     void setThreads(int count);
     /// The tree that answered the last complete run; null after a brute-force run, before any run
     /// completed, and from the start of the next run or load on, which frees its points.
@@ -140,9 +134,18 @@ private:
     template <class Structure, class... Args> std::unique_ptr<Structure> buildStructure(Args... args);
     /// Waits for a build given up by a cancelled run and releases what it built and read.
     void finishAbandonedBuild();
-    /// Answers queries on `threads` threads, without a word to the window, up to the first query
-    /// that fails; returns how many queries precede it (every one of them answered).
-    int answerQueriesInParallel(const QueryTask& task);
+    /// Reads every query line into queryPts; false when the run ends there: at a line that cannot be
+    /// read, after its messages, or, once the first query is read, when the run has no structure.
+    bool readQueries(const QueryTask& task);
+    /// Answers the queries at positions first..last-1 of order through the batch searches into their
+    /// result rows; false, with the rows left as they were, when the searches raised a floating-point
+    /// fault.
+    bool searchChunk(const QueryTask& task, const std::vector<int>& order, int first, int last);
+    /// Turns every query's result row into reported distances and numbers, in query order, and ends the
+    /// run with the error of the first query that meets a root-taking error or a floating-point fault.
+    /// With searchAgain (a chunk's searches raised a fault) each query is first searched again alone, so
+    /// that the fault is pinned on the query that raises it.
+    void storeEveryResult(const QueryTask& task, bool searchAgain);
 
     WindowOps& window;
     SearchSession state;
@@ -152,7 +155,7 @@ private:
     RunTimings phaseTimes;     ///< phase times of the current run
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
-    int threads = 1;           ///< threads that convert the data lines and answer the queries
+    int threads = 1; ///< threads that convert the data lines, build the tree and answer the queries
 
     qel::QELkd_tree* answering = nullptr; ///< see answeringTree
     std::function<void()> abandonedBuild; ///< waits for a given-up build, then frees it and its points

@@ -43,7 +43,7 @@ struct RunTimings {
     double buildSeconds = 0.0;        ///< constructing the search structure
     double queriesSeconds = 0.0;      ///< the query loop: reading, searching, taking roots
     std::int64_t queriesAnswered = 0; ///< queries the loop finished
-    double slowestQuerySeconds = 0.0; ///< the longest single query (reading, search and roots)
+    double slowestQuerySeconds = 0.0; ///< the longest mean time per query of one chunk of the batch
 
     TimedPhase reached = TimedPhase::None; ///< the last phase the run started
 

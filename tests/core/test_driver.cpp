@@ -337,6 +337,29 @@ TEST_F(DriverTest, OverflowInTheSearchEndsTheRun) {
     EXPECT_EQ(window.resultsShown, 0);
 }
 
+// The queries go to the batch search in chunks on several threads; a fault raised on any of them ends
+// the run as on one thread, with the message of the query that raised it. Brute force over enough points
+// keeps every thread busy, so the query that overflows is not always the calling thread's.
+TEST_F(DriverTest, OverflowInALaterQueryEndsTheRunOnEveryThreadCount) {
+    std::string data;
+    for (int i = 0; i < 2000; ++i)
+        data += std::to_string(i) + "e-4 0\n";
+    std::string queries;
+    for (int i = 0; i < 400; ++i)
+        queries += i == 300 ? "1e10 0\n" : "0 1\n";
+    files(data, queries);
+    window.metric = 3;
+    window.power = 100;
+    window.mode = 0;
+    for (const int threads : {1, 2, 2, 2, 3, 3, 3}) {
+        driver.setThreads(threads);
+        window.messages.clear();
+        EXPECT_FALSE(run()) << threads << " threads";
+        EXPECT_EQ(window.messages, Texts{"Floating point overflow"}) << threads << " threads";
+        EXPECT_EQ(window.resultsShown, 0);
+    }
+}
+
 TEST_F(DriverTest, ReloadWithMoreQueriesThenRunAgain) {
     files("0 0\n1 1\n", "0 0\n");
     ASSERT_TRUE(run());
