@@ -26,10 +26,9 @@
 #include <vector>
 
 #include <qel/bdtree.h>
+#include <qel/kdbatch.h>
 #include <qel/kdpr.h>
 #include <qel/kdtree.h>
-
-#include "batch.h"
 
 namespace py = pybind11;
 
@@ -223,11 +222,12 @@ public:
             std::lock_guard<std::mutex> lock(metricLock);
             useOptions(options);
             if (search == "priority") {
-                searchPriorityBatch(*tree, queries.rows.data(), queries.m, k, raw.indices.data(),
-                                    raw.dists.data(), options.eps, options.metric.power, options.threads);
+                qel::searchPriorityBatch(*tree, queries.rows.data(), queries.m, k, raw.indices.data(),
+                                         raw.dists.data(), options.eps, options.metric.power,
+                                         options.threads);
             } else {
-                searchNearestBatch(*structure, queries.rows.data(), queries.m, k, raw.indices.data(),
-                                   raw.dists.data(), options.eps, options.metric.power, options.threads);
+                qel::searchNearestBatch(*structure, queries.rows.data(), queries.m, k, raw.indices.data(),
+                                        raw.dists.data(), options.eps, options.metric.power, options.threads);
             }
         }
         auto [dists, indices] = resultArrays(queries, k, raw, options.metric);
@@ -247,9 +247,9 @@ public:
             std::lock_guard<std::mutex> lock(metricLock);
             useOptions(options);
             const double bound = qel::coordinateTerm(r, options.metric.power);
-            searchFixedRadiusBatch(*structure, queries.rows.data(), queries.m, bound, k, raw.indices.data(),
-                                   raw.dists.data(), raw.counts.data(), options.eps, options.metric.power,
-                                   options.threads);
+            qel::searchFixedRadiusBatch(*structure, queries.rows.data(), queries.m, bound, k,
+                                        raw.indices.data(), raw.dists.data(), raw.counts.data(), options.eps,
+                                        options.metric.power, options.threads);
         }
         auto [dists, indices] = resultArrays(queries, k, raw, options.metric);
         if (queries.single) return py::make_tuple(raw.counts[0], dists, indices);
@@ -422,11 +422,14 @@ template <class Structure, class Build> std::unique_ptr<Structure> built(BuildPo
     return structure;
 }
 
-std::unique_ptr<KdTree> newKdTree(const py::object& points, int bucketSize, const py::object& split) {
+std::unique_ptr<KdTree> newKdTree(const py::object& points, int bucketSize, const py::object& split,
+                                  int threads) {
     const int bucket = bucketSizeOf(bucketSize);
+    const int buildThreads = threadsOf(threads);
     const int rule = ruleOf(split, splitNames, "split");
     auto tree = built<KdTree>(buildPointsOf(points), [&](qel::PointArray pa, int n, int d) {
-        return std::make_unique<qel::QELkd_tree>(pa, n, d, bucket, static_cast<qel::SplitRule>(rule));
+        return std::make_unique<qel::QELkd_tree>(pa, n, d, bucket, static_cast<qel::SplitRule>(rule),
+                                                 buildThreads);
     });
     tree->tree = static_cast<qel::QELkd_tree*>(tree->structure.get());
     tree->splitRule = ruleName(split, rule, splitNames);
@@ -434,13 +437,14 @@ std::unique_ptr<KdTree> newKdTree(const py::object& points, int bucketSize, cons
 }
 
 std::unique_ptr<BdTree> newBdTree(const py::object& points, int bucketSize, const py::object& split,
-                                  const py::object& shrink) {
+                                  const py::object& shrink, int threads) {
     const int bucket = bucketSizeOf(bucketSize);
+    const int buildThreads = threadsOf(threads);
     const int splitRule = ruleOf(split, splitNames, "split");
     const int shrinkRule = ruleOf(shrink, shrinkNames, "shrink");
     auto tree = built<BdTree>(buildPointsOf(points), [&](qel::PointArray pa, int n, int d) {
         return std::make_unique<qel::QELbd_tree>(pa, n, d, bucket, static_cast<qel::SplitRule>(splitRule),
-                                                 static_cast<qel::ShrinkRule>(shrinkRule));
+                                                 static_cast<qel::ShrinkRule>(shrinkRule), buildThreads);
     });
     tree->tree = static_cast<qel::QELkd_tree*>(tree->structure.get());
     tree->splitRule = ruleName(split, splitRule, splitNames);
@@ -567,7 +571,7 @@ earlier, so the count may be smaller, never larger.)";
         .def_readonly("d", &PointSet::d, "Coordinates per point.")
         .def_readonly("data", &PointSet::data, "The (n, d) points, as the structure reads them.");
 
-    py::class_<KdTree, PointSet>(m, "KdTree", R"(KdTree(points, bucket_size=1, split="default")
+    py::class_<KdTree, PointSet>(m, "KdTree", R"(KdTree(points, bucket_size=1, split="default", threads=1)
 
 A kd-tree: cells cut by axis-parallel planes into leaves of at most bucket_size points.
 
@@ -576,10 +580,12 @@ points: array of shape (n, d); a C-contiguous float64 array is used in place and
 bucket_size: most points a leaf holds, at least 1.
 split: the splitting rule, by name or number: 'standard' (0, median of the widest spread), 'midpoint' (1),
        'fair' (2), 'sliding-midpoint' (3), 'sliding-fair' (4) or 'default' (5, sliding midpoint).
+threads: threads that build the tree; -1 means one per core. The tree is the same on any number.
 
 Also stats(), dump(path) and knnbench.load(path).)")
-        .def(py::init(&newKdTree), "KdTree(points, bucket_size=1, split=\"default\"): see the class.",
-             py::arg("points"), py::arg("bucket_size") = 1, py::arg("split") = "default")
+        .def(py::init(&newKdTree),
+             "KdTree(points, bucket_size=1, split=\"default\", threads=1): see the class.", py::arg("points"),
+             py::arg("bucket_size") = 1, py::arg("split") = "default", py::arg("threads") = 1)
         .def("stats", &KdTree::stats, R"(stats() -> dict
 
 The tree's shape: dimension_count, data_count, bucket_size, leaf_count, empty_leaf_count,
@@ -593,19 +599,20 @@ gives the same answers.)",
              py::arg("path"));
 
     py::class_<BdTree, KdTree>(m, "BdTree",
-                               R"(BdTree(points, bucket_size=1, split="default", shrink="default")
+                               R"(BdTree(points, bucket_size=1, split="default", shrink="default", threads=1)
 
 A bd-tree: a kd-tree whose cells may also shrink to an inner box around their points, which keeps
 clustered data shallow.
 
-points, bucket_size and split: as for KdTree.
+points, bucket_size, split and threads: as for KdTree.
 shrink: the shrinking rule, by name or number: 'none' (0, the kd-tree of the same split), 'simple' (1,
         the tight box of the cell's points where gaps are wide), 'centroid' (2, the box that repeated
         splits reach) or 'default' (3, simple).)")
-        .def(py::init(&newBdTree),
-             "BdTree(points, bucket_size=1, split=\"default\", shrink=\"default\"): see the class.",
-             py::arg("points"), py::arg("bucket_size") = 1, py::arg("split") = "default",
-             py::arg("shrink") = "default");
+        .def(
+            py::init(&newBdTree),
+            "BdTree(points, bucket_size=1, split=\"default\", shrink=\"default\", threads=1): see the class.",
+            py::arg("points"), py::arg("bucket_size") = 1, py::arg("split") = "default",
+            py::arg("shrink") = "default", py::arg("threads") = 1);
 
     py::class_<BruteForce, PointSet>(m, "BruteForce", R"(BruteForce(points)
 

@@ -208,6 +208,10 @@ def test_threads_answer_like_one_thread():
         for threads in (3, -1):
             for got, expected in zip(call(threads), alone):
                 np.testing.assert_array_equal(got, expected)
+    built_on_three = knnbench.BdTree(points, bucket_size=3, threads=3)
+    assert built_on_three.stats() == tree.stats()
+    for got, expected in zip(built_on_three.query(many, k=7), tree.query(many, k=7)):
+        np.testing.assert_array_equal(got, expected)
 
 
 def test_python_threads_with_different_metrics_get_their_own_answers():
