@@ -3,7 +3,14 @@
 // distance, times the eps factor, is below the current k-th distance. Shrink nodes visit the nearer of
 // their inner box and outer cell first. Points are abandoned as soon as their partial distance exceeds
 // the k-th distance.
+//
+// An exact search without a visit limit on a tree's image also skips a far child when the extents of
+// the points below it show that none of them could enter the k-best list: the list, and so the answer
+// and its tie order, come out as from the cell bounds alone, with fewer points visited.
 #include <qel/kd.h>
+
+#include <algorithm>
+#include <cmath>
 
 #include <qel/kdutil.h>
 
@@ -13,18 +20,23 @@ thread_local NearestSearchState nearestSearch;
 
 namespace {
 
-template <class Metric> struct NearestSteps {
-    static QELkd_node* split(const QELkd_split& node, double& cellDistance, int power) {
-        NearestSearchState& state = nearestSearch;
+template <class Metric, class View> struct NearestSteps {
+    using Ref = typename View::Ref;
+    using Visit = DeferredVisit<Ref>;
+
+    static Ref split(const View& view, Ref node, double& cellDistance, int power) {
         if (visitLimitPassed(visitedCount)) {
-            return nullptr;
+            return View::none;
         }
-        const SplitSides sides = splitSides<Metric>(node, state.activeQuery, cellDistance, power);
-        if (!isSharedEmptyLeaf(sides.farChild)) {
-            deferredVisits.push_back({sides.farChild, sides.farDistance, true});
+        const SplitSides<Ref> sides =
+            splitSides<Metric>(view.split(node), nearestSearch.activeQuery, cellDistance, power);
+        if (!view.sharedEmpty(sides.farChild)) {
+            deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, true});
         }
         return sides.nearChild;
     }
+
+    static bool resumes(const Visit& visit, int) { return !visit.boundTest || farStillWanted(visit.dist); }
 
     /// The far cell is searched when it can still hold a point nearer than the k-th one found so far.
     static bool farStillWanted(double farDistance) {
@@ -32,28 +44,123 @@ template <class Metric> struct NearestSteps {
         return slackenedCellDistance(farDistance * state.errorFactor) < state.activeNearest->currentBound();
     }
 
-    static QELkd_node* shrink(const QELbd_shrink& node, double& boxDist, int power) {
+    static Ref shrink(const View& view, Ref node, double& boxDist, int power) {
         if (visitLimitPassed(visitedCount)) {
-            return nullptr;
+            return View::none;
         }
-        const ShrinkSides sides = shrinkSides(node, nearestSearch.activeQuery, boxDist, power);
-        deferredVisits.push_back({sides.farChild, sides.farDistance, false});
+        const ShrinkSides<Ref> sides =
+            shrinkSides(view.shrink(node), nearestSearch.activeQuery, boxDist, power);
+        deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, false});
         boxDist = sides.nearDistance;
         return sides.nearChild;
     }
 
-    static void leaf(const QELkd_leaf& node, int power) {
+    static void leaf(const View& view, Ref node, int power) {
         NearestSearchState& state = nearestSearch;
-        offerBucket<Metric>(node, state.activeQuery, state.activePoints, state.activeOrder, state.activeDim,
-                            power, *state.activeNearest);
+        const LeafRun run = view.leaf(node);
+        offerBucket<Metric>(run, state.activeQuery, state.activePoints, state.activeDim, power,
+                            *state.activeNearest);
         // Abandoned points count as visited too.
-        visitedCount += node.bucketCount;
+        visitedCount += run.count;
     }
 };
 
+/// A deferred visit of the exact search on an image: besides the cell distance, the subtree's gap to the
+/// query along the cut (cutDim -1: none) and the offset changes to undo before it.
+struct ExtentVisit {
+    int node;
+    double dist;
+    bool boundTest;
+    std::size_t changesBefore;
+    int cutDim;
+    double gap;
+};
+
+/// The steps of NearestSteps on an image, with the points' extents as a second bound. pointOffsets hold,
+/// per coordinate, a lower bound on the query's distance to every point of the subtree being visited;
+/// the metric's sum of their terms bounds the distance each of those points would be computed at (sums
+/// of non-negative terms and the terms themselves only grow with their arguments when rounded, and the
+/// image gives no bounds for points with NaN coordinates). A full list takes a point only below its
+/// k-th distance, so a subtree is skipped when the bound, less the rounding slack, reaches that.
+template <class Metric> struct ExtentSteps {
+    using Ref = int;
+    using Visit = ExtentVisit;
+    using Base = NearestSteps<Metric, ImageView>;
+
+    static void raiseOffset(int dim, double gap) {
+        NearestSearchState& state = nearestSearch;
+        double& offset = state.pointOffsets[static_cast<std::size_t>(dim)];
+        if (gap > offset) {
+            state.offsetChanges.push_back({dim, offset});
+            offset = gap;
+        }
+    }
+
+    static int split(const ImageView& view, int node, double& cellDistance, int power) {
+        NearestSearchState& state = nearestSearch;
+        const ImageNode& n = view.node(node);
+        const SplitSides<int> sides =
+            splitSides<Metric>(view.split(node), state.activeQuery, cellDistance, power);
+        const int c = n.cutDimension();
+        const double q = state.activeQuery[c];
+        const double farGap = sides.nearIsLower ? n.split.upperExtent - q : q - n.split.lowerExtent;
+        if (!view.sharedEmpty(sides.farChild)) {
+            deferredVisits<Visit>.push_back(
+                {sides.farChild, sides.farDistance, true, state.offsetChanges.size(), c, farGap});
+        }
+        raiseOffset(c, sides.nearIsLower ? q - n.split.lowerExtent : n.split.upperExtent - q);
+        return sides.nearChild;
+    }
+
+    static bool resumes(const Visit& visit, int power) {
+        NearestSearchState& state = nearestSearch;
+        while (state.offsetChanges.size() > visit.changesBefore) {
+            const OffsetChange change = state.offsetChanges.back();
+            state.offsetChanges.pop_back();
+            state.pointOffsets[static_cast<std::size_t>(change.dim)] = change.previous;
+        }
+        if (visit.boundTest && !Base::farStillWanted(visit.dist)) return false;
+        if (visit.cutDim >= 0) raiseOffset(visit.cutDim, visit.gap);
+        const QELmin_k& nearest = *state.activeNearest;
+        // Written so that a NaN bound (NaN distances in the list) prunes nothing.
+        return nearest.held < nearest.capacity ||
+               !(slackenedCellDistance(offsetBound(power)) >= nearest.currentBound());
+    }
+
+    static double offsetBound(int power) {
+        const NearestSearchState& state = nearestSearch;
+        double bound = 0.0;
+        for (const double offset : state.pointOffsets) {
+            bound = Metric::combine(bound, Metric::term(offset, power));
+        }
+        return bound;
+    }
+
+    static int shrink(const ImageView& view, int node, double& boxDist, int power) {
+        NearestSearchState& state = nearestSearch;
+        const ShrinkSides<int> sides = shrinkSides(view.shrink(node), state.activeQuery, boxDist, power);
+        deferredVisits<Visit>.push_back(
+            {sides.farChild, sides.farDistance, false, state.offsetChanges.size(), -1, 0.0});
+        boxDist = sides.nearDistance;
+        return sides.nearChild;
+    }
+
+    static void leaf(const ImageView& view, int node, int power) { Base::leaf(view, node, power); }
+};
+
 void searchNearestFrom(QELkd_node* node, double cellDistance, int power) {
-    withMetric(power,
-               [&](auto metric) { walkFrom<NearestSteps<decltype(metric)>>(node, cellDistance, power); });
+    const NodeView view{nearestSearch.activeOrder};
+    withMetric(power, [&](auto metric) {
+        walkFrom<NearestSteps<decltype(metric), NodeView>>(view, node, cellDistance, power);
+    });
+}
+
+/// True when bounds on the query's distance along each coordinate bound its distance to a point: every
+/// term grows with its argument, and no coordinate of the query makes a difference NaN (under Chebyshev
+/// a NaN term makes the maximum forget the terms before it).
+bool offsetsBoundDistances(Point q, int dim, int power) {
+    if (metricCaseFor(metricKind, power) == MetricCase::SumOfPowers && power < 0) return false;
+    return std::all_of(q, q + dim, [](double x) { return std::isfinite(x); });
 }
 
 } // namespace
@@ -71,7 +178,27 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
     state.errorFactor = coordinateTerm(1.0 + eps, power);
     QELmin_k& nearest = emptiedList(state.activeNearest, k);
     if (rootNode != nullptr) {
-        rootNode->searchStep(distanceToBox(q, boxLower, boxUpper, dimensionCount, power), power);
+        const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
+        const SearchImage* image = searchImage();
+        if (image == nullptr) {
+            rootNode->searchStep(rootDistance, power);
+        } else if (eps == 0.0 && maxPointsVisit == 0 && offsetsBoundDistances(q, dimensionCount, power)) {
+            state.pointOffsets.resize(static_cast<std::size_t>(dimensionCount));
+            for (int d = 0; d < dimensionCount; ++d) {
+                const double lower = image->pointsLower[static_cast<std::size_t>(d)];
+                const double upper = image->pointsUpper[static_cast<std::size_t>(d)];
+                state.pointOffsets[static_cast<std::size_t>(d)] =
+                    q[d] < lower ? lower - q[d] : (q[d] > upper ? q[d] - upper : 0.0);
+            }
+            state.offsetChanges.clear();
+            withMetric(power, [&](auto metric) {
+                walkFrom<ExtentSteps<decltype(metric)>>(ImageView{image}, 0, rootDistance, power);
+            });
+        } else {
+            withMetric(power, [&](auto metric) {
+                walkFrom<NearestSteps<decltype(metric), ImageView>>(ImageView{image}, 0, rootDistance, power);
+            });
+        }
     }
     copyResults(nearest, k, nnIdx, dists);
 }

@@ -23,6 +23,9 @@ struct HalfSpace {
     int boundSide = 0;      ///< +1: coordinates >= boundValue; -1: coordinates <= boundValue
 };
 
+/// Powered distance from query to the box the count half-spaces cut out, over those the query violates.
+double innerBoxDistance(const HalfSpace* bounds, int count, Point query, int power);
+
 /// Separates the points inside an inner box (the cell narrowed by `bounds`) from the cell's others.
 class QELbd_shrink : public QELkd_node {
 public:

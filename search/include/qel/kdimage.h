@@ -1,0 +1,61 @@
+// The compact image of a kd- or bd-tree that the searches walk instead of the node objects: every node
+// in one array in depth-first order, the first child (lower or inner) right after its parent and the
+// second one (upper or outer) by position, the node kind in a field, leaves as runs of the leaf-order
+// indices and point addresses. Each split also keeps the extent of its two sides' points along the cut
+// dimension, a tighter bound on them than their cells.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <qel/bdtree.h>
+
+namespace qel {
+
+/// The three node kinds of the trees. Every node is one of them.
+enum class NodeKind : std::uint8_t { Split, Leaf, Shrink };
+
+/// One node of the image. A leaf or shrink node uses `run`, a split node `split`.
+struct ImageNode {
+    struct SplitFields {
+        double cutValue;    ///< the cutting coordinate
+        double cellLower;   ///< the cell's lower bound along the cut dimension
+        double cellUpper;   ///< the cell's upper bound along the cut dimension
+        double lowerExtent; ///< largest coordinate along the cut dimension of the lower side's points
+        double upperExtent; ///< smallest coordinate along the cut dimension of the upper side's points
+    };
+    struct RunFields {
+        std::int32_t first; ///< leaf: first position in the leaf order; shrink: first of its bounds
+        std::int32_t count; ///< leaf: points; shrink: bounds
+    };
+    union {
+        SplitFields split;
+        RunFields run;
+    };
+    std::uint32_t tag;   ///< the kind in the low two bits; above them a split's cut dimension, or 1 for
+                         ///< the shared empty leaf
+    std::int32_t second; ///< split: position of the upper child; shrink: of the outer child
+
+    NodeKind kind() const { return static_cast<NodeKind>(tag & 3u); }
+    int cutDimension() const { return static_cast<int>(tag >> 2); }
+    bool isSharedEmpty() const { return tag == (static_cast<std::uint32_t>(NodeKind::Leaf) | 4u); }
+};
+
+class SearchImage {
+public:
+    std::vector<ImageNode> nodes;      ///< the root at position 0
+    std::vector<HalfSpace> bounds;     ///< the shrink nodes' half-spaces, each node's in one run
+    const int* leafIndices = nullptr;  ///< point indices in leaf order
+    const Point* leafPoints = nullptr; ///< their addresses
+    std::vector<double> pointsLower;   ///< per dimension, the smallest coordinate of any point (NaN aside)
+    std::vector<double> pointsUpper;   ///< per dimension, the largest one
+    std::vector<int> ownIndices;       ///< the leaf order, when some leaf is no run of the tree's pointIndex
+    std::vector<Point> ownPoints;      ///< its addresses
+};
+
+/// The image of tree's nodes as they are now, or null when the tree has no root, or a leaf refers to
+/// a point the tree does not hold: the searches then walk the nodes.
+std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree);
+
+} // namespace qel
