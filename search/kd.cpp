@@ -30,7 +30,8 @@ template <class Metric, class View> struct NearestSteps {
         }
         const SplitSides<Ref> sides =
             splitSides<Metric>(view.split(node), nearestSearch.activeQuery, cellDistance, power);
-        if (!view.sharedEmpty(sides.farChild)) {
+        // The bound only falls, so a far cell it rules out now stays ruled out when its turn comes.
+        if (!sides.farEmpty && farStillWanted(sides.farDistance)) {
             deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, true});
         }
         return sides.nearChild;
@@ -66,7 +67,8 @@ template <class Metric, class View> struct NearestSteps {
 };
 
 /// A deferred visit of the exact search on an image: besides the cell distance, the subtree's gap to the
-/// query along the cut (cutDim -1: none) and the offset changes to undo before it.
+/// query along the cut (cutDim -1: none), the lower bound on its points' distances, and the offset
+/// changes to undo before it.
 struct ExtentVisit {
     int node;
     double dist;
@@ -74,6 +76,7 @@ struct ExtentVisit {
     std::size_t changesBefore;
     int cutDim;
     double gap;
+    double lowerBound;
 };
 
 /// The steps of NearestSteps on an image, with the points' extents as a second bound. pointOffsets hold,
@@ -96,6 +99,25 @@ template <class Metric> struct ExtentSteps {
         }
     }
 
+    /// The metric's sum of the offsets' terms, offset raisedDim first raised to gap.
+    static double offsetBound(int power, int raisedDim, double gap) {
+        const std::vector<double>& offsets = nearestSearch.pointOffsets;
+        double bound = 0.0;
+        for (std::size_t d = 0; d < offsets.size(); ++d) {
+            const double offset = static_cast<int>(d) == raisedDim && gap > offsets[d] ? gap : offsets[d];
+            bound = Metric::combine(bound, Metric::term(offset, power));
+        }
+        return bound;
+    }
+
+    /// False when no point whose distance is at least lowerBound could enter the list now. Written so
+    /// that a NaN bound (NaN distances in the list) rules nothing out.
+    static bool mayHoldEntrant(double lowerBound) {
+        const QELmin_k& nearest = *nearestSearch.activeNearest;
+        return nearest.held < nearest.capacity ||
+               !(slackenedCellDistance(lowerBound) >= nearest.currentBound());
+    }
+
     static int split(const ImageView& view, int node, double& cellDistance, int power) {
         NearestSearchState& state = nearestSearch;
         const ImageNode& n = view.node(node);
@@ -103,16 +125,19 @@ template <class Metric> struct ExtentSteps {
             splitSides<Metric>(view.split(node), state.activeQuery, cellDistance, power);
         const int c = n.cutDimension();
         const double q = state.activeQuery[c];
-        const double farGap = sides.nearIsLower ? n.split.upperExtent - q : q - n.split.lowerExtent;
-        if (!view.sharedEmpty(sides.farChild)) {
-            deferredVisits<Visit>.push_back(
-                {sides.farChild, sides.farDistance, true, state.offsetChanges.size(), c, farGap});
+        if (!sides.farEmpty && Base::farStillWanted(sides.farDistance)) {
+            const double farGap = sides.nearIsLower ? n.split.upperExtent - q : q - n.split.lowerExtent;
+            const double lowerBound = offsetBound(power, c, farGap);
+            if (mayHoldEntrant(lowerBound)) {
+                deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, true,
+                                                 state.offsetChanges.size(), c, farGap, lowerBound});
+            }
         }
         raiseOffset(c, sides.nearIsLower ? q - n.split.lowerExtent : n.split.upperExtent - q);
         return sides.nearChild;
     }
 
-    static bool resumes(const Visit& visit, int power) {
+    static bool resumes(const Visit& visit, int) {
         NearestSearchState& state = nearestSearch;
         while (state.offsetChanges.size() > visit.changesBefore) {
             const OffsetChange change = state.offsetChanges.back();
@@ -120,27 +145,16 @@ template <class Metric> struct ExtentSteps {
             state.pointOffsets[static_cast<std::size_t>(change.dim)] = change.previous;
         }
         if (visit.boundTest && !Base::farStillWanted(visit.dist)) return false;
+        if (!mayHoldEntrant(visit.lowerBound)) return false;
         if (visit.cutDim >= 0) raiseOffset(visit.cutDim, visit.gap);
-        const QELmin_k& nearest = *state.activeNearest;
-        // Written so that a NaN bound (NaN distances in the list) prunes nothing.
-        return nearest.held < nearest.capacity ||
-               !(slackenedCellDistance(offsetBound(power)) >= nearest.currentBound());
-    }
-
-    static double offsetBound(int power) {
-        const NearestSearchState& state = nearestSearch;
-        double bound = 0.0;
-        for (const double offset : state.pointOffsets) {
-            bound = Metric::combine(bound, Metric::term(offset, power));
-        }
-        return bound;
+        return true;
     }
 
     static int shrink(const ImageView& view, int node, double& boxDist, int power) {
         NearestSearchState& state = nearestSearch;
         const ShrinkSides<int> sides = shrinkSides(view.shrink(node), state.activeQuery, boxDist, power);
-        deferredVisits<Visit>.push_back(
-            {sides.farChild, sides.farDistance, false, state.offsetChanges.size(), -1, 0.0});
+        deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, false, state.offsetChanges.size(),
+                                         -1, 0.0, offsetBound(power, -1, 0.0)});
         boxDist = sides.nearDistance;
         return sides.nearChild;
     }
@@ -192,11 +206,13 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
             }
             state.offsetChanges.clear();
             withMetric(power, [&](auto metric) {
-                walkFrom<ExtentSteps<decltype(metric)>>(ImageView{image}, 0, rootDistance, power);
+                walkFrom<ExtentSteps<decltype(metric)>>(
+                    ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance, power);
             });
         } else {
             withMetric(power, [&](auto metric) {
-                walkFrom<NearestSteps<decltype(metric), ImageView>>(ImageView{image}, 0, rootDistance, power);
+                walkFrom<NearestSteps<decltype(metric), ImageView>>(
+                    ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance, power);
             });
         }
     }

@@ -22,7 +22,8 @@ template <class Metric, class View> struct FixedRadiusSteps {
             return View::none;
         }
         const SplitSides<Ref> sides = splitSides<Metric>(view.split(node), state.radiusQuery, boxDist, power);
-        if (!view.sharedEmpty(sides.farChild)) {
+        // The bound is fixed: a far cell it rules out now is ruled out when its turn comes.
+        if (!sides.farEmpty && resumes({sides.farChild, sides.farDistance, true}, power)) {
             deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, true});
         }
         return sides.nearChild;
@@ -51,7 +52,7 @@ template <class Metric, class View> struct FixedRadiusSteps {
         FixedRadiusSearchState& state = fixedRadiusSearch;
         QELmin_k& nearest = *state.radiusNearest;
         const LeafRun run = view.leaf(node);
-        scanBucket(run, state.radiusPoints, state.radiusDim, [&](int index, Point p) {
+        scanBucket(run, state.radiusPoints, state.radiusDim, [&](int index, const double* p) {
             double dist;
             if (distanceWithin<Metric>(state.radiusQuery, p, state.radiusDim, power, state.radiusLimit,
                                        dist)) {
@@ -93,7 +94,8 @@ int QELkd_tree::searchFixedRadius(Point q, double radiusBound, int k, IndexArray
     if (rootNode != nullptr) {
         const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
         if (const SearchImage* image = searchImage())
-            searchFixedRadiusFrom(ImageView{image}, 0, rootDistance, power);
+            searchFixedRadiusFrom(ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance,
+                                  power);
         else
             rootNode->fixedRadiusStep(rootDistance, power);
     }

@@ -18,6 +18,12 @@ namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
+/// The flags of a node whose children are first and second: a search need not look at an empty child.
+std::uint32_t emptyFlags(const QELkd_node* first, const QELkd_node* second) {
+    return (isSharedEmptyLeaf(first) ? ImageNode::firstEmptyFlag : 0u) |
+           (isSharedEmptyLeaf(second) ? ImageNode::secondEmptyFlag : 0u);
+}
+
 /// The nodes in preorder. Leaves get their runs of the tree's pointIndex when every leaf is one;
 /// otherwise sources lists every leaf's indices in preorder for the caller to copy.
 bool layOutNodes(const QELkd_tree& tree, SearchImage& image, std::vector<const QELkd_leaf*>& sources) {
@@ -38,7 +44,8 @@ bool layOutNodes(const QELkd_tree& tree, SearchImage& image, std::vector<const Q
         switch (kind) {
         case NodeKind::Split: {
             const auto& split = static_cast<const QELkd_split&>(*node);
-            out.tag |= static_cast<std::uint32_t>(split.splitDimension) << 2;
+            out.tag |= static_cast<std::uint32_t>(split.splitDimension) << ImageNode::dimensionShift;
+            out.tag |= emptyFlags(split.lowerChild, split.upperChild);
             out.split = {split.splitValue, split.cellLower, split.cellUpper, infinity, -infinity};
             pending.push_back({split.upperChild, position});
             pending.push_back({split.lowerChild, -1});
@@ -46,6 +53,7 @@ bool layOutNodes(const QELkd_tree& tree, SearchImage& image, std::vector<const Q
         }
         case NodeKind::Shrink: {
             const auto& shrink = static_cast<const QELbd_shrink&>(*node);
+            out.tag |= emptyFlags(shrink.innerChild, shrink.outerChild);
             out.run = {static_cast<std::int32_t>(image.bounds.size()), shrink.boundCount};
             image.bounds.insert(image.bounds.end(), shrink.bounds, shrink.bounds + shrink.boundCount);
             pending.push_back({shrink.outerChild, position});
@@ -57,7 +65,7 @@ bool layOutNodes(const QELkd_tree& tree, SearchImage& image, std::vector<const Q
             if (node == nullptr) break;
             const auto& leaf = static_cast<const QELkd_leaf&>(*node);
             if (isSharedEmptyLeaf(&leaf)) {
-                out.tag |= 4u;
+                out.tag |= ImageNode::sharedEmptyFlag;
                 break;
             }
             // The count is kept as it is, even below 0: the visit counters add it whatever it is.
@@ -98,11 +106,35 @@ bool copyLeafOrder(const QELkd_tree& tree, SearchImage& image,
     return true;
 }
 
+/// Copies the coordinates of every leaf-order position, so that a leaf's points lie side by side.
+void copyCoordinates(SearchImage& image, int dim) {
+    const auto width = static_cast<std::size_t>(std::max(dim, 0));
+    std::size_t positions = 0;
+    for (const ImageNode& node : image.nodes)
+        if (node.kind() == NodeKind::Leaf && node.run.count > 0)
+            positions = std::max(positions, static_cast<std::size_t>(node.run.first + node.run.count));
+    image.leafCoordinates.resize(positions * width);
+    for (std::size_t i = 0; i < positions; ++i) {
+#if defined(__GNUC__)
+        if (i + 16 < positions) __builtin_prefetch(image.leafPoints[i + 16]);
+#endif
+        std::copy_n(image.leafPoints[i], width,
+                    image.leafCoordinates.begin() + static_cast<std::ptrdiff_t>(i * width));
+    }
+}
+
+/// The coordinates of leaf-order position at: from the copy when there is one.
+const double* pointAt(const SearchImage& image, std::size_t at, std::size_t width) {
+    return image.leafCoordinates.empty() ? image.leafPoints[at] : image.leafCoordinates.data() + at * width;
+}
+
 /// Sets every split's extents, and the box of all points, from the leaves' points. A subtree holding a
 /// point with a NaN coordinate gets no bounds at all: that point's distance can be NaN, or, under
 /// Chebyshev, forget the terms before the NaN one.
 void measureExtents(SearchImage& image, int dim) {
     const auto width = static_cast<std::size_t>(std::max(dim, 0));
+    const double* copied = image.leafCoordinates.empty() ? nullptr : image.leafCoordinates.data();
+    constexpr std::size_t lookAhead = 16;
     // Boxes of finished subtrees whose parent is still to come, each its lower then its upper corner.
     std::vector<double> boxes;
     for (std::size_t position = image.nodes.size(); position-- > 0;) {
@@ -112,8 +144,15 @@ void measureExtents(SearchImage& image, int dim) {
             boxes.resize(base + width, infinity);
             boxes.resize(base + 2 * width, -infinity);
             bool unordered = false;
-            for (int i = 0; i < node.run.count; ++i) {
-                const Point p = image.leafPoints[node.run.first + i];
+            // Leaves come last to first, so positions are read backwards; the loads of points a little
+            // ahead are started early, as each is a miss at a random place.
+            for (int i = node.run.count; i-- > 0;) {
+                const std::size_t at = static_cast<std::size_t>(node.run.first + i);
+                const double* p = pointAt(image, at, width);
+#if defined(__GNUC__)
+                if (copied == nullptr && at >= lookAhead)
+                    __builtin_prefetch(image.leafPoints[at - lookAhead]);
+#endif
                 for (std::size_t d = 0; d < width; ++d) {
                     unordered = unordered || std::isnan(p[d]);
                     boxes[base + d] = std::min(boxes[base + d], p[d]);
@@ -145,7 +184,7 @@ void measureExtents(SearchImage& image, int dim) {
 
 } // namespace
 
-std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree) {
+std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree, bool copyPoints) {
     if (tree.rootNode == nullptr) return nullptr;
     auto image = std::make_unique<SearchImage>();
     std::vector<const QELkd_leaf*> sources;
@@ -155,6 +194,7 @@ std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree) {
     } else if (!copyLeafOrder(tree, *image, sources)) {
         return nullptr;
     }
+    if (copyPoints) copyCoordinates(*image, tree.dimensionCount);
     measureExtents(*image, tree.dimensionCount);
     return image;
 }

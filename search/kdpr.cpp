@@ -46,7 +46,7 @@ template <class Metric, class View> struct PrioritySteps {
     static Ref split(const View& view, Ref node, double& boxDist, int power) {
         const SplitSides<Ref> sides =
             splitSides<Metric>(view.split(node), prioritySearch.priorityQuery, boxDist, power);
-        if (!view.sharedEmpty(sides.farChild)) {
+        if (!sides.farEmpty) {
             pendingQueue<Ref>().enqueue(sides.farDistance, sides.farChild);
         }
         return sides.nearChild;
@@ -55,7 +55,7 @@ template <class Metric, class View> struct PrioritySteps {
     static Ref shrink(const View& view, Ref node, double& boxDist, int power) {
         const ShrinkSides<Ref> sides =
             shrinkSides(view.shrink(node), prioritySearch.priorityQuery, boxDist, power);
-        if (!view.sharedEmpty(sides.farChild)) {
+        if (!sides.farEmpty) {
             pendingQueue<Ref>().enqueue(sides.farDistance, sides.farChild);
         }
         boxDist = sides.nearDistance;
@@ -122,7 +122,8 @@ void QELkd_tree::searchPriority(Point q, int k, IndexArray nnIdx, DistArray dist
     if (rootNode != nullptr && !isSharedEmptyLeaf(rootNode)) {
         const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
         if (const SearchImage* image = searchImage())
-            searchFromRoot(ImageView{image}, 0, rootDistance, dataCount, power);
+            searchFromRoot(ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance,
+                           dataCount, power);
         else
             searchFromRoot(NodeView{state.priorityOrder}, rootNode, rootDistance, dataCount, power);
     }

@@ -154,7 +154,7 @@ const SearchImage* QELkd_tree::searchImage() {
     if (!nodeImageReady.load(std::memory_order_acquire)) {
         const std::lock_guard<std::mutex> lock(nodeImageMaking);
         if (!nodeImageReady.load(std::memory_order_relaxed)) {
-            nodeImage = makeSearchImage(*this).release();
+            nodeImage = makeSearchImage(*this, imageCopiesPoints).release();
             nodeImageReady.store(true, std::memory_order_release);
         }
     }
@@ -165,6 +165,11 @@ void QELkd_tree::useSearchImage(bool use) {
     delete nodeImage;
     nodeImage = nullptr;
     nodeImageReady.store(!use, std::memory_order_release);
+}
+
+void QELkd_tree::copyPointsInLeafOrder(bool copy) {
+    imageCopiesPoints = copy;
+    useSearchImage(true);
 }
 
 int QELkd_tree::dimension() {

@@ -1,8 +1,9 @@
 // The searches on a tree's compact image against the walk over its node objects: the same indices in
 // the same tie order, the same distances and counts, and the same visit counts wherever they can
-// differ (a visit limit, eps, the priority and fixed-radius searches). Only the exact standard search
-// without a limit may visit fewer points, through the points' extents. Also the image of a tree
-// changed by hand, and the first searches of a tree racing to make its image.
+// differ (a visit limit, eps, the priority and fixed-radius searches), with the caller's points read in
+// place or from the image's copy. Only the exact standard search without a limit may visit fewer
+// points, through the points' extents. Also the image of a tree changed by hand, and the first
+// searches of a tree racing to make its image.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -88,6 +89,8 @@ TEST_P(ImageAgainstNodeWalk, SameAnswersTieOrderAndVisits) {
         auto imaged = buildTree(shape.structure, data.points, bucket, shape.split, shape.shrink);
         auto walked = buildTree(shape.structure, data.points, bucket, shape.split, shape.shrink);
         walked->useSearchImage(false);
+        // The copy of the coordinates in leaf order must not change a bit either.
+        imaged->copyPointsInLeafOrder(bucket > 1);
         ASSERT_NE(imaged->searchImage(), nullptr);
         ASSERT_EQ(walked->searchImage(), nullptr);
         PointSet queries = testdata::uniformPoints(8, 3, 31);

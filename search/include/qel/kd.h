@@ -57,6 +57,8 @@ template <class Ref> struct SplitNode {
     double cellUpper;
     Ref lowerChild;
     Ref upperChild;
+    bool lowerEmpty; ///< lowerChild is the shared empty leaf
+    bool upperEmpty; ///< upperChild is the shared empty leaf
 };
 
 /// A shrink node's fields as the steps read them.
@@ -65,14 +67,17 @@ template <class Ref> struct ShrinkNode {
     int boundCount;
     Ref innerChild;
     Ref outerChild;
+    bool innerEmpty; ///< innerChild is the shared empty leaf
+    bool outerEmpty; ///< outerChild is the shared empty leaf
 };
 
 /// A leaf's points: count indices, and their addresses in the same order or null (then the addresses
-/// are looked up in the tree's points).
+/// are looked up in the tree's points), or their coordinates one point after the other.
 struct LeafRun {
     int count;
     const int* indices;
     const Point* addresses;
+    const double* coordinates; ///< null unless the tree copies its points in leaf order
 };
 
 /// The node objects as the searches walk them: the node steps, and trees searched without an image.
@@ -83,18 +88,29 @@ struct NodeView {
 
     static bool present(Ref node) { return node != nullptr; }
     static NodeKind kind(Ref node) { return kindOf(*node); }
-    static bool sharedEmpty(Ref node) { return isSharedEmptyLeaf(node); }
     static SplitNode<Ref> split(Ref node) {
         const auto& s = static_cast<const QELkd_split&>(*node);
-        return {s.splitDimension, s.splitValue, s.cellLower, s.cellUpper, s.lowerChild, s.upperChild};
+        return {s.splitDimension,
+                s.splitValue,
+                s.cellLower,
+                s.cellUpper,
+                s.lowerChild,
+                s.upperChild,
+                isSharedEmptyLeaf(s.lowerChild),
+                isSharedEmptyLeaf(s.upperChild)};
     }
     static ShrinkNode<Ref> shrink(Ref node) {
         const auto& s = static_cast<const QELbd_shrink&>(*node);
-        return {s.bounds, s.boundCount, s.innerChild, s.outerChild};
+        return {s.bounds,
+                s.boundCount,
+                s.innerChild,
+                s.outerChild,
+                isSharedEmptyLeaf(s.innerChild),
+                isSharedEmptyLeaf(s.outerChild)};
     }
     LeafRun leaf(Ref node) const {
         const auto& l = static_cast<const QELkd_leaf&>(*node);
-        return {l.bucketCount, l.bucketIndices, order.of(l)};
+        return {l.bucketCount, l.bucketIndices, order.of(l), nullptr};
     }
 };
 
@@ -103,23 +119,32 @@ struct ImageView {
     using Ref = int;
     static constexpr Ref none = -1;
     const SearchImage* image;
+    std::size_t dimension; ///< coordinates per point
 
     static bool present(Ref position) { return position >= 0; }
     const ImageNode& node(Ref position) const { return image->nodes[static_cast<std::size_t>(position)]; }
     NodeKind kind(Ref position) const { return node(position).kind(); }
-    bool sharedEmpty(Ref position) const { return node(position).isSharedEmpty(); }
     SplitNode<Ref> split(Ref position) const {
         const ImageNode& n = node(position);
-        return {n.cutDimension(),  n.split.cutValue, n.split.cellLower,
-                n.split.cellUpper, position + 1,     n.second};
+        return {n.cutDimension(), n.split.cutValue, n.split.cellLower, n.split.cellUpper,
+                position + 1,     n.second,         n.firstIsEmpty(),  n.secondIsEmpty()};
     }
     ShrinkNode<Ref> shrink(Ref position) const {
         const ImageNode& n = node(position);
-        return {image->bounds.data() + n.run.first, n.run.count, position + 1, n.second};
+        return {image->bounds.data() + n.run.first,
+                n.run.count,
+                position + 1,
+                n.second,
+                n.firstIsEmpty(),
+                n.secondIsEmpty()};
     }
     LeafRun leaf(Ref position) const {
         const ImageNode& n = node(position);
-        return {n.run.count, image->leafIndices + n.run.first, image->leafPoints + n.run.first};
+        const double* coordinates =
+            image->leafCoordinates.empty()
+                ? nullptr
+                : image->leafCoordinates.data() + static_cast<std::size_t>(n.run.first) * dimension;
+        return {n.run.count, image->leafIndices + n.run.first, image->leafPoints + n.run.first, coordinates};
     }
 };
 
@@ -187,6 +212,7 @@ template <class Ref> struct SplitSides {
     Ref farChild;
     double farDistance;
     bool nearIsLower;
+    bool farEmpty; ///< farChild is the shared empty leaf
 };
 
 template <class Metric, class Ref>
@@ -202,8 +228,8 @@ SplitSides<Ref> splitSides(const SplitNode<Ref>& node, Point query, double cellD
     }
     const double farDistance =
         Metric::combine(cellDistance, Metric::term(cutDiff, power) - Metric::term(boxDiff, power));
-    if (nearIsLower) return {node.lowerChild, node.upperChild, farDistance, true};
-    return {node.upperChild, node.lowerChild, farDistance, false};
+    if (nearIsLower) return {node.lowerChild, node.upperChild, farDistance, true, node.upperEmpty};
+    return {node.upperChild, node.lowerChild, farDistance, false, node.lowerEmpty};
 }
 
 /// A shrink node seen from the query: the child to visit first (the inner one unless the inner box is
@@ -214,15 +240,16 @@ template <class Ref> struct ShrinkSides {
     double nearDistance;
     Ref farChild;
     double farDistance;
+    bool farEmpty; ///< farChild is the shared empty leaf
 };
 
 template <class Ref>
 ShrinkSides<Ref> shrinkSides(const ShrinkNode<Ref>& node, Point query, double boxDist, int power) {
     const double inDist = innerBoxDistance(node.bounds, node.boundCount, query, power);
     if (inDist > boxDist) {
-        return {node.outerChild, boxDist, node.innerChild, inDist};
+        return {node.outerChild, boxDist, node.innerChild, inDist, node.innerEmpty};
     }
-    return {node.innerChild, inDist, node.outerChild, boxDist};
+    return {node.innerChild, inDist, node.outerChild, boxDist, node.outerEmpty};
 }
 
 /// The early-termination test made on entry to split and shrink nodes: visited exceeds a non-zero limit.
@@ -230,25 +257,44 @@ inline bool visitLimitPassed(int visited) {
     return maxPointsVisit != 0 && visited > maxPointsVisit;
 }
 
-/// Sets dist to the distance from query to p and returns true, or returns false as soon as the partial
-/// distance exceeds bound (a distance equal to bound is kept).
+/// Sets dist to the distance from query to p and returns true, or returns false when some partial
+/// distance exceeds bound (a distance equal to bound is kept). The partial distances are tested four
+/// coordinates at a time: a test per coordinate ends the loop at an unpredictable place, which costs
+/// more than the few terms it saves. Testing every partial, not only the last, keeps the outcome that
+/// of a test per coordinate also where a NaN term follows one beyond the bound.
 template <class Metric>
-bool distanceWithin(Point query, Point p, int dim, int power, double bound, double& dist) {
+bool distanceWithin(Point query, const double* p, int dim, int power, double bound, double& dist) {
+    constexpr int block = 4;
     double partial = 0.0;
-    for (int d = 0; d < dim; ++d) {
-        partial = Metric::combine(partial, Metric::term(query[d] - p[d], power));
-        if (partial > bound) {
-            return false;
+    int d = 0;
+    for (; d + block <= dim; d += block) {
+        bool beyond = false;
+        for (int j = 0; j < block; ++j) {
+            partial = Metric::combine(partial, Metric::term(query[d + j] - p[d + j], power));
+            beyond |= partial > bound;
         }
+        if (beyond) return false;
     }
+    bool beyond = false;
+    for (; d < dim; ++d) {
+        partial = Metric::combine(partial, Metric::term(query[d] - p[d], power));
+        beyond |= partial > bound;
+    }
+    if (beyond) return false;
     dist = partial;
     return true;
 }
 
-/// Calls visit(index, point) for the leaf's points in bucket order. With their addresses in leaf
+/// Calls visit(index, coordinates) for the leaf's points in bucket order. With their addresses in leaf
 /// order, the loads of all the points are started first: the distance loops end at data-dependent
 /// coordinates, and a mispredicted end would otherwise throw away the loads of later points under way.
 template <class Visit> void scanBucket(const LeafRun& leaf, PointArray points, int dim, Visit&& visit) {
+    if (leaf.coordinates != nullptr) {
+        for (int i = 0; i < leaf.count; ++i) {
+            visit(leaf.indices[i], leaf.coordinates + static_cast<std::size_t>(i) * dim);
+        }
+        return;
+    }
     if (leaf.addresses == nullptr) {
         for (int i = 0; i < leaf.count; ++i) {
             visit(leaf.indices[i], points[leaf.indices[i]]);
@@ -274,7 +320,7 @@ template <class Visit> void scanBucket(const LeafRun& leaf, PointArray points, i
 template <class Metric>
 void offerBucket(const LeafRun& leaf, Point query, PointArray points, int dim, int power, QELmin_k& nearest) {
     double bound = nearest.currentBound();
-    scanBucket(leaf, points, dim, [&](int index, Point p) {
+    scanBucket(leaf, points, dim, [&](int index, const double* p) {
         double dist;
         if (distanceWithin<Metric>(query, p, dim, power, bound, dist)) {
             nearest.add(dist, index);

@@ -33,13 +33,19 @@ struct ImageNode {
         SplitFields split;
         RunFields run;
     };
-    std::uint32_t tag;   ///< the kind in the low two bits; above them a split's cut dimension, or 1 for
-                         ///< the shared empty leaf
+    std::uint32_t tag;   ///< the kind, the flags below, and above them a split's cut dimension
     std::int32_t second; ///< split: position of the upper child; shrink: of the outer child
 
+    static constexpr std::uint32_t sharedEmptyFlag = 4u;  ///< the node is the shared empty leaf
+    static constexpr std::uint32_t firstEmptyFlag = 8u;   ///< its lower or inner child is
+    static constexpr std::uint32_t secondEmptyFlag = 16u; ///< its upper or outer child is
+    static constexpr int dimensionShift = 5;
+
     NodeKind kind() const { return static_cast<NodeKind>(tag & 3u); }
-    int cutDimension() const { return static_cast<int>(tag >> 2); }
-    bool isSharedEmpty() const { return tag == (static_cast<std::uint32_t>(NodeKind::Leaf) | 4u); }
+    int cutDimension() const { return static_cast<int>(tag >> dimensionShift); }
+    bool isSharedEmpty() const { return (tag & sharedEmptyFlag) != 0; }
+    bool firstIsEmpty() const { return (tag & firstEmptyFlag) != 0; }
+    bool secondIsEmpty() const { return (tag & secondEmptyFlag) != 0; }
 };
 
 class SearchImage {
@@ -52,10 +58,12 @@ public:
     std::vector<double> pointsUpper;   ///< per dimension, the largest one
     std::vector<int> ownIndices;       ///< the leaf order, when some leaf is no run of the tree's pointIndex
     std::vector<Point> ownPoints;      ///< its addresses
+    std::vector<double> leafCoordinates; ///< when asked for, a copy of the points' coordinates in leaf order
 };
 
-/// The image of tree's nodes as they are now, or null when the tree has no root, or a leaf refers to
-/// a point the tree does not hold: the searches then walk the nodes.
-std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree);
+/// The image of tree's nodes as they are now, with a copy of the coordinates in leaf order if
+/// copyPoints; null when the tree has no root, or a leaf refers to a point the tree does not hold: the
+/// searches then walk the nodes.
+std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree, bool copyPoints);
 
 } // namespace qel

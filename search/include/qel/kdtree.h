@@ -160,6 +160,10 @@ public:
     /// search: a caller who changes nodes after the tree has been searched calls it to bring the image in
     /// step. With false they walk the node objects. Not while another thread searches the tree.
     void useSearchImage(bool use);
+    /// With true the image also holds a copy of the coordinates in leaf order (dimensionCount doubles per
+    /// point), so that a leaf scan reads contiguous memory; with false (the default) the searches read the
+    /// caller's points in place. Takes effect at the next search, like useSearchImage.
+    void copyPointsInLeafOrder(bool copy);
 
     int dimensionCount;    ///< coordinates per point
     int dataCount;         ///< number of data points
@@ -176,6 +180,7 @@ private:
     SearchImage* nodeImage = nullptr;   ///< owned; valid once nodeImageReady is set
     std::atomic<bool> nodeImageReady{}; ///< nodeImage is made, or the searches walk the nodes
     std::mutex nodeImageMaking;         ///< held while the first search makes nodeImage
+    bool imageCopiesPoints = false;     ///< nodeImage holds the coordinates in leaf order
 };
 
 /// Shared by every constructor: sets the fields (a bucket size below 1 is stored as 1), creates
