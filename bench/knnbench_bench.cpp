@@ -760,11 +760,13 @@ PointSet zOrdered(const PointSet& queries) {
 }
 
 /// One contender of the per-query comparison: answers all queries of a set into its result arrays.
+enum class Walk { Nodes, Image, ImageWithCopy };
+
 struct Contender {
     std::string name;
     int bucket = 0;
     bool ours = false;
-    bool image = false;
+    Walk walk = Walk::Nodes;
     std::function<void(PointSet&, std::vector<int>&, std::vector<double>&)> answer;
     double best[2] = {0.0, 0.0}; ///< fastest pass per order (given, Z-curve)
     std::vector<int> indices[2];
@@ -797,24 +799,27 @@ void measurePerQuery(const DataKey& key, int queryCount, int k, int reps, const 
     std::printf("| structure | bucket | build s | image s |\n|---|---|---|---|\n");
     std::vector<std::unique_ptr<qel::QELkd_tree>> trees;
     std::vector<Contender> contenders;
+    const char* walkNames[] = {"ours, node walk", "ours, compact image", "ours, image + leaf-order copy"};
     for (int bucket : buckets) {
-        for (bool image : {true, false}) {
+        for (Walk walk : {Walk::Image, Walk::Nodes, Walk::ImageWithCopy}) {
             double start = cpuNow();
             trees.push_back(std::make_unique<qel::QELkd_tree>(data.pointArray(), data.count, data.dim, bucket,
                                                               qel::SplitRule::SlidingMidpoint));
             const double build = cpuNow() - start;
             qel::QELkd_tree& tree = *trees.back();
             start = cpuNow();
-            tree.useSearchImage(image);
+            tree.useSearchImage(walk != Walk::Nodes);
+            tree.copyPointsInLeafOrder(walk == Walk::ImageWithCopy);
             tree.searchImage();
-            if (image)
-                std::printf("| kd-tree sliding midpoint | %d | %s | %s |\n", bucket, seconds(build).c_str(),
-                            seconds(cpuNow() - start).c_str());
+            if (walk != Walk::Nodes)
+                std::printf("| kd-tree sliding midpoint%s | %d | %s | %s |\n",
+                            walk == Walk::ImageWithCopy ? ", leaf-order copy" : "", bucket,
+                            seconds(build).c_str(), seconds(cpuNow() - start).c_str());
             Contender c;
-            c.name = image ? "ours, compact image" : "ours, node walk";
+            c.name = walkNames[static_cast<int>(walk)];
             c.bucket = bucket;
             c.ours = true;
-            c.image = image;
+            c.walk = walk;
             c.answer = [&tree, k](PointSet& queries, std::vector<int>& indices, std::vector<double>& dists) {
                 for (int q = 0; q < queries.count; ++q)
                     tree.searchNearest(queries.points[q], k, indices.data() + static_cast<size_t>(q) * k,
@@ -863,22 +868,26 @@ void measurePerQuery(const DataKey& key, int queryCount, int k, int reps, const 
                         compareAnswers(c, contenders.front(), order, tolerance).c_str());
         }
     }
-    std::printf("\n| order | ours, compact image (best bucket) | ours, node walk (best bucket) | best peer | "
-                "image / node walk | image / best peer |\n|---|---|---|---|---|---|\n");
+    std::printf(
+        "\n| order | node walk (best bucket) | compact image | image + copy | best peer | image / node walk "
+        "| image / best peer | image + copy / best peer |\n|---|---|---|---|---|---|---|---|\n");
     for (int order = 0; order < 2; ++order) {
-        const Contender* image = nullptr;
-        const Contender* nodes = nullptr;
+        const Contender* best[3] = {nullptr, nullptr, nullptr};
         const Contender* peer = nullptr;
         for (const Contender& c : contenders) {
-            const Contender*& slot = !c.ours ? peer : (c.image ? image : nodes);
+            const Contender*& slot = c.ours ? best[static_cast<int>(c.walk)] : peer;
             if (!slot || c.best[order] < slot->best[order]) slot = &c;
         }
-        if (!image || !nodes || !peer) continue;
-        std::printf("| %s | %s (bucket %d) | %s (bucket %d) | %s %s | %s | %s |\n", orderNames[order],
-                    seconds(image->best[order]).c_str(), image->bucket, seconds(nodes->best[order]).c_str(),
-                    nodes->bucket, peer->name.c_str(), seconds(peer->best[order]).c_str(),
-                    ratio(image->best[order] / nodes->best[order]).c_str(),
-                    ratio(image->best[order] / peer->best[order]).c_str());
+        if (!best[0] || !best[1] || !best[2] || !peer) continue;
+        auto cell = [&](const Contender* c) {
+            return seconds(c->best[order]) + " (bucket " + std::to_string(c->bucket) + ")";
+        };
+        std::printf("| %s | %s | %s | %s | %s %s | %s | %s | %s |\n", orderNames[order],
+                    cell(best[0]).c_str(), cell(best[1]).c_str(), cell(best[2]).c_str(), peer->name.c_str(),
+                    seconds(peer->best[order]).c_str(),
+                    ratio(best[1]->best[order] / best[0]->best[order]).c_str(),
+                    ratio(best[1]->best[order] / peer->best[order]).c_str(),
+                    ratio(best[2]->best[order] / peer->best[order]).c_str());
     }
     std::fflush(stdout);
 }

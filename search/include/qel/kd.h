@@ -288,6 +288,7 @@ bool distanceWithin(Point query, const double* p, int dim, int power, double bou
 /// Calls visit(index, coordinates) for the leaf's points in bucket order. With their addresses in leaf
 /// order, the loads of all the points are started first: the distance loops end at data-dependent
 /// coordinates, and a mispredicted end would otherwise throw away the loads of later points under way.
+/// Copied coordinates lie side by side and need no help.
 template <class Visit> void scanBucket(const LeafRun& leaf, PointArray points, int dim, Visit&& visit) {
     if (leaf.coordinates != nullptr) {
         for (int i = 0; i < leaf.count; ++i) {
@@ -316,9 +317,59 @@ template <class Visit> void scanBucket(const LeafRun& leaf, PointArray points, i
     }
 }
 
+/// Offers count points lying side by side from coordinates on, as offerBucket does. Four points are
+/// summed side by side, each in its own coordinate order, so that their additions overlap. They are
+/// tested against the bound at the group's start (which can only be larger than later ones) every four
+/// coordinates, and offered one by one after a last test against the bound of the moment; a point is
+/// thus skipped exactly when one of its partial distances exceeds that bound, as in distanceWithin.
+template <class Metric>
+void offerSideBySide(const double* coordinates, const int* indices, int count, Point query, int dim,
+                     int power, QELmin_k& nearest) {
+    constexpr int group = 4;
+    constexpr int block = 4;
+    const auto stride = static_cast<std::size_t>(dim);
+    for (int first = 0; first < count; first += group) {
+        const int size = std::min(group, count - first);
+        const double groupBound = nearest.currentBound();
+        const double* p[group];
+        double partial[group] = {0.0, 0.0, 0.0, 0.0};
+        double peak[group] = {0.0, 0.0, 0.0, 0.0}; ///< the largest partial distance so far
+        for (int g = 0; g < group; ++g) {
+            p[g] = coordinates + static_cast<std::size_t>(first + std::min(g, size - 1)) * stride;
+        }
+        auto addTerm = [&](int d) {
+            for (int g = 0; g < group; ++g) {
+                partial[g] = Metric::combine(partial[g], Metric::term(query[d] - p[g][d], power));
+                peak[g] = partial[g] > peak[g] ? partial[g] : peak[g];
+            }
+        };
+        bool anyWithin = true;
+        int d = 0;
+        for (; d + block <= dim && anyWithin; d += block) {
+            for (int j = 0; j < block; ++j) {
+                addTerm(d + j);
+            }
+            anyWithin = false;
+            for (int g = 0; g < group; ++g) {
+                anyWithin |= !(peak[g] > groupBound);
+            }
+        }
+        for (; anyWithin && d < dim; ++d) {
+            addTerm(d);
+        }
+        for (int g = 0; g < size; ++g) {
+            if (!(peak[g] > nearest.currentBound())) nearest.add(partial[g], indices[first + g]);
+        }
+    }
+}
+
 /// Offers the leaf's points, in bucket order, to the k-best list, skipping those already beyond its bound.
 template <class Metric>
 void offerBucket(const LeafRun& leaf, Point query, PointArray points, int dim, int power, QELmin_k& nearest) {
+    if (leaf.coordinates != nullptr) {
+        offerSideBySide<Metric>(leaf.coordinates, leaf.indices, leaf.count, query, dim, power, nearest);
+        return;
+    }
     double bound = nearest.currentBound();
     scanBucket(leaf, points, dim, [&](int index, const double* p) {
         double dist;
