@@ -5,7 +5,9 @@
 // keeps its state in one thread-local struct and runs its node steps through `walkFrom`, which turns
 // every step's last call into an iteration: degenerate data builds chains of thousands of split nodes
 // whose other child is the shared empty leaf, and one nested call per level would overflow the stack.
-// The metric is chosen once when a walk starts; the steps below are templates over its policy.
+// The metric is chosen once when a walk starts; the steps below are templates over its policy, and over
+// the view they walk: a tree's compact image (kdimage.h), or the node objects themselves for the node
+// steps and for a tree searched without an image.
 #pragma once
 
 #include <algorithm>
@@ -20,7 +22,7 @@
 
 namespace qel {
 
-/// A lowered lower bound of one coordinate, to be put back when the search leaves the subtree it holds for.
+/// A raise of one coordinate's offset, undone when the search leaves the subtree it was made for.
 struct OffsetChange {
     int dim;
     double previous;
@@ -41,6 +43,7 @@ struct NearestSearchState {
 };
 extern thread_local NearestSearchState nearestSearch;
 
+/// The kind of a node object.
 inline NodeKind kindOf(const QELkd_node& node) {
     const std::type_info& type = typeid(node);
     if (type == typeid(QELkd_split)) {
