@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include <qel/kdutil.h>
 
@@ -67,8 +68,8 @@ template <class Metric, class View> struct NearestSteps {
 };
 
 /// A deferred visit of the exact search on an image: besides the cell distance, the subtree's gap to the
-/// query along the cut (cutDim -1: none), the lower bound on its points' distances, and the offset
-/// changes to undo before it.
+/// query along the cut (cutDim -1: none), the estimate of its offsets' bound, and the offset changes to
+/// undo before it.
 struct ExtentVisit {
     int node;
     double dist;
@@ -76,7 +77,7 @@ struct ExtentVisit {
     std::size_t changesBefore;
     int cutDim;
     double gap;
-    double lowerBound;
+    double estimate;
 };
 
 /// The steps of NearestSteps on an image, with the points' extents as a second bound. pointOffsets hold,
@@ -84,17 +85,37 @@ struct ExtentVisit {
 /// the metric's sum of their terms bounds the distance each of those points would be computed at (sums
 /// of non-negative terms and the terms themselves only grow with their arguments when rounded, and the
 /// image gives no bounds for points with NaN coordinates). A full list takes a point only below its
-/// k-th distance, so a subtree is skipped when the bound, less the rounding slack, reaches that.
+/// k-th distance, so a subtree is skipped when that bound, less the rounding slack, reaches it. The sum
+/// is kept up to date as offsets change, but only as an estimate (its updates round); a subtree is
+/// skipped only once the sum recomputed over every coordinate agrees.
 template <class Metric> struct ExtentSteps {
     using Ref = int;
     using Visit = ExtentVisit;
     using Base = NearestSteps<Metric, ImageView>;
 
-    static void raiseOffset(int dim, double gap) {
+    /// The estimate after one of its terms grew from oldTerm to newTerm.
+    static double replaced(double estimate, double oldTerm, double newTerm) {
+        if constexpr (std::is_same_v<Metric, MaxOfAbs>) {
+            return Metric::combine(estimate, newTerm);
+        } else {
+            return estimate + (newTerm - oldTerm);
+        }
+    }
+
+    /// The estimate with offset dim raised to gap, if that is a raise.
+    static double raisedEstimate(int dim, double gap, int power) {
+        const NearestSearchState& state = nearestSearch;
+        const double offset = state.pointOffsets[static_cast<std::size_t>(dim)];
+        if (!(gap > offset)) return state.offsetEstimate;
+        return replaced(state.offsetEstimate, Metric::term(offset, power), Metric::term(gap, power));
+    }
+
+    static void raiseOffset(int dim, double gap, int power) {
         NearestSearchState& state = nearestSearch;
         double& offset = state.pointOffsets[static_cast<std::size_t>(dim)];
         if (gap > offset) {
-            state.offsetChanges.push_back({dim, offset});
+            state.offsetChanges.push_back({dim, offset, state.offsetEstimate});
+            state.offsetEstimate = raisedEstimate(dim, gap, power);
             offset = gap;
         }
     }
@@ -110,12 +131,18 @@ template <class Metric> struct ExtentSteps {
         return bound;
     }
 
-    /// False when no point whose distance is at least lowerBound could enter the list now. Written so
+    /// True when no point whose distance is at least lowerBound could enter the list now. Written so
     /// that a NaN bound (NaN distances in the list) rules nothing out.
-    static bool mayHoldEntrant(double lowerBound) {
+    static bool outOfReach(double lowerBound) {
         const QELmin_k& nearest = *nearestSearch.activeNearest;
-        return nearest.held < nearest.capacity ||
-               !(slackenedCellDistance(lowerBound) >= nearest.currentBound());
+        return nearest.held == nearest.capacity &&
+               slackenedCellDistance(lowerBound) >= nearest.currentBound();
+    }
+
+    /// True when the subtree whose offsets are the current ones with raisedDim raised to gap, estimated
+    /// at estimate, is out of reach.
+    static bool skipped(double estimate, int raisedDim, double gap, int power) {
+        return outOfReach(estimate) && outOfReach(offsetBound(power, raisedDim, gap));
     }
 
     static int split(const ImageView& view, int node, double& cellDistance, int power) {
@@ -127,26 +154,27 @@ template <class Metric> struct ExtentSteps {
         const double q = state.activeQuery[c];
         if (!sides.farEmpty && Base::farStillWanted(sides.farDistance)) {
             const double farGap = sides.nearIsLower ? n.split.upperExtent - q : q - n.split.lowerExtent;
-            const double lowerBound = offsetBound(power, c, farGap);
-            if (mayHoldEntrant(lowerBound)) {
+            const double estimate = raisedEstimate(c, farGap, power);
+            if (!skipped(estimate, c, farGap, power)) {
                 deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, true,
-                                                 state.offsetChanges.size(), c, farGap, lowerBound});
+                                                 state.offsetChanges.size(), c, farGap, estimate});
             }
         }
-        raiseOffset(c, sides.nearIsLower ? q - n.split.lowerExtent : n.split.upperExtent - q);
+        raiseOffset(c, sides.nearIsLower ? q - n.split.lowerExtent : n.split.upperExtent - q, power);
         return sides.nearChild;
     }
 
-    static bool resumes(const Visit& visit, int) {
+    static bool resumes(const Visit& visit, int power) {
         NearestSearchState& state = nearestSearch;
         while (state.offsetChanges.size() > visit.changesBefore) {
             const OffsetChange change = state.offsetChanges.back();
             state.offsetChanges.pop_back();
             state.pointOffsets[static_cast<std::size_t>(change.dim)] = change.previous;
+            state.offsetEstimate = change.previousEstimate;
         }
         if (visit.boundTest && !Base::farStillWanted(visit.dist)) return false;
-        if (!mayHoldEntrant(visit.lowerBound)) return false;
-        if (visit.cutDim >= 0) raiseOffset(visit.cutDim, visit.gap);
+        if (skipped(visit.estimate, visit.cutDim, visit.gap, power)) return false;
+        if (visit.cutDim >= 0) raiseOffset(visit.cutDim, visit.gap, power);
         return true;
     }
 
@@ -154,7 +182,7 @@ template <class Metric> struct ExtentSteps {
         NearestSearchState& state = nearestSearch;
         const ShrinkSides<int> sides = shrinkSides(view.shrink(node), state.activeQuery, boxDist, power);
         deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, false, state.offsetChanges.size(),
-                                         -1, 0.0, offsetBound(power, -1, 0.0)});
+                                         -1, 0.0, state.offsetEstimate});
         boxDist = sides.nearDistance;
         return sides.nearChild;
     }
@@ -206,6 +234,7 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
             }
             state.offsetChanges.clear();
             withMetric(power, [&](auto metric) {
+                state.offsetEstimate = ExtentSteps<decltype(metric)>::offsetBound(power, -1, 0.0);
                 walkFrom<ExtentSteps<decltype(metric)>>(
                     ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance, power);
             });

@@ -26,6 +26,7 @@ namespace qel {
 struct OffsetChange {
     int dim;
     double previous;
+    double previousEstimate; ///< offsetEstimate before the raise
 };
 
 /// State of the running standard search; one per thread, reset at the search's entry.
@@ -40,6 +41,7 @@ struct NearestSearchState {
     std::vector<double> pointOffsets;        ///< exact search on an image: per coordinate, a lower bound on
                                              ///< the query's distance to every point of the current subtree
     std::vector<OffsetChange> offsetChanges; ///< the raises of pointOffsets below the subtrees still open
+    double offsetEstimate = 0.0;             ///< the metric's sum of the pointOffsets' terms, as updated
 };
 extern thread_local NearestSearchState nearestSearch;
 
@@ -260,30 +262,17 @@ inline bool visitLimitPassed(int visited) {
     return maxPointsVisit != 0 && visited > maxPointsVisit;
 }
 
-/// Sets dist to the distance from query to p and returns true, or returns false when some partial
-/// distance exceeds bound (a distance equal to bound is kept). The partial distances are tested four
-/// coordinates at a time: a test per coordinate ends the loop at an unpredictable place, which costs
-/// more than the few terms it saves. Testing every partial, not only the last, keeps the outcome that
-/// of a test per coordinate also where a NaN term follows one beyond the bound.
+/// Sets dist to the distance from query to p and returns true, or returns false as soon as the partial
+/// distance exceeds bound (a distance equal to bound is kept).
 template <class Metric>
 bool distanceWithin(Point query, const double* p, int dim, int power, double bound, double& dist) {
-    constexpr int block = 4;
     double partial = 0.0;
-    int d = 0;
-    for (; d + block <= dim; d += block) {
-        bool beyond = false;
-        for (int j = 0; j < block; ++j) {
-            partial = Metric::combine(partial, Metric::term(query[d + j] - p[d + j], power));
-            beyond |= partial > bound;
-        }
-        if (beyond) return false;
-    }
-    bool beyond = false;
-    for (; d < dim; ++d) {
+    for (int d = 0; d < dim; ++d) {
         partial = Metric::combine(partial, Metric::term(query[d] - p[d], power));
-        beyond |= partial > bound;
+        if (partial > bound) {
+            return false;
+        }
     }
-    if (beyond) return false;
     dist = partial;
     return true;
 }
