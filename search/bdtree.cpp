@@ -243,14 +243,18 @@ QELbd_shrink::~QELbd_shrink() {
     delete[] bounds;
 }
 
-double QELbd_shrink::innerDistance(Point query, int power) const {
+double innerBoxDistance(const HalfSpace* bounds, int count, Point query, int power) {
     double dist = 0.0;
-    for (int i = 0; i < boundCount; ++i) {
+    for (int i = 0; i < count; ++i) {
         const HalfSpace& h = bounds[i];
         const double x = query[h.boundDimension];
         if (outside(h, x)) dist = combineTerms(dist, coordinateTerm(x - h.boundValue, power));
     }
     return dist;
+}
+
+double QELbd_shrink::innerDistance(Point query, int power) const {
+    return innerBoxDistance(bounds, boundCount, query, power);
 }
 
 QELbd_tree::QELbd_tree(PointArray pa, int n, int dim, int bucketSize, SplitRule splitRule,

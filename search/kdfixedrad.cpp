@@ -12,41 +12,47 @@ thread_local FixedRadiusSearchState fixedRadiusSearch;
 
 namespace {
 
-template <class Metric> struct FixedRadiusSteps {
-    static QELkd_node* split(const QELkd_split& node, double& boxDist, int power) {
+template <class Metric, class View> struct FixedRadiusSteps {
+    using Ref = typename View::Ref;
+    using Visit = DeferredVisit<Ref>;
+
+    static Ref split(const View& view, Ref node, double& boxDist, int power) {
         FixedRadiusSearchState& state = fixedRadiusSearch;
         if (visitLimitPassed(state.radiusVisitedCount)) {
-            return nullptr;
+            return View::none;
         }
-        const SplitSides sides = splitSides<Metric>(node, state.radiusQuery, boxDist, power);
-        if (!isSharedEmptyLeaf(sides.farChild)) {
-            deferredVisits.push_back({sides.farChild, sides.farDistance, true});
+        const SplitSides<Ref> sides = splitSides<Metric>(view.split(node), state.radiusQuery, boxDist, power);
+        // The bound is fixed: a far cell it rules out now is ruled out when its turn comes.
+        if (!sides.farEmpty && resumes({sides.farChild, sides.farDistance, true}, power)) {
+            deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, true});
         }
         return sides.nearChild;
     }
 
     /// A cell exactly at the bound (after the factor) is searched.
-    static bool farStillWanted(double farDistance) {
+    static bool resumes(const Visit& visit, int) {
         const FixedRadiusSearchState& state = fixedRadiusSearch;
-        return !(slackenedCellDistance(farDistance * state.radiusErrorFactor) > state.radiusLimit);
+        return !visit.boundTest ||
+               !(slackenedCellDistance(visit.dist * state.radiusErrorFactor) > state.radiusLimit);
     }
 
-    static QELkd_node* shrink(const QELbd_shrink& node, double& boxDist, int power) {
+    static Ref shrink(const View& view, Ref node, double& boxDist, int power) {
         FixedRadiusSearchState& state = fixedRadiusSearch;
         if (visitLimitPassed(state.radiusVisitedCount)) {
-            return nullptr;
+            return View::none;
         }
         // No bound test here: the split nodes and leaves below make it.
-        const ShrinkSides sides = shrinkSides(node, state.radiusQuery, boxDist, power);
-        deferredVisits.push_back({sides.farChild, sides.farDistance, false});
+        const ShrinkSides<Ref> sides = shrinkSides(view.shrink(node), state.radiusQuery, boxDist, power);
+        deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, false});
         boxDist = sides.nearDistance;
         return sides.nearChild;
     }
 
-    static void leaf(const QELkd_leaf& node, int power) {
+    static void leaf(const View& view, Ref node, int power) {
         FixedRadiusSearchState& state = fixedRadiusSearch;
         QELmin_k& nearest = *state.radiusNearest;
-        scanBucket(node, state.radiusPoints, state.radiusOrder, state.radiusDim, [&](int index, Point p) {
+        const LeafRun run = view.leaf(node);
+        scanBucket(run, state.radiusPoints, state.radiusDim, [&](int index, const double* p) {
             double dist;
             if (distanceWithin<Metric>(state.radiusQuery, p, state.radiusDim, power, state.radiusLimit,
                                        dist)) {
@@ -55,13 +61,19 @@ template <class Metric> struct FixedRadiusSteps {
             }
         });
         // Abandoned points count as visited too.
-        state.radiusVisitedCount += node.bucketCount;
+        state.radiusVisitedCount += run.count;
     }
 };
 
+template <class View>
+void searchFixedRadiusFrom(const View& view, typename View::Ref node, double boxDist, int power) {
+    withMetric(power, [&](auto metric) {
+        walkFrom<FixedRadiusSteps<decltype(metric), View>>(view, node, boxDist, power);
+    });
+}
+
 void searchFixedRadiusFrom(QELkd_node* node, double boxDist, int power) {
-    withMetric(power,
-               [&](auto metric) { walkFrom<FixedRadiusSteps<decltype(metric)>>(node, boxDist, power); });
+    searchFixedRadiusFrom(NodeView{fixedRadiusSearch.radiusOrder}, node, boxDist, power);
 }
 
 } // namespace
@@ -80,7 +92,12 @@ int QELkd_tree::searchFixedRadius(Point q, double radiusBound, int k, IndexArray
     QELmin_k& nearest = emptiedList(state.radiusNearest, k);
     // The root is entered whatever its distance.
     if (rootNode != nullptr) {
-        rootNode->fixedRadiusStep(distanceToBox(q, boxLower, boxUpper, dimensionCount, power), power);
+        const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
+        if (const SearchImage* image = searchImage())
+            searchFixedRadiusFrom(ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance,
+                                  power);
+        else
+            rootNode->fixedRadiusStep(rootDistance, power);
     }
     copyResults(nearest, k, nnIdx, dists);
     return state.radiusInRangeCount;

@@ -5,7 +5,8 @@
 // distance. The descent is a loop: every step's last call is its only call.
 #include <qel/kdpr.h>
 
-#include <algorithm>
+#include <memory>
+#include <type_traits>
 
 #include <qel/kd.h>
 #include <qel/kdutil.h>
@@ -14,114 +15,95 @@ namespace qel {
 
 thread_local PrioritySearchState prioritySearch;
 
-QELpr_queue::QELpr_queue(int maxEntries)
-    : held(0), capacity(std::max(maxEntries, 0)), slots(new Entry[capacity + 1]) {}
-
-QELpr_queue::~QELpr_queue() {
-    delete[] slots;
-}
-
-void QELpr_queue::enqueue(double key, QELkd_node* node) {
-    ++held;
-    if (held > capacity) {
-        reportError("Priority queue overflow.", Fatal);
-    }
-    // Sift up; a parent moves down only when its key is strictly greater, so equal keys stay below.
-    int r = held;
-    while (r > 1) {
-        const int p = r / 2;
-        if (slots[p].sortKey > key) {
-            slots[r] = slots[p];
-            r = p;
-        } else {
-            break;
-        }
-    }
-    slots[r] = {key, node};
-}
-
-void QELpr_queue::dequeueNearest(double& key, QELkd_node*& node) {
-    key = slots[1].sortKey;
-    node = slots[1].payload;
-    const Entry last = slots[held];
-    --held;
-    int p = 1;
-    int r = 2;
-    while (r <= held) {
-        // On equal keys the left child is taken.
-        if (r < held && slots[r].sortKey > slots[r + 1].sortKey) {
-            ++r;
-        }
-        if (last.sortKey > slots[r].sortKey) {
-            slots[p] = slots[r];
-            p = r;
-            r = 2 * p;
-        } else {
-            break;
-        }
-    }
-    slots[p] = last;
-}
-
 namespace {
 
-template <class Metric> struct PrioritySteps {
-    static QELkd_node* split(const QELkd_split& node, double& boxDist, int power) {
-        PrioritySearchState& state = prioritySearch;
-        const SplitSides sides = splitSides<Metric>(node, state.priorityQuery, boxDist, power);
-        if (!isSharedEmptyLeaf(sides.farChild)) {
-            state.pendingCells->enqueue(sides.farDistance, sides.farChild);
+/// The calling thread's kept queue of the view's node names, emptied, with room for capacity entries.
+template <class Ref> CellQueue<Ref>& emptiedQueue(int capacity) {
+    PrioritySearchState& state = prioritySearch;
+    std::unique_ptr<CellQueue<Ref>>* queue;
+    if constexpr (std::is_same_v<Ref, int>)
+        queue = &state.pendingPositions;
+    else
+        queue = &state.pendingCells;
+    if (!*queue || (*queue)->capacity != capacity) {
+        *queue = std::make_unique<CellQueue<Ref>>(capacity);
+    }
+    (*queue)->held = 0;
+    return **queue;
+}
+
+template <class Ref> CellQueue<Ref>& pendingQueue() {
+    if constexpr (std::is_same_v<Ref, int>)
+        return *prioritySearch.pendingPositions;
+    else
+        return *prioritySearch.pendingCells;
+}
+
+template <class Metric, class View> struct PrioritySteps {
+    using Ref = typename View::Ref;
+    using Visit = DeferredVisit<Ref>; ///< none: farther children wait in the queue
+
+    static Ref split(const View& view, Ref node, double& boxDist, int power) {
+        const SplitSides<Ref> sides =
+            splitSides<Metric>(view.split(node), prioritySearch.priorityQuery, boxDist, power);
+        if (!sides.farEmpty) {
+            pendingQueue<Ref>().enqueue(sides.farDistance, sides.farChild);
         }
         return sides.nearChild;
     }
 
-    static QELkd_node* shrink(const QELbd_shrink& node, double& boxDist, int power) {
-        PrioritySearchState& state = prioritySearch;
-        const ShrinkSides sides = shrinkSides(node, state.priorityQuery, boxDist, power);
-        if (!isSharedEmptyLeaf(sides.farChild)) {
-            state.pendingCells->enqueue(sides.farDistance, sides.farChild);
+    static Ref shrink(const View& view, Ref node, double& boxDist, int power) {
+        const ShrinkSides<Ref> sides =
+            shrinkSides(view.shrink(node), prioritySearch.priorityQuery, boxDist, power);
+        if (!sides.farEmpty) {
+            pendingQueue<Ref>().enqueue(sides.farDistance, sides.farChild);
         }
         boxDist = sides.nearDistance;
         return sides.nearChild;
     }
 
-    static void leaf(const QELkd_leaf& node, int power) {
+    static bool resumes(const Visit&, int) { return true; }
+
+    static void leaf(const View& view, Ref node, int power) {
         PrioritySearchState& state = prioritySearch;
-        offerBucket<Metric>(node, state.priorityQuery, state.priorityPoints, state.priorityOrder,
-                            state.priorityDim, power, *state.priorityNearest);
+        const LeafRun run = view.leaf(node);
+        offerBucket<Metric>(run, state.priorityQuery, state.priorityPoints, state.priorityDim, power,
+                            *state.priorityNearest);
         // Abandoned points count as visited too.
-        visitedCount += node.bucketCount;
+        visitedCount += run.count;
     }
 };
 
-template <class Metric> void searchPendingCells(PrioritySearchState& state, int power) {
-    QELpr_queue& pending = *state.pendingCells;
+template <class Metric, class View> void searchPendingCells(const View& view, int power) {
+    PrioritySearchState& state = prioritySearch;
+    CellQueue<typename View::Ref>& pending = pendingQueue<typename View::Ref>();
     const QELmin_k& nearest = *state.priorityNearest;
     while (pending.held > 0) {
         if (visitLimitPassed(visitedCount)) {
             return;
         }
         double boxDist;
-        QELkd_node* node;
+        typename View::Ref node;
         pending.dequeueNearest(boxDist, node);
         if (slackenedCellDistance(boxDist * state.priorityErrorFactor) >= nearest.currentBound()) {
             return;
         }
-        walkFrom<PrioritySteps<Metric>>(node, boxDist, power);
+        walkFrom<PrioritySteps<Metric, View>>(view, node, boxDist, power);
     }
 }
 
 void searchPriorityFrom(QELkd_node* node, double boxDist, int power) {
-    withMetric(power, [&](auto metric) { walkFrom<PrioritySteps<decltype(metric)>>(node, boxDist, power); });
+    const NodeView view{prioritySearch.priorityOrder};
+    withMetric(power, [&](auto metric) {
+        walkFrom<PrioritySteps<decltype(metric), NodeView>>(view, node, boxDist, power);
+    });
 }
 
-/// The thread's kept queue, emptied, with room for capacity entries.
-QELpr_queue& emptiedQueue(std::unique_ptr<QELpr_queue>& queue, int capacity) {
-    if (!queue || queue->capacity != capacity) {
-        queue = std::make_unique<QELpr_queue>(capacity);
-    }
-    queue->held = 0;
-    return *queue;
+/// Queues the root and searches until the queue runs dry or the search ends.
+template <class View>
+void searchFromRoot(const View& view, typename View::Ref root, double rootDistance, int capacity, int power) {
+    emptiedQueue<typename View::Ref>(capacity).enqueue(rootDistance, root);
+    withMetric(power, [&](auto metric) { searchPendingCells<decltype(metric)>(view, power); });
 }
 
 } // namespace
@@ -138,9 +120,12 @@ void QELkd_tree::searchPriority(Point q, int k, IndexArray nnIdx, DistArray dist
     // Like every empty cell, an empty root is not queued: a dump of no points can make the shared empty
     // leaf the root, and the queue, sized by the point count, would have no room for it.
     if (rootNode != nullptr && !isSharedEmptyLeaf(rootNode)) {
-        emptiedQueue(state.pendingCells, dataCount)
-            .enqueue(distanceToBox(q, boxLower, boxUpper, dimensionCount, power), rootNode);
-        withMetric(power, [&](auto metric) { searchPendingCells<decltype(metric)>(state, power); });
+        const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
+        if (const SearchImage* image = searchImage())
+            searchFromRoot(ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance,
+                           dataCount, power);
+        else
+            searchFromRoot(NodeView{state.priorityOrder}, rootNode, rootDistance, dataCount, power);
     }
     copyResults(nearest, k, nnIdx, dists);
 }

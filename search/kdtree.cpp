@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <qel/bdtree.h>
+#include <qel/kdimage.h>
 #include <qel/kdutil.h>
 
 namespace qel {
@@ -141,11 +142,34 @@ QELkd_tree::QELkd_tree(PointArray dataPoints, IndexArray index, int n, int dim, 
 }
 
 QELkd_tree::~QELkd_tree() {
+    delete nodeImage;
     destroySubtree(rootNode);
     delete[] leafPoints;
     delete[] pointIndex;
     releasePoint(boxLower);
     releasePoint(boxUpper);
+}
+
+const SearchImage* QELkd_tree::searchImage() {
+    if (!nodeImageReady.load(std::memory_order_acquire)) {
+        const std::lock_guard<std::mutex> lock(nodeImageMaking);
+        if (!nodeImageReady.load(std::memory_order_relaxed)) {
+            nodeImage = makeSearchImage(*this, imageCopiesPoints).release();
+            nodeImageReady.store(true, std::memory_order_release);
+        }
+    }
+    return nodeImage;
+}
+
+void QELkd_tree::useSearchImage(bool use) {
+    delete nodeImage;
+    nodeImage = nullptr;
+    nodeImageReady.store(!use, std::memory_order_release);
+}
+
+void QELkd_tree::copyPointsInLeafOrder(bool copy) {
+    imageCopiesPoints = copy;
+    useSearchImage(true);
 }
 
 int QELkd_tree::dimension() {

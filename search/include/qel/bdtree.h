@@ -20,8 +20,11 @@ inline constexpr double CentroidSplitFactor = 0.5;
 struct HalfSpace {
     int boundDimension = 0; ///< coordinate index
     double boundValue = 0.0;
-    int boundSide = 0;      ///< +1: coordinates >= boundValue; -1: coordinates <= boundValue
+    int boundSide = 0; ///< +1: coordinates >= boundValue; -1: coordinates <= boundValue
 };
+
+/// Powered distance from query to the box the count half-spaces cut out, over those the query violates.
+double innerBoxDistance(const HalfSpace* bounds, int count, Point query, int power);
 
 /// Separates the points inside an inner box (the cell narrowed by `bounds`) from the cell's others.
 class QELbd_shrink : public QELkd_node {
@@ -39,10 +42,10 @@ public:
     void printNode(int level, std::ostream& out) override;
     void dumpNode(std::ostream& out) override;
 
-    int boundCount;          ///< number of bounding half-spaces
-    HalfSpace* bounds;       ///< owned
-    QELkd_node* innerChild;  ///< points inside the inner box
-    QELkd_node* outerChild;  ///< the cell's other points
+    int boundCount;         ///< number of bounding half-spaces
+    HalfSpace* bounds;      ///< owned
+    QELkd_node* innerChild; ///< points inside the inner box
+    QELkd_node* outerChild; ///< the cell's other points
 };
 
 class QELbd_tree : public QELkd_tree {

@@ -5,7 +5,9 @@
 // keeps its state in one thread-local struct and runs its node steps through `walkFrom`, which turns
 // every step's last call into an iteration: degenerate data builds chains of thousands of split nodes
 // whose other child is the shared empty leaf, and one nested call per level would overflow the stack.
-// The metric is chosen once when a walk starts; the steps below are templates over its policy.
+// The metric is chosen once when a walk starts; the steps below are templates over its policy, and over
+// the view they walk: a tree's compact image (kdimage.h), or the node objects themselves for the node
+// steps and for a tree searched without an image.
 #pragma once
 
 #include <algorithm>
@@ -15,9 +17,17 @@
 #include <vector>
 
 #include <qel/bdtree.h>
+#include <qel/kdimage.h>
 #include <qel/kdtree.h>
 
 namespace qel {
+
+/// A raise of one coordinate's offset, undone when the search leaves the subtree it was made for.
+struct OffsetChange {
+    int dim;
+    double previous;
+    double previousEstimate; ///< offsetEstimate before the raise
+};
 
 /// State of the running standard search; one per thread, reset at the search's entry.
 struct NearestSearchState {
@@ -28,12 +38,14 @@ struct NearestSearchState {
     double errorFactor = 1.0;                ///< coordinateTerm(1 + eps, power): a far cell is searched only
                                              ///< while its distance times this is below the k-th distance
     std::unique_ptr<QELmin_k> activeNearest; ///< the k best so far; kept between searches, emptied at entry
+    std::vector<double> pointOffsets;        ///< exact search on an image: per coordinate, a lower bound on
+                                             ///< the query's distance to every point of the current subtree
+    std::vector<OffsetChange> offsetChanges; ///< the raises of pointOffsets below the subtrees still open
+    double offsetEstimate = 0.0;             ///< the metric's sum of the pointOffsets' terms, as updated
 };
 extern thread_local NearestSearchState nearestSearch;
 
-/// The three node kinds of the trees. Every node is one of them.
-enum class NodeKind { Split, Leaf, Shrink };
-
+/// The kind of a node object.
 inline NodeKind kindOf(const QELkd_node& node) {
     const std::type_info& type = typeid(node);
     if (type == typeid(QELkd_split)) {
@@ -42,45 +54,145 @@ inline NodeKind kindOf(const QELkd_node& node) {
     return type == typeid(QELkd_leaf) ? NodeKind::Leaf : NodeKind::Shrink;
 }
 
+/// A split node's fields as the steps read them, Ref naming a node in the walked view.
+template <class Ref> struct SplitNode {
+    int cutDim;
+    double cutValue;
+    double cellLower;
+    double cellUpper;
+    Ref lowerChild;
+    Ref upperChild;
+    bool lowerEmpty; ///< lowerChild is the shared empty leaf
+    bool upperEmpty; ///< upperChild is the shared empty leaf
+};
+
+/// A shrink node's fields as the steps read them.
+template <class Ref> struct ShrinkNode {
+    const HalfSpace* bounds;
+    int boundCount;
+    Ref innerChild;
+    Ref outerChild;
+    bool innerEmpty; ///< innerChild is the shared empty leaf
+    bool outerEmpty; ///< outerChild is the shared empty leaf
+};
+
+/// A leaf's points: count indices, and their addresses in the same order or null (then the addresses
+/// are looked up in the tree's points), or their coordinates one point after the other.
+struct LeafRun {
+    int count;
+    const int* indices;
+    const Point* addresses;
+    const double* coordinates; ///< null unless the tree copies its points in leaf order
+};
+
+/// The node objects as the searches walk them: the node steps, and trees searched without an image.
+struct NodeView {
+    using Ref = QELkd_node*;
+    static constexpr Ref none = nullptr;
+    LeafPointOrder order;
+
+    static bool present(Ref node) { return node != nullptr; }
+    static NodeKind kind(Ref node) { return kindOf(*node); }
+    static SplitNode<Ref> split(Ref node) {
+        const auto& s = static_cast<const QELkd_split&>(*node);
+        return {s.splitDimension,
+                s.splitValue,
+                s.cellLower,
+                s.cellUpper,
+                s.lowerChild,
+                s.upperChild,
+                isSharedEmptyLeaf(s.lowerChild),
+                isSharedEmptyLeaf(s.upperChild)};
+    }
+    static ShrinkNode<Ref> shrink(Ref node) {
+        const auto& s = static_cast<const QELbd_shrink&>(*node);
+        return {s.bounds,
+                s.boundCount,
+                s.innerChild,
+                s.outerChild,
+                isSharedEmptyLeaf(s.innerChild),
+                isSharedEmptyLeaf(s.outerChild)};
+    }
+    LeafRun leaf(Ref node) const {
+        const auto& l = static_cast<const QELkd_leaf&>(*node);
+        return {l.bucketCount, l.bucketIndices, order.of(l), nullptr};
+    }
+};
+
+/// A tree's compact image as the searches walk it; nodes are named by their positions.
+struct ImageView {
+    using Ref = int;
+    static constexpr Ref none = -1;
+    const SearchImage* image;
+    std::size_t dimension; ///< coordinates per point
+
+    static bool present(Ref position) { return position >= 0; }
+    const ImageNode& node(Ref position) const { return image->nodes[static_cast<std::size_t>(position)]; }
+    NodeKind kind(Ref position) const { return node(position).kind(); }
+    SplitNode<Ref> split(Ref position) const {
+        const ImageNode& n = node(position);
+        return {n.cutDimension(), n.split.cutValue, n.split.cellLower, n.split.cellUpper,
+                position + 1,     n.second,         n.firstIsEmpty(),  n.secondIsEmpty()};
+    }
+    ShrinkNode<Ref> shrink(Ref position) const {
+        const ImageNode& n = node(position);
+        return {image->bounds.data() + n.run.first,
+                n.run.count,
+                position + 1,
+                n.second,
+                n.firstIsEmpty(),
+                n.secondIsEmpty()};
+    }
+    LeafRun leaf(Ref position) const {
+        const ImageNode& n = node(position);
+        const double* coordinates =
+            image->leafCoordinates.empty()
+                ? nullptr
+                : image->leafCoordinates.data() + static_cast<std::size_t>(n.run.first) * dimension;
+        return {n.run.count, image->leafIndices + n.run.first, image->leafPoints + n.run.first, coordinates};
+    }
+};
+
 /// A visit put off until the subtree entered before it is done: the far child of a split, made only if
-/// Steps::farStillWanted(dist) holds by then (the near side may have tightened the bound), or the second
-/// child of a shrink, always made. Keeping them here instead of in nested calls keeps the stack flat on
-/// trees of any depth.
-struct DeferredVisit {
-    QELkd_node* node;
+/// the bound test (Steps::resumes) still lets it by then (the near side may have tightened the bound), or
+/// the second child of a shrink, always made. Keeping them here instead of in nested calls keeps the
+/// stack flat on trees of any depth.
+template <class Ref> struct DeferredVisit {
+    Ref node;
     double dist;
     bool boundTest;
 };
-inline thread_local std::vector<DeferredVisit> deferredVisits;
+
+/// The calling thread's deferred visits of one kind.
+template <class Visit> inline thread_local std::vector<Visit> deferredVisits;
 
 /// Runs a search's steps from node down, depth first. Steps::split and Steps::shrink do their node's
 /// work, may defer the visit of one child, and return the child to enter now (updating dist to that
-/// child's cell distance), or null; Steps::leaf ends a descent, after which the latest deferred visit
-/// resumes.
-template <class Steps> void walkFrom(QELkd_node* node, double dist, int power) {
-    std::vector<DeferredVisit>& deferred = deferredVisits;
+/// child's cell distance), or none; Steps::leaf ends a descent, after which the latest deferred visit
+/// resumes if Steps::resumes lets it.
+template <class Steps, class View>
+void walkFrom(const View& view, typename View::Ref node, double dist, int power) {
+    auto& deferred = deferredVisits<typename Steps::Visit>;
     const std::size_t outerVisits = deferred.size();
     for (;;) {
-        while (node != nullptr) {
-            switch (kindOf(*node)) {
+        while (view.present(node)) {
+            switch (view.kind(node)) {
             case NodeKind::Split:
-                node = Steps::split(static_cast<QELkd_split&>(*node), dist, power);
+                node = Steps::split(view, node, dist, power);
                 break;
             case NodeKind::Shrink:
-                node = Steps::shrink(static_cast<QELbd_shrink&>(*node), dist, power);
+                node = Steps::shrink(view, node, dist, power);
                 break;
             case NodeKind::Leaf:
-                Steps::leaf(static_cast<QELkd_leaf&>(*node), power);
-                node = nullptr;
+                Steps::leaf(view, node, power);
+                node = View::none;
                 break;
             }
         }
         if (deferred.size() == outerVisits) return;
-        const DeferredVisit next = deferred.back();
+        const typename Steps::Visit next = deferred.back();
         deferred.pop_back();
-        if constexpr (requires { Steps::farStillWanted(next.dist); }) {
-            if (next.boundTest && !Steps::farStillWanted(next.dist)) continue;
-        }
+        if (!Steps::resumes(next, power)) continue;
         node = next.node;
         dist = next.dist;
     }
@@ -100,28 +212,20 @@ inline double slackenedCellDistance(double scaledDistance) {
 
 /// A split node seen from the query: the child on the query's side (a query on the cut belongs to the
 /// upper side), the other child, and the distance to the other child's cell.
-struct SplitSides {
-    QELkd_node* nearChild;
-    QELkd_node* farChild;
+template <class Ref> struct SplitSides {
+    Ref nearChild;
+    Ref farChild;
     double farDistance;
+    bool nearIsLower;
+    bool farEmpty; ///< farChild is the shared empty leaf
 };
 
-template <class Metric>
-SplitSides splitSides(const QELkd_split& node, Point query, double cellDistance, int power) {
-    const double c = query[node.splitDimension];
-    const double cutDiff = c - node.splitValue;
-    QELkd_node* nearChild;
-    QELkd_node* farChild;
-    double boxDiff;
-    if (cutDiff < 0) {
-        nearChild = node.lowerChild;
-        farChild = node.upperChild;
-        boxDiff = node.cellLower - c;
-    } else {
-        nearChild = node.upperChild;
-        farChild = node.lowerChild;
-        boxDiff = c - node.cellUpper;
-    }
+template <class Metric, class Ref>
+SplitSides<Ref> splitSides(const SplitNode<Ref>& node, Point query, double cellDistance, int power) {
+    const double c = query[node.cutDim];
+    const double cutDiff = c - node.cutValue;
+    const bool nearIsLower = cutDiff < 0;
+    double boxDiff = nearIsLower ? node.cellLower - c : c - node.cellUpper;
     // boxDiff is positive only when the query lies outside the cell along the cut dimension; that
     // contribution to cellDistance gives way to the distance to the cut.
     if (boxDiff < 0) {
@@ -129,25 +233,28 @@ SplitSides splitSides(const QELkd_split& node, Point query, double cellDistance,
     }
     const double farDistance =
         Metric::combine(cellDistance, Metric::term(cutDiff, power) - Metric::term(boxDiff, power));
-    return {nearChild, farChild, farDistance};
+    if (nearIsLower) return {node.lowerChild, node.upperChild, farDistance, true, node.upperEmpty};
+    return {node.upperChild, node.lowerChild, farDistance, false, node.lowerEmpty};
 }
 
 /// A shrink node seen from the query: the child to visit first (the inner one unless the inner box is
 /// strictly farther than the cell) and the other, each with its cell distance. The outer child's cell is
 /// the node's own.
-struct ShrinkSides {
-    QELkd_node* nearChild;
+template <class Ref> struct ShrinkSides {
+    Ref nearChild;
     double nearDistance;
-    QELkd_node* farChild;
+    Ref farChild;
     double farDistance;
+    bool farEmpty; ///< farChild is the shared empty leaf
 };
 
-inline ShrinkSides shrinkSides(const QELbd_shrink& node, Point query, double boxDist, int power) {
-    const double inDist = node.innerDistance(query, power);
+template <class Ref>
+ShrinkSides<Ref> shrinkSides(const ShrinkNode<Ref>& node, Point query, double boxDist, int power) {
+    const double inDist = innerBoxDistance(node.bounds, node.boundCount, query, power);
     if (inDist > boxDist) {
-        return {node.outerChild, boxDist, node.innerChild, inDist};
+        return {node.outerChild, boxDist, node.innerChild, inDist, node.innerEmpty};
     }
-    return {node.innerChild, inDist, node.outerChild, boxDist};
+    return {node.innerChild, inDist, node.outerChild, boxDist, node.outerEmpty};
 }
 
 /// The early-termination test made on entry to split and shrink nodes: visited exceeds a non-zero limit.
@@ -158,7 +265,7 @@ inline bool visitLimitPassed(int visited) {
 /// Sets dist to the distance from query to p and returns true, or returns false as soon as the partial
 /// distance exceeds bound (a distance equal to bound is kept).
 template <class Metric>
-bool distanceWithin(Point query, Point p, int dim, int power, double bound, double& dist) {
+bool distanceWithin(Point query, const double* p, int dim, int power, double bound, double& dist) {
     double partial = 0.0;
     for (int d = 0; d < dim; ++d) {
         partial = Metric::combine(partial, Metric::term(query[d] - p[d], power));
@@ -170,40 +277,93 @@ bool distanceWithin(Point query, Point p, int dim, int power, double bound, doub
     return true;
 }
 
-/// Calls visit(index, point) for the leaf's points in bucket order. With the tree's addresses in leaf
+/// Calls visit(index, coordinates) for the leaf's points in bucket order. With their addresses in leaf
 /// order, the loads of all the points are started first: the distance loops end at data-dependent
 /// coordinates, and a mispredicted end would otherwise throw away the loads of later points under way.
-template <class Visit>
-void scanBucket(const QELkd_leaf& leaf, PointArray points, const LeafPointOrder& order, int dim,
-                Visit&& visit) {
-    const Point* addresses = order.of(leaf);
-    if (addresses == nullptr) {
-        for (int i = 0; i < leaf.bucketCount; ++i) {
-            visit(leaf.bucketIndices[i], points[leaf.bucketIndices[i]]);
+/// Copied coordinates lie side by side and need no help.
+template <class Visit> void scanBucket(const LeafRun& leaf, PointArray points, int dim, Visit&& visit) {
+    if (leaf.coordinates != nullptr) {
+        for (int i = 0; i < leaf.count; ++i) {
+            visit(leaf.indices[i], leaf.coordinates + static_cast<std::size_t>(i) * dim);
+        }
+        return;
+    }
+    if (leaf.addresses == nullptr) {
+        for (int i = 0; i < leaf.count; ++i) {
+            visit(leaf.indices[i], points[leaf.indices[i]]);
         }
         return;
     }
 #if defined(__GNUC__)
     if (dim > 0) {
         const std::size_t lastByte = static_cast<std::size_t>(dim) * sizeof(double) - 1;
-        for (int i = 0; i < leaf.bucketCount; ++i) {
-            const char* first = reinterpret_cast<const char*>(addresses[i]);
+        for (int i = 0; i < leaf.count; ++i) {
+            const char* first = reinterpret_cast<const char*>(leaf.addresses[i]);
             __builtin_prefetch(first);
             __builtin_prefetch(first + lastByte);
         }
     }
 #endif
-    for (int i = 0; i < leaf.bucketCount; ++i) {
-        visit(leaf.bucketIndices[i], addresses[i]);
+    for (int i = 0; i < leaf.count; ++i) {
+        visit(leaf.indices[i], leaf.addresses[i]);
+    }
+}
+
+/// Offers count points lying side by side from coordinates on, as offerBucket does. Four points are
+/// summed side by side, each in its own coordinate order, so that their additions overlap. They are
+/// tested against the bound at the group's start (which can only be larger than later ones) every four
+/// coordinates, and offered one by one after a last test against the bound of the moment; a point is
+/// thus skipped exactly when one of its partial distances exceeds that bound, as in distanceWithin.
+template <class Metric>
+void offerSideBySide(const double* coordinates, const int* indices, int count, Point query, int dim,
+                     int power, QELmin_k& nearest) {
+    constexpr int group = 4;
+    constexpr int block = 4;
+    const auto stride = static_cast<std::size_t>(dim);
+    for (int first = 0; first < count; first += group) {
+        const int size = std::min(group, count - first);
+        const double groupBound = nearest.currentBound();
+        const double* p[group];
+        double partial[group] = {0.0, 0.0, 0.0, 0.0};
+        double peak[group] = {0.0, 0.0, 0.0, 0.0}; ///< the largest partial distance so far
+        for (int g = 0; g < group; ++g) {
+            p[g] = coordinates + static_cast<std::size_t>(first + std::min(g, size - 1)) * stride;
+        }
+        auto addTerm = [&](int d) {
+            for (int g = 0; g < group; ++g) {
+                partial[g] = Metric::combine(partial[g], Metric::term(query[d] - p[g][d], power));
+                peak[g] = partial[g] > peak[g] ? partial[g] : peak[g];
+            }
+        };
+        bool anyWithin = true;
+        int d = 0;
+        for (; d + block <= dim && anyWithin; d += block) {
+            for (int j = 0; j < block; ++j) {
+                addTerm(d + j);
+            }
+            anyWithin = false;
+            for (int g = 0; g < group; ++g) {
+                anyWithin |= !(peak[g] > groupBound);
+            }
+        }
+        for (; anyWithin && d < dim; ++d) {
+            addTerm(d);
+        }
+        for (int g = 0; g < size; ++g) {
+            if (!(peak[g] > nearest.currentBound())) nearest.add(partial[g], indices[first + g]);
+        }
     }
 }
 
 /// Offers the leaf's points, in bucket order, to the k-best list, skipping those already beyond its bound.
 template <class Metric>
-void offerBucket(const QELkd_leaf& leaf, Point query, PointArray points, const LeafPointOrder& order, int dim,
-                 int power, QELmin_k& nearest) {
+void offerBucket(const LeafRun& leaf, Point query, PointArray points, int dim, int power, QELmin_k& nearest) {
+    if (leaf.coordinates != nullptr) {
+        offerSideBySide<Metric>(leaf.coordinates, leaf.indices, leaf.count, query, dim, power, nearest);
+        return;
+    }
     double bound = nearest.currentBound();
-    scanBucket(leaf, points, order, dim, [&](int index, Point p) {
+    scanBucket(leaf, points, dim, [&](int index, const double* p) {
         double dist;
         if (distanceWithin<Metric>(query, p, dim, power, bound, dist)) {
             nearest.add(dist, index);

@@ -2,35 +2,81 @@
 // waiting in a binary min-heap keyed by their cell distance.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 
 #include <qel/kdtree.h>
 
 namespace qel {
 
-/// 1-based binary min-heap of tree nodes keyed by cell distance; slot 0 is unused.
-class QELpr_queue {
+/// 1-based binary min-heap of tree nodes keyed by cell distance; slot 0 is unused. Payload names a node:
+/// a node object, or a position in a tree's image.
+template <class Payload> class CellQueue {
 public:
     struct Entry {
         double sortKey;
-        QELkd_node* payload; ///< not owned
+        Payload payload; ///< not owned
     };
 
     /// An empty queue with room for `capacity` entries (a negative capacity gives room for none).
-    explicit QELpr_queue(int capacity);
-    ~QELpr_queue();
-    QELpr_queue(const QELpr_queue&) = delete;
-    QELpr_queue& operator=(const QELpr_queue&) = delete;
+    explicit CellQueue(int maxEntries)
+        : held(0), capacity(std::max(maxEntries, 0)),
+          slots(new Entry[static_cast<std::size_t>(capacity) + 1]) {}
+    ~CellQueue() { delete[] slots; }
+    CellQueue(const CellQueue&) = delete;
+    CellQueue& operator=(const CellQueue&) = delete;
 
     /// Adds an entry; more than `capacity` entries is a fatal "Priority queue overflow.".
-    void enqueue(double key, QELkd_node* node);
+    void enqueue(double key, Payload node) {
+        ++held;
+        if (held > capacity) {
+            reportError("Priority queue overflow.", Fatal);
+        }
+        // Sift up; a parent moves down only when its key is strictly greater, so equal keys stay below.
+        int r = held;
+        while (r > 1) {
+            const int p = r / 2;
+            if (slots[p].sortKey > key) {
+                slots[r] = slots[p];
+                r = p;
+            } else {
+                break;
+            }
+        }
+        slots[r] = {key, node};
+    }
+
     /// Removes the entry of smallest key (the queue must not be empty).
-    void dequeueNearest(double& key, QELkd_node*& node);
+    void dequeueNearest(double& key, Payload& node) {
+        key = slots[1].sortKey;
+        node = slots[1].payload;
+        const Entry last = slots[held];
+        --held;
+        int p = 1;
+        int r = 2;
+        while (r <= held) {
+            // On equal keys the left child is taken.
+            if (r < held && slots[r].sortKey > slots[r + 1].sortKey) {
+                ++r;
+            }
+            if (last.sortKey > slots[r].sortKey) {
+                slots[p] = slots[r];
+                p = r;
+                r = 2 * p;
+            } else {
+                break;
+            }
+        }
+        slots[p] = last;
+    }
 
     int held;     ///< entries held
     int capacity; ///< most entries allowed
     Entry* slots; ///< capacity + 1 entries
 };
+
+using QELpr_queue = CellQueue<QELkd_node*>;
 
 /// State of the running priority search; one per thread, reset at the search's entry. It shares
 /// `visitedCount` with the standard search.
@@ -45,6 +91,7 @@ struct PrioritySearchState {
     std::unique_ptr<QELmin_k> priorityNearest; ///< the k best so far; kept between searches, emptied at entry
     std::unique_ptr<QELpr_queue> pendingCells; ///< subtrees waiting, capacity the tree's dataCount; kept
                                                ///< between searches, emptied at entry
+    std::unique_ptr<CellQueue<int>> pendingPositions; ///< the same for a search on a tree's image
 };
 extern thread_local PrioritySearchState prioritySearch;
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <ostream>
 
 #include <qel/kdsplit.h>
@@ -118,6 +120,8 @@ void releaseSharedEmptyLeaf();
 /// hand their children here, which frees them without recursion, so deep trees cannot overflow the stack.
 void destroySubtree(QELkd_node* node);
 
+class SearchImage;
+
 class QELkd_tree : public QELpointSet {
 public:
     /// An empty shell for a derived constructor to fill: no points, no root, no box.
@@ -151,6 +155,18 @@ public:
     /// Where the searches' leaf scans find the points' addresses.
     LeafPointOrder leafOrder() const { return {pointIndex, pointIndex + std::max(dataCount, 0), leafPoints}; }
 
+    /// The compact image of the nodes that the searches run on, made by the first call (from any thread)
+    /// from the nodes as they are then; null when the searches walk the nodes themselves.
+    const SearchImage* searchImage();
+    /// With true (the default) the searches run on the image, made anew from the nodes at the next
+    /// search: a caller who changes nodes after the tree has been searched calls it to bring the image in
+    /// step. With false they walk the node objects. Not while another thread searches the tree.
+    void useSearchImage(bool use);
+    /// With true the image also holds a copy of the coordinates in leaf order (dimensionCount doubles per
+    /// point), so that a leaf scan reads contiguous memory; with false (the default) the searches read the
+    /// caller's points in place. Takes effect at the next search, like useSearchImage.
+    void copyPointsInLeafOrder(bool copy);
+
     int dimensionCount;    ///< coordinates per point
     int dataCount;         ///< number of data points
     int bucketSize;        ///< most points a leaf may hold (at least 1; a degenerate cell may hold more)
@@ -161,6 +177,12 @@ public:
     Point boxUpper;        ///< owned upper corner of the enclosing box; null when n = 0
     Point* leafPoints;     ///< owned; dataPoints[pointIndex[i]] at i once the nodes exist (see
                            ///< fillLeafPoints); null before, or without points
+
+private:
+    SearchImage* nodeImage = nullptr;   ///< owned; valid once nodeImageReady is set
+    std::atomic<bool> nodeImageReady{}; ///< nodeImage is made, or the searches walk the nodes
+    std::mutex nodeImageMaking;         ///< held while the first search makes nodeImage
+    bool imageCopiesPoints = false;     ///< nodeImage holds the coordinates in leaf order
 };
 
 /// Shared by every constructor: sets the fields (a bucket size below 1 is stored as 1), creates

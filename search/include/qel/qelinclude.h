@@ -16,10 +16,10 @@
 
 namespace qel {
 
-using Point = double*;       ///< `dim` consecutive coordinates
-using PointArray = Point*;   ///< one `Point` per data point
-using IndexArray = int*;     ///< 0-based positions in a `PointArray`
-using DistArray = double*;   ///< powered distances
+using Point = double*;     ///< `dim` consecutive coordinates
+using PointArray = Point*; ///< one `Point` per data point
+using IndexArray = int*;   ///< 0-based positions in a `PointArray`
+using DistArray = double*; ///< powered distances
 
 /// Distance of a result slot that holds no point; also "no bound yet" while a list is not full.
 inline constexpr double unboundedDistance = std::numeric_limits<double>::max();
@@ -67,8 +67,7 @@ enum class MetricCase { SumOfAbs, SumOfSquares, SumOfPowers, MaxOfAbs };
 MetricCase metricCaseFor(int kind, int power);
 
 /// Calls body with the policy object of the current `metricKind` and power; use once per search.
-template <class Body>
-decltype(auto) withMetric(int power, Body&& body) {
+template <class Body> decltype(auto) withMetric(int power, Body&& body) {
     switch (metricCaseFor(metricKind, power)) {
     case MetricCase::SumOfAbs:
         return body(SumOfAbs{});

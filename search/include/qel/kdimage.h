@@ -1,0 +1,69 @@
+// The compact image of a kd- or bd-tree that the searches walk instead of the node objects: every node
+// in one array in depth-first order, the first child (lower or inner) right after its parent and the
+// second one (upper or outer) by position, the node kind in a field, leaves as runs of the leaf-order
+// indices and point addresses. Each split also keeps the extent of its two sides' points along the cut
+// dimension, a tighter bound on them than their cells.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <qel/bdtree.h>
+
+namespace qel {
+
+/// The three node kinds of the trees. Every node is one of them.
+enum class NodeKind : std::uint8_t { Split, Leaf, Shrink };
+
+/// One node of the image. A leaf or shrink node uses `run`, a split node `split`.
+struct ImageNode {
+    struct SplitFields {
+        double cutValue;    ///< the cutting coordinate
+        double cellLower;   ///< the cell's lower bound along the cut dimension
+        double cellUpper;   ///< the cell's upper bound along the cut dimension
+        double lowerExtent; ///< largest coordinate along the cut dimension of the lower side's points
+        double upperExtent; ///< smallest coordinate along the cut dimension of the upper side's points
+    };
+    struct RunFields {
+        std::int32_t first; ///< leaf: first position in the leaf order; shrink: first of its bounds
+        std::int32_t count; ///< leaf: points; shrink: bounds
+    };
+    union {
+        SplitFields split;
+        RunFields run;
+    };
+    std::uint32_t tag;   ///< the kind, the flags below, and above them a split's cut dimension
+    std::int32_t second; ///< split: position of the upper child; shrink: of the outer child
+
+    static constexpr std::uint32_t sharedEmptyFlag = 4u;  ///< the node is the shared empty leaf
+    static constexpr std::uint32_t firstEmptyFlag = 8u;   ///< its lower or inner child is
+    static constexpr std::uint32_t secondEmptyFlag = 16u; ///< its upper or outer child is
+    static constexpr int dimensionShift = 5;
+
+    NodeKind kind() const { return static_cast<NodeKind>(tag & 3u); }
+    int cutDimension() const { return static_cast<int>(tag >> dimensionShift); }
+    bool isSharedEmpty() const { return (tag & sharedEmptyFlag) != 0; }
+    bool firstIsEmpty() const { return (tag & firstEmptyFlag) != 0; }
+    bool secondIsEmpty() const { return (tag & secondEmptyFlag) != 0; }
+};
+
+class SearchImage {
+public:
+    std::vector<ImageNode> nodes;      ///< the root at position 0
+    std::vector<HalfSpace> bounds;     ///< the shrink nodes' half-spaces, each node's in one run
+    const int* leafIndices = nullptr;  ///< point indices in leaf order
+    const Point* leafPoints = nullptr; ///< their addresses
+    std::vector<double> pointsLower;   ///< per dimension, the smallest coordinate of any point (NaN aside)
+    std::vector<double> pointsUpper;   ///< per dimension, the largest one
+    std::vector<int> ownIndices;       ///< the leaf order, when some leaf is no run of the tree's pointIndex
+    std::vector<Point> ownPoints;      ///< its addresses
+    std::vector<double> leafCoordinates; ///< when asked for, a copy of the points' coordinates in leaf order
+};
+
+/// The image of tree's nodes as they are now, with a copy of the coordinates in leaf order if
+/// copyPoints; null when the tree has no root, or a leaf refers to a point the tree does not hold: the
+/// searches then walk the nodes.
+std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree, bool copyPoints);
+
+} // namespace qel
