@@ -5,8 +5,10 @@
 // the k-th distance.
 //
 // An exact search without a visit limit on a tree's image also skips a far child when the extents of
-// the points below it show that none of them could enter the k-best list: the list, and so the answer
-// and its tie order, come out as from the cell bounds alone, with fewer points visited.
+// the points below it show that none of them could enter the k-best list, and a shrink node's second
+// child when its cell shows it: the list, and so the answer and its tie order, come out as from the
+// cell bounds alone, with fewer points visited. Every other child is entered right after its parent,
+// at a distance no larger than its parent's, so these tests cover every subtree and leaf.
 #include <qel/kd.h>
 
 #include <algorithm>
@@ -172,7 +174,8 @@ template <class Metric> struct ExtentSteps {
             state.pointOffsets[static_cast<std::size_t>(change.dim)] = change.previous;
             state.offsetEstimate = change.previousEstimate;
         }
-        if (visit.boundTest && !Base::farStillWanted(visit.dist)) return false;
+        // A shrink node's second child too: its cell distance bounds its points' like any cell's.
+        if (outOfReach(visit.dist) || (visit.boundTest && !Base::farStillWanted(visit.dist))) return false;
         if (skipped(visit.estimate, visit.cutDim, visit.gap, power)) return false;
         if (visit.cutDim >= 0) raiseOffset(visit.cutDim, visit.gap, power);
         return true;

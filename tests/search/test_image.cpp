@@ -161,6 +161,32 @@ TEST(SearchImage, ExtentsSkipLeavesTheCellsCannot) {
     EXPECT_LT(image.visited, node.visited);
 }
 
+TEST(SearchImage, CentroidTreesSkipShrinkChildrenOutOfReach) {
+    // Centroid trees are mostly shrink nodes: walking both children of each would visit most points.
+    testdata::MetricGuard guard(2);
+    for (const testdata::Shape& shape : testdata::allShapes) {
+        SCOPED_TRACE(shape.name);
+        const PointSet set = shape.make(20000, 3);
+        auto imaged =
+            buildTree(Structure::Bd, set, 4, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Centroid);
+        auto walked =
+            buildTree(Structure::Bd, set, 4, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Centroid);
+        walked->useSearchImage(false);
+        const PointSet queries = testdata::uniformPoints(20, 3, 17);
+        long long visits = 0;
+        for (int j = 0; j < queries.size(); ++j) {
+            const Outcome node = search(*walked, SearchKind::Standard, queries[j], 10, 0.0, 2, 0.0);
+            const Outcome image = search(*imaged, SearchKind::Standard, queries[j], 10, 0.0, 2, 0.0);
+            EXPECT_EQ(image.answer.indices, node.answer.indices);
+            EXPECT_EQ(bitsOf(image.answer.distances), bitsOf(node.answer.distances));
+            visits += image.visited;
+        }
+        if (std::string(shape.name) == "uniform") {
+            EXPECT_LT(visits / queries.size(), set.size() / 100);
+        }
+    }
+}
+
 TEST(SearchImage, FollowsNodesChangedByHandOnceAskedTo) {
     const PointSet set = testdata::uniformPoints(50, 2);
     auto tree = buildTree(Structure::Kd, set, 50, qel::SplitRule::Default);
