@@ -239,12 +239,12 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
             withMetric(power, [&](auto metric) {
                 state.offsetEstimate = ExtentSteps<decltype(metric)>::offsetBound(power, -1, 0.0);
                 walkFrom<ExtentSteps<decltype(metric)>>(
-                    ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance, power);
+                    ImageView::of(image, dimensionCount), 0, rootDistance, power);
             });
         } else {
             withMetric(power, [&](auto metric) {
                 walkFrom<NearestSteps<decltype(metric), ImageView>>(
-                    ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance, power);
+                    ImageView::of(image, dimensionCount), 0, rootDistance, power);
             });
         }
     }

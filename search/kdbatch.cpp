@@ -1,8 +1,12 @@
 // Batch searches. The queries of a tree are taken in the order of the leaves they fall in: each query's
 // key is its path from the root (one bit per level, lower or inner side first), so queries that share a
 // leaf, or neighbouring leaves, are answered one after another while the nodes and points they read are
-// still in the caches. Threads take consecutive blocks of that order from a shared counter. Every row is
-// the structure's own one-query search, so neither the order nor the threads change an answer.
+// still in the caches. Threads take consecutive blocks of that order from a shared counter. When the
+// points the first queries visit show that the rest would save more than it costs, the call copies the
+// coordinates into leaf order for its own searches and frees the copy at its end; the tree and other
+// threads keep reading the points in place. Every row is the structure's own one-query search, and a
+// copied point's distance is summed as in place, so neither the order, the threads nor the copy change
+// an answer.
 #include <qel/kdbatch.h>
 
 #include <algorithm>
@@ -16,6 +20,8 @@
 #include <vector>
 
 #include <qel/bdtree.h>
+#include <qel/kdfixedrad.h>
+#include <qel/kdimage.h>
 
 #include "workerthreads.h"
 
@@ -67,22 +73,77 @@ std::vector<int> answerOrder(QELpointSet& structure, PointArray queries, int m) 
     return order;
 }
 
-/// Calls answer(q) for every position of order, on the requested threads.
-template <class Answer> void answerAll(const std::vector<int>& order, int threads, Answer answer) {
+/// Queries a batch answers first, reading the points in place; the points they visit tell whether a
+/// copy of the coordinates in leaf order pays for the rest.
+constexpr std::size_t sampleQueries = 64;
+
+/// A visit of a point in place costs about this many visits of a copied point plus the copy of one
+/// point, measured over uniform 3- and 8-D and clustered 16-D points.
+constexpr double copyCostInVisits = 8.0;
+
+/// A copy of a tree's coordinates in leaf order that one batch call's searches read, made when the
+/// visits it saves outweigh it; empty when they do not, or the tree has no image or its own copy.
+class BatchScratch {
+public:
+    /// A copy for remaining queries on parts threads, sampled of them having visited sampledVisits points.
+    BatchScratch(QELpointSet& structure, std::size_t sampled, long long sampledVisits, std::size_t remaining,
+                 long long parts) {
+        auto* tree = dynamic_cast<QELkd_tree*>(&structure);
+        if (tree == nullptr || sampled == 0) return;
+        // Threads share out the searches' saving but not the copy.
+        const double saved = static_cast<double>(sampledVisits) / static_cast<double>(sampled) *
+                             static_cast<double>(remaining) / static_cast<double>(parts);
+        if (saved < copyCostInVisits * tree->dataCount) return;
+        image = tree->searchImage();
+        if (image != nullptr && image->leafCoordinates.empty())
+            coordinates = coordinatesInLeafOrder(*image, tree->dimensionCount);
+    }
+
+    /// Sets the copy as the calling thread's scratch while it lives, and puts the previous one back after.
+    class InUse {
+    public:
+        explicit InUse(const BatchScratch& scratch) : previous(scratchCoordinates) {
+            if (!scratch.coordinates.empty())
+                scratchCoordinates = {scratch.image, scratch.coordinates.data()};
+        }
+        ~InUse() { scratchCoordinates = previous; }
+        InUse(const InUse&) = delete;
+        InUse& operator=(const InUse&) = delete;
+
+    private:
+        ScratchCoordinates previous;
+    };
+
+private:
+    const SearchImage* image = nullptr;
+    std::vector<double> coordinates;
+};
+
+/// Calls answer(q), which returns the points it visited, for every position of order, on the requested
+/// threads: a sample first on the calling thread, then the rest reading a scratch copy if it pays.
+template <class Answer>
+void answerAll(QELpointSet& structure, const std::vector<int>& order, int threads, Answer answer) {
     const auto m = static_cast<long long>(order.size());
-    const long long parts = std::min<long long>(threadsFor(threads), m);
+    const long long parts = std::max<long long>(std::min<long long>(threadsFor(threads), m), 1);
+    const std::size_t sampled = std::min(sampleQueries, order.size());
+    long long visits = 0;
+    for (std::size_t i = 0; i < sampled; ++i)
+        visits += answer(order[i]);
+    const BatchScratch scratch(structure, sampled, visits, order.size() - sampled, parts);
     if (parts <= 1) {
-        for (int q : order)
-            answer(q);
+        const BatchScratch::InUse use(scratch);
+        for (std::size_t i = sampled; i < order.size(); ++i)
+            answer(order[i]);
         return;
     }
     // Blocks small enough that the threads end close together, large enough to keep a thread's queries
     // neighbours.
     const long long block = std::clamp<long long>(m / (parts * 8), 1, 64);
-    std::atomic<long long> next{0};
+    std::atomic<long long> next{static_cast<long long>(sampled)};
     std::vector<int> raised(static_cast<std::size_t>(parts), 0);
     runOnThreads(raised.size(), [&](std::size_t part) {
         if (part > 0) std::feclearexcept(FE_ALL_EXCEPT);
+        const BatchScratch::InUse use(scratch);
         try {
             for (long long first = next.fetch_add(block); first < m; first = next.fetch_add(block))
                 for (long long i = first; i < std::min(first + block, m); ++i)
@@ -126,16 +187,18 @@ void searchNearestBatch(QELpointSet& structure, PointArray queries, int m, int k
                         DistArray dists, double eps, int power, int threads) {
     if (m <= 0) return;
     if (k > structure.pointCount()) reportError("Requesting more near neighbors than data points", Fatal);
-    answerAll(answerOrder(structure, queries, m), threads, [&](int q) {
+    answerAll(structure, answerOrder(structure, queries, m), threads, [&](int q) {
         structure.searchNearest(queries[q], k, row(nnIdx, q, k), row(dists, q, k), eps, power);
+        return visitedCount;
     });
 }
 
 void searchPriorityBatch(QELkd_tree& tree, PointArray queries, int m, int k, IndexArray nnIdx,
                          DistArray dists, double eps, int power, int threads) {
     if (m <= 0) return;
-    answerAll(answerOrder(tree, queries, m), threads, [&](int q) {
+    answerAll(tree, answerOrder(tree, queries, m), threads, [&](int q) {
         tree.searchPriority(queries[q], k, row(nnIdx, q, k), row(dists, q, k), eps, power);
+        return visitedCount;
     });
 }
 
@@ -143,10 +206,11 @@ void searchFixedRadiusBatch(QELpointSet& structure, PointArray queries, int m, d
                             IndexArray nnIdx, DistArray dists, int* counts, double eps, int power,
                             int threads) {
     if (m <= 0) return;
-    answerAll(answerOrder(structure, queries, m), threads, [&](int q) {
+    answerAll(structure, answerOrder(structure, queries, m), threads, [&](int q) {
         const int count = structure.searchFixedRadius(queries[q], radiusBound, k, row(nnIdx, q, k),
                                                       row(dists, q, k), eps, power);
         if (counts != nullptr) counts[q] = count;
+        return fixedRadiusSearch.radiusVisitedCount;
     });
 }
 

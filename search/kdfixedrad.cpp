@@ -94,7 +94,7 @@ int QELkd_tree::searchFixedRadius(Point q, double radiusBound, int k, IndexArray
     if (rootNode != nullptr) {
         const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
         if (const SearchImage* image = searchImage())
-            searchFixedRadiusFrom(ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance,
+            searchFixedRadiusFrom(ImageView::of(image, dimensionCount), 0, rootDistance,
                                   power);
         else
             rootNode->fixedRadiusStep(rootDistance, power);

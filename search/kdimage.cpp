@@ -106,23 +106,6 @@ bool copyLeafOrder(const QELkd_tree& tree, SearchImage& image,
     return true;
 }
 
-/// Copies the coordinates of every leaf-order position, so that a leaf's points lie side by side.
-void copyCoordinates(SearchImage& image, int dim) {
-    const auto width = static_cast<std::size_t>(std::max(dim, 0));
-    std::size_t positions = 0;
-    for (const ImageNode& node : image.nodes)
-        if (node.kind() == NodeKind::Leaf && node.run.count > 0)
-            positions = std::max(positions, static_cast<std::size_t>(node.run.first + node.run.count));
-    image.leafCoordinates.resize(positions * width);
-    for (std::size_t i = 0; i < positions; ++i) {
-#if defined(__GNUC__)
-        if (i + 16 < positions) __builtin_prefetch(image.leafPoints[i + 16]);
-#endif
-        std::copy_n(image.leafPoints[i], width,
-                    image.leafCoordinates.begin() + static_cast<std::ptrdiff_t>(i * width));
-    }
-}
-
 /// The coordinates of leaf-order position at: from the copy when there is one.
 const double* pointAt(const SearchImage& image, std::size_t at, std::size_t width) {
     return image.leafCoordinates.empty() ? image.leafPoints[at] : image.leafCoordinates.data() + at * width;
@@ -184,6 +167,24 @@ void measureExtents(SearchImage& image, int dim) {
 
 } // namespace
 
+thread_local ScratchCoordinates scratchCoordinates;
+
+std::vector<double> coordinatesInLeafOrder(const SearchImage& image, int dim) {
+    const auto width = static_cast<std::size_t>(std::max(dim, 0));
+    std::size_t positions = 0;
+    for (const ImageNode& node : image.nodes)
+        if (node.kind() == NodeKind::Leaf && node.run.count > 0)
+            positions = std::max(positions, static_cast<std::size_t>(node.run.first + node.run.count));
+    std::vector<double> coordinates(positions * width);
+    for (std::size_t i = 0; i < positions; ++i) {
+#if defined(__GNUC__)
+        if (i + 16 < positions) __builtin_prefetch(image.leafPoints[i + 16]);
+#endif
+        std::copy_n(image.leafPoints[i], width, coordinates.begin() + static_cast<std::ptrdiff_t>(i * width));
+    }
+    return coordinates;
+}
+
 std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree, bool copyPoints) {
     if (tree.rootNode == nullptr) return nullptr;
     auto image = std::make_unique<SearchImage>();
@@ -194,7 +195,7 @@ std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree, bool copyPo
     } else if (!copyLeafOrder(tree, *image, sources)) {
         return nullptr;
     }
-    if (copyPoints) copyCoordinates(*image, tree.dimensionCount);
+    if (copyPoints) image->leafCoordinates = coordinatesInLeafOrder(*image, tree.dimensionCount);
     measureExtents(*image, tree.dimensionCount);
     return image;
 }

@@ -122,7 +122,7 @@ void QELkd_tree::searchPriority(Point q, int k, IndexArray nnIdx, DistArray dist
     if (rootNode != nullptr && !isSharedEmptyLeaf(rootNode)) {
         const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
         if (const SearchImage* image = searchImage())
-            searchFromRoot(ImageView{image, static_cast<std::size_t>(dimensionCount)}, 0, rootDistance,
+            searchFromRoot(ImageView::of(image, dimensionCount), 0, rootDistance,
                            dataCount, power);
         else
             searchFromRoot(NodeView{state.priorityOrder}, rootNode, rootDistance, dataCount, power);

@@ -12,6 +12,7 @@
 
 #include "searchcheck.h"
 #include <qel/kdbatch.h>
+#include <qel/kdimage.h>
 
 using namespace searchcheck;
 using testdata::PointSet;
@@ -131,6 +132,17 @@ TEST(BatchSearch, BruteForceRowsAreItsOneQuerySearches) {
     const PointSet set = testdata::clusteredPoints(150, 3);
     qel::QELbruteForce brute(set.points(), set.size(), set.dim());
     expectEveryBatchAsAlone(brute, queriesFor(set), 0.05, false);
+}
+
+TEST(BatchSearch, RowsAsAloneWhenReadingACopyOfThePoints) {
+    // Many queries over few points: the batch copies the points into leaf order for itself.
+    const PointSet set = testdata::clusteredPoints(150, 3);
+    const PointSet queries = testdata::uniformPoints(1500, 3, 8);
+    for (Structure structure : {Structure::Kd, Structure::Bd}) {
+        auto tree = buildTree(structure, set, 3, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Centroid);
+        expectEveryBatchAsAlone(*tree, queries, 0.05, true);
+        EXPECT_TRUE(tree->searchImage()->leafCoordinates.empty());
+    }
 }
 
 TEST(BatchSearch, MoreNeighboursThanPointsIsFatal) {

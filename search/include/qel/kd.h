@@ -124,7 +124,17 @@ struct ImageView {
     using Ref = int;
     static constexpr Ref none = -1;
     const SearchImage* image;
-    std::size_t dimension; ///< coordinates per point
+    std::size_t dimension;     ///< coordinates per point
+    const double* coordinates; ///< the points' coordinates in leaf order, or null: they are read in place
+
+    /// The view of image, reading the image's copy of the coordinates or the thread's scratch copy if
+    /// there is one.
+    static ImageView of(const SearchImage* image, int dim) {
+        const double* copy = !image->leafCoordinates.empty()     ? image->leafCoordinates.data()
+                             : scratchCoordinates.image == image ? scratchCoordinates.coordinates
+                                                                 : nullptr;
+        return {image, static_cast<std::size_t>(dim), copy};
+    }
 
     static bool present(Ref position) { return position >= 0; }
     const ImageNode& node(Ref position) const { return image->nodes[static_cast<std::size_t>(position)]; }
@@ -145,11 +155,10 @@ struct ImageView {
     }
     LeafRun leaf(Ref position) const {
         const ImageNode& n = node(position);
-        const double* coordinates =
-            image->leafCoordinates.empty()
-                ? nullptr
-                : image->leafCoordinates.data() + static_cast<std::size_t>(n.run.first) * dimension;
-        return {n.run.count, image->leafIndices + n.run.first, image->leafPoints + n.run.first, coordinates};
+        const double* first = coordinates == nullptr
+                                  ? nullptr
+                                  : coordinates + static_cast<std::size_t>(n.run.first) * dimension;
+        return {n.run.count, image->leafIndices + n.run.first, image->leafPoints + n.run.first, first};
     }
 };
 

@@ -66,4 +66,15 @@ public:
 /// searches then walk the nodes.
 std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree, bool copyPoints);
 
+/// The coordinates of the image's leaf-order positions, one point after the other.
+std::vector<double> coordinatesInLeafOrder(const SearchImage& image, int dim);
+
+/// A copy of an image's coordinates in leaf order that the calling thread's searches of that image read
+/// while it is set: the scratch of one batch call, which the image itself never sees.
+struct ScratchCoordinates {
+    const SearchImage* image = nullptr;
+    const double* coordinates = nullptr;
+};
+extern thread_local ScratchCoordinates scratchCoordinates;
+
 } // namespace qel
