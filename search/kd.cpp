@@ -236,15 +236,15 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
                     q[d] < lower ? lower - q[d] : (q[d] > upper ? q[d] - upper : 0.0);
             }
             state.offsetChanges.clear();
+            const ImageView view = ImageView::of(image, dimensionCount);
             withMetric(power, [&](auto metric) {
                 state.offsetEstimate = ExtentSteps<decltype(metric)>::offsetBound(power, -1, 0.0);
-                walkFrom<ExtentSteps<decltype(metric)>>(
-                    ImageView::of(image, dimensionCount), 0, rootDistance, power);
+                walkFrom<ExtentSteps<decltype(metric)>>(view, view.root(), rootDistance, power);
             });
         } else {
+            const ImageView view = ImageView::of(image, dimensionCount);
             withMetric(power, [&](auto metric) {
-                walkFrom<NearestSteps<decltype(metric), ImageView>>(
-                    ImageView::of(image, dimensionCount), 0, rootDistance, power);
+                walkFrom<NearestSteps<decltype(metric), ImageView>>(view, view.root(), rootDistance, power);
             });
         }
     }

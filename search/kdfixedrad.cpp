@@ -93,11 +93,12 @@ int QELkd_tree::searchFixedRadius(Point q, double radiusBound, int k, IndexArray
     // The root is entered whatever its distance.
     if (rootNode != nullptr) {
         const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
-        if (const SearchImage* image = searchImage())
-            searchFixedRadiusFrom(ImageView::of(image, dimensionCount), 0, rootDistance,
-                                  power);
-        else
+        if (const SearchImage* image = searchImage()) {
+            const ImageView view = ImageView::of(image, dimensionCount);
+            searchFixedRadiusFrom(view, view.root(), rootDistance, power);
+        } else {
             rootNode->fixedRadiusStep(rootDistance, power);
+        }
     }
     copyResults(nearest, k, nnIdx, dists);
     return state.radiusInRangeCount;

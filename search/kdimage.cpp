@@ -24,60 +24,77 @@ std::uint32_t emptyFlags(const QELkd_node* first, const QELkd_node* second) {
            (isSharedEmptyLeaf(second) ? ImageNode::secondEmptyFlag : 0u);
 }
 
-/// The nodes in preorder. Leaves get their runs of the tree's pointIndex when every leaf is one;
-/// otherwise sources lists every leaf's indices in preorder for the caller to copy.
+/// Where a node goes: the root, or a child of the node at position parent.
+struct Pending {
+    const QELkd_node* node;
+    int parent; ///< -1 for the root
+    bool second;
+};
+
+/// Records a leaf child of the node at parent, now the last leaf. A first leaf child names it in link;
+/// a second one too unless the first did, which is then the leaf before it.
+void linkLeaf(SearchImage& image, const Pending& at) {
+    const auto leaf = static_cast<std::int32_t>(image.leaves.size() - 1);
+    if (at.parent < 0) {
+        image.rootIsLeaf = true;
+        return;
+    }
+    ImageNode& parent = image.nodes[static_cast<std::size_t>(at.parent)];
+    parent.tag |= at.second ? ImageNode::secondLeafFlag : ImageNode::firstLeafFlag;
+    if (!at.second || !parent.firstIsLeaf()) parent.link = leaf;
+}
+
+/// The nodes and leaves in preorder. Leaves get their runs of the tree's pointIndex when every leaf is
+/// one; otherwise sources lists every leaf's indices in preorder for the caller to copy.
 bool layOutNodes(const QELkd_tree& tree, SearchImage& image, std::vector<const QELkd_leaf*>& sources) {
     const LeafPointOrder order = tree.leafOrder();
     bool runsOfPointIndex = true;
-    // A node and the position whose second child it is (-1 for a first child or the root).
-    std::vector<std::pair<const QELkd_node*, int>> pending{{tree.rootNode, -1}};
+    std::vector<Pending> pending{{tree.rootNode, -1, false}};
     while (!pending.empty()) {
-        const auto [node, parent] = pending.back();
+        const Pending at = pending.back();
         pending.pop_back();
-        const auto position = static_cast<std::int32_t>(image.nodes.size());
-        if (parent >= 0) image.nodes[static_cast<std::size_t>(parent)].second = position;
-        ImageNode out{};
-        out.second = -1;
-        // A missing child holds no points, like an empty leaf that is not the shared one.
+        const QELkd_node* node = at.node;
+        // A missing child holds no points, like an empty leaf.
         const NodeKind kind = node != nullptr ? kindOf(*node) : NodeKind::Leaf;
+        if (kind == NodeKind::Leaf) {
+            ImageLeaf out{0, 0};
+            const auto* leaf = static_cast<const QELkd_leaf*>(node);
+            // The count is kept as it is, even below 0: the visit counters add it whatever it is.
+            if (leaf != nullptr && !isSharedEmptyLeaf(leaf)) out.count = leaf->bucketCount;
+            if (out.count > 0) {
+                sources.push_back(leaf);
+                if (order.of(*leaf) != nullptr)
+                    out.first = static_cast<std::int32_t>(leaf->bucketIndices - tree.pointIndex);
+                else
+                    runsOfPointIndex = false;
+            }
+            image.leaves.push_back(out);
+            linkLeaf(image, at);
+            continue;
+        }
+        const auto position = static_cast<std::int32_t>(image.nodes.size());
+        // A second child after a leaf first child is the node right after its parent: link names the leaf.
+        if (at.parent >= 0 && at.second) {
+            ImageNode& parent = image.nodes[static_cast<std::size_t>(at.parent)];
+            if (!parent.firstIsLeaf()) parent.link = position;
+        }
+        ImageNode out{};
+        out.link = -1;
         out.tag = static_cast<std::uint32_t>(kind);
-        switch (kind) {
-        case NodeKind::Split: {
+        if (kind == NodeKind::Split) {
             const auto& split = static_cast<const QELkd_split&>(*node);
             out.tag |= static_cast<std::uint32_t>(split.splitDimension) << ImageNode::dimensionShift;
             out.tag |= emptyFlags(split.lowerChild, split.upperChild);
             out.split = {split.splitValue, split.cellLower, split.cellUpper, infinity, -infinity};
-            pending.push_back({split.upperChild, position});
-            pending.push_back({split.lowerChild, -1});
-            break;
-        }
-        case NodeKind::Shrink: {
+            pending.push_back({split.upperChild, position, true});
+            pending.push_back({split.lowerChild, position, false});
+        } else {
             const auto& shrink = static_cast<const QELbd_shrink&>(*node);
             out.tag |= emptyFlags(shrink.innerChild, shrink.outerChild);
             out.run = {static_cast<std::int32_t>(image.bounds.size()), shrink.boundCount};
             image.bounds.insert(image.bounds.end(), shrink.bounds, shrink.bounds + shrink.boundCount);
-            pending.push_back({shrink.outerChild, position});
-            pending.push_back({shrink.innerChild, -1});
-            break;
-        }
-        case NodeKind::Leaf: {
-            out.run = {0, 0};
-            if (node == nullptr) break;
-            const auto& leaf = static_cast<const QELkd_leaf&>(*node);
-            if (isSharedEmptyLeaf(&leaf)) {
-                out.tag |= ImageNode::sharedEmptyFlag;
-                break;
-            }
-            // The count is kept as it is, even below 0: the visit counters add it whatever it is.
-            out.run.count = leaf.bucketCount;
-            if (leaf.bucketCount <= 0) break;
-            sources.push_back(&leaf);
-            if (order.of(leaf) != nullptr)
-                out.run.first = static_cast<std::int32_t>(leaf.bucketIndices - tree.pointIndex);
-            else
-                runsOfPointIndex = false;
-            break;
-        }
+            pending.push_back({shrink.outerChild, position, true});
+            pending.push_back({shrink.innerChild, position, false});
         }
         image.nodes.push_back(out);
     }
@@ -90,10 +107,10 @@ bool copyLeafOrder(const QELkd_tree& tree, SearchImage& image,
                    const std::vector<const QELkd_leaf*>& sources) {
     if (tree.dataPoints == nullptr) return false;
     std::size_t next = 0;
-    for (ImageNode& node : image.nodes) {
-        if (node.kind() != NodeKind::Leaf || node.isSharedEmpty() || node.run.count <= 0) continue;
+    for (ImageLeaf& out : image.leaves) {
+        if (out.count <= 0) continue;
         const QELkd_leaf& leaf = *sources[next++];
-        node.run.first = static_cast<std::int32_t>(image.ownIndices.size());
+        out.first = static_cast<std::int32_t>(image.ownIndices.size());
         for (int i = 0; i < leaf.bucketCount; ++i) {
             const int index = leaf.bucketIndices[i];
             if (index < 0 || index >= tree.dataCount) return false;
@@ -111,44 +128,59 @@ const double* pointAt(const SearchImage& image, std::size_t at, std::size_t widt
     return image.leafCoordinates.empty() ? image.leafPoints[at] : image.leafCoordinates.data() + at * width;
 }
 
-/// Sets every split's extents, and the box of all points, from the leaves' points. A subtree holding a
-/// point with a NaN coordinate gets no bounds at all: that point's distance can be NaN, or, under
-/// Chebyshev, forget the terms before the NaN one.
-void measureExtents(SearchImage& image, int dim) {
-    const auto width = static_cast<std::size_t>(std::max(dim, 0));
+/// Appends the box of the leaf's points, its lower then its upper corner; a leaf holding a point with a
+/// NaN coordinate gets no bounds at all: that point's distance can be NaN, or, under Chebyshev, forget
+/// the terms before the NaN one. The loads of points a little ahead are started early, as each is a miss
+/// at a random place.
+void appendLeafBox(const SearchImage& image, const ImageLeaf& leaf, std::size_t width,
+                   std::vector<double>& boxes) {
     const double* copied = image.leafCoordinates.empty() ? nullptr : image.leafCoordinates.data();
     constexpr std::size_t lookAhead = 16;
+    const std::size_t base = boxes.size();
+    boxes.resize(base + width, infinity);
+    boxes.resize(base + 2 * width, -infinity);
+    bool unordered = false;
+    for (int i = leaf.count; i-- > 0;) {
+        const std::size_t at = static_cast<std::size_t>(leaf.first + i);
+        const double* p = pointAt(image, at, width);
+#if defined(__GNUC__)
+        if (copied == nullptr && at >= lookAhead) __builtin_prefetch(image.leafPoints[at - lookAhead]);
+#endif
+        for (std::size_t d = 0; d < width; ++d) {
+            unordered = unordered || std::isnan(p[d]);
+            boxes[base + d] = std::min(boxes[base + d], p[d]);
+            boxes[base + width + d] = std::max(boxes[base + width + d], p[d]);
+        }
+    }
+    if (unordered) {
+        std::fill_n(boxes.begin() + static_cast<std::ptrdiff_t>(base), width, -infinity);
+        std::fill_n(boxes.begin() + static_cast<std::ptrdiff_t>(base + width), width, infinity);
+    }
+}
+
+/// Sets every split's extents, and the box of all points, from the leaves' points. Subtrees are
+/// finished second child first, so leaves are read last to first, and a node finds its first child's box
+/// on top of its second child's. A subtree with a leaf without bounds has none either.
+void measureExtents(SearchImage& image, int dim) {
+    const auto width = static_cast<std::size_t>(std::max(dim, 0));
     // Boxes of finished subtrees whose parent is still to come, each its lower then its upper corner.
     std::vector<double> boxes;
-    for (std::size_t position = image.nodes.size(); position-- > 0;) {
-        ImageNode& node = image.nodes[position];
-        if (node.kind() == NodeKind::Leaf) {
-            const std::size_t base = boxes.size();
-            boxes.resize(base + width, infinity);
-            boxes.resize(base + 2 * width, -infinity);
-            bool unordered = false;
-            // Leaves come last to first, so positions are read backwards; the loads of points a little
-            // ahead are started early, as each is a miss at a random place.
-            for (int i = node.run.count; i-- > 0;) {
-                const std::size_t at = static_cast<std::size_t>(node.run.first + i);
-                const double* p = pointAt(image, at, width);
-#if defined(__GNUC__)
-                if (copied == nullptr && at >= lookAhead)
-                    __builtin_prefetch(image.leafPoints[at - lookAhead]);
-#endif
-                for (std::size_t d = 0; d < width; ++d) {
-                    unordered = unordered || std::isnan(p[d]);
-                    boxes[base + d] = std::min(boxes[base + d], p[d]);
-                    boxes[base + width + d] = std::max(boxes[base + width + d], p[d]);
-                }
-            }
-            if (unordered) {
-                std::fill_n(boxes.begin() + static_cast<std::ptrdiff_t>(base), width, -infinity);
-                std::fill_n(boxes.begin() + static_cast<std::ptrdiff_t>(base + width), width, infinity);
-            }
+    // Subtrees to finish, and nodes whose children's boxes are done (true).
+    std::vector<std::pair<int, bool>> pending{{ImageView{&image, width, nullptr}.root(), false}};
+    while (!pending.empty()) {
+        const auto [ref, childrenDone] = pending.back();
+        pending.pop_back();
+        if (ref < ImageView::none) {
+            appendLeafBox(image, image.leaves[static_cast<std::size_t>(-2 - ref)], width, boxes);
             continue;
         }
-        // The first child's subtree comes right after the node, so its box was finished last.
+        ImageNode& node = image.nodes[static_cast<std::size_t>(ref)];
+        if (!childrenDone) {
+            pending.push_back({ref, true});
+            pending.push_back({ImageView::firstChild(node, ref), false});
+            pending.push_back({ImageView::secondChild(node, ref), false});
+            continue;
+        }
         const std::size_t first = boxes.size() - 2 * width;
         const std::size_t second = first - 2 * width;
         if (node.kind() == NodeKind::Split && static_cast<std::size_t>(node.cutDimension()) < width) {
@@ -172,9 +204,9 @@ thread_local ScratchCoordinates scratchCoordinates;
 std::vector<double> coordinatesInLeafOrder(const SearchImage& image, int dim) {
     const auto width = static_cast<std::size_t>(std::max(dim, 0));
     std::size_t positions = 0;
-    for (const ImageNode& node : image.nodes)
-        if (node.kind() == NodeKind::Leaf && node.run.count > 0)
-            positions = std::max(positions, static_cast<std::size_t>(node.run.first + node.run.count));
+    for (const ImageLeaf& leaf : image.leaves)
+        if (leaf.count > 0)
+            positions = std::max(positions, static_cast<std::size_t>(leaf.first + leaf.count));
     std::vector<double> coordinates(positions * width);
     for (std::size_t i = 0; i < positions; ++i) {
 #if defined(__GNUC__)

@@ -121,11 +121,12 @@ void QELkd_tree::searchPriority(Point q, int k, IndexArray nnIdx, DistArray dist
     // leaf the root, and the queue, sized by the point count, would have no room for it.
     if (rootNode != nullptr && !isSharedEmptyLeaf(rootNode)) {
         const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
-        if (const SearchImage* image = searchImage())
-            searchFromRoot(ImageView::of(image, dimensionCount), 0, rootDistance,
-                           dataCount, power);
-        else
+        if (const SearchImage* image = searchImage()) {
+            const ImageView view = ImageView::of(image, dimensionCount);
+            searchFromRoot(view, view.root(), rootDistance, dataCount, power);
+        } else {
             searchFromRoot(NodeView{state.priorityOrder}, rootNode, rootDistance, dataCount, power);
+        }
     }
     copyResults(nearest, k, nnIdx, dists);
 }

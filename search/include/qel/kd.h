@@ -119,7 +119,11 @@ struct NodeView {
     }
 };
 
-/// A tree's compact image as the searches walk it; nodes are named by their positions.
+/// A tree's compact image as the searches walk it. A split or shrink node is named by its position, a
+/// leaf by -2 minus its place in the leaves. A node's first child is a leaf named by link, or the node
+/// right after it. Its second child is the leaf after that leaf, or the leaf named by link, or when a
+/// node: the one right after it if the first child is a leaf (no node lies between them), else the one
+/// at link.
 struct ImageView {
     using Ref = int;
     static constexpr Ref none = -1;
@@ -136,29 +140,34 @@ struct ImageView {
         return {image, static_cast<std::size_t>(dim), copy};
     }
 
-    static bool present(Ref position) { return position >= 0; }
+    static Ref leafRef(int leaf) { return -2 - leaf; }
+    static Ref firstChild(const ImageNode& n, Ref position) {
+        return n.firstIsLeaf() ? leafRef(n.link) : position + 1;
+    }
+    static Ref secondChild(const ImageNode& n, Ref position) {
+        if (n.secondIsLeaf()) return leafRef(n.firstIsLeaf() ? n.link + 1 : n.link);
+        return n.firstIsLeaf() ? position + 1 : n.link;
+    }
+
+    Ref root() const { return image->rootIsLeaf ? leafRef(0) : 0; }
+    static bool present(Ref ref) { return ref != none; }
     const ImageNode& node(Ref position) const { return image->nodes[static_cast<std::size_t>(position)]; }
-    NodeKind kind(Ref position) const { return node(position).kind(); }
+    NodeKind kind(Ref ref) const { return ref < none ? NodeKind::Leaf : node(ref).kind(); }
     SplitNode<Ref> split(Ref position) const {
         const ImageNode& n = node(position);
-        return {n.cutDimension(), n.split.cutValue, n.split.cellLower, n.split.cellUpper,
-                position + 1,     n.second,         n.firstIsEmpty(),  n.secondIsEmpty()};
+        return {n.cutDimension(),        n.split.cutValue,         n.split.cellLower, n.split.cellUpper,
+                firstChild(n, position), secondChild(n, position), n.firstIsEmpty(),  n.secondIsEmpty()};
     }
     ShrinkNode<Ref> shrink(Ref position) const {
         const ImageNode& n = node(position);
-        return {image->bounds.data() + n.run.first,
-                n.run.count,
-                position + 1,
-                n.second,
-                n.firstIsEmpty(),
-                n.secondIsEmpty()};
+        return {image->bounds.data() + n.run.first, n.run.count,      firstChild(n, position),
+                secondChild(n, position),           n.firstIsEmpty(), n.secondIsEmpty()};
     }
-    LeafRun leaf(Ref position) const {
-        const ImageNode& n = node(position);
-        const double* first = coordinates == nullptr
-                                  ? nullptr
-                                  : coordinates + static_cast<std::size_t>(n.run.first) * dimension;
-        return {n.run.count, image->leafIndices + n.run.first, image->leafPoints + n.run.first, first};
+    LeafRun leaf(Ref ref) const {
+        const ImageLeaf& l = image->leaves[static_cast<std::size_t>(-2 - ref)];
+        const double* first =
+            coordinates == nullptr ? nullptr : coordinates + static_cast<std::size_t>(l.first) * dimension;
+        return {l.count, image->leafIndices + l.first, image->leafPoints + l.first, first};
     }
 };
 

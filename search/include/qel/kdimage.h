@@ -1,8 +1,9 @@
-// The compact image of a kd- or bd-tree that the searches walk instead of the node objects: every node
-// in one array in depth-first order, the first child (lower or inner) right after its parent and the
-// second one (upper or outer) by position, the node kind in a field, leaves as runs of the leaf-order
-// indices and point addresses. Each split also keeps the extent of its two sides' points along the cut
-// dimension, a tighter bound on them than their cells.
+// The compact image of a kd- or bd-tree that the searches walk instead of the node objects: the split
+// and shrink nodes in one array in depth-first order, the first child (lower or inner) right after its parent
+// and the second one (upper or outer) by position, the node kind in a field. Leaves are runs of the
+// leaf-order indices and point addresses in an array of their own, named by their parents: at bucket size 1
+// they are half the nodes. Each split also keeps the extent of its two sides' points along the cut dimension,
+// a tighter bound on them than their cells.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,14 @@ namespace qel {
 /// The three node kinds of the trees. Every node is one of them.
 enum class NodeKind : std::uint8_t { Split, Leaf, Shrink };
 
-/// One node of the image. A leaf or shrink node uses `run`, a split node `split`.
+/// A leaf of the image: a run of the leaf order.
+struct ImageLeaf {
+    std::int32_t first; ///< first position in the leaf order
+    std::int32_t count; ///< points
+};
+
+/// One split or shrink node of the image. A shrink node uses `run`, a split node `split`. A child that
+/// is a leaf has no node: link and the flags say where it is in the leaves (see ImageView).
 struct ImageNode {
     struct SplitFields {
         double cutValue;    ///< the cutting coordinate
@@ -26,31 +34,36 @@ struct ImageNode {
         double upperExtent; ///< smallest coordinate along the cut dimension of the upper side's points
     };
     struct RunFields {
-        std::int32_t first; ///< leaf: first position in the leaf order; shrink: first of its bounds
-        std::int32_t count; ///< leaf: points; shrink: bounds
+        std::int32_t first; ///< first of its bounds
+        std::int32_t count; ///< bounds
     };
     union {
         SplitFields split;
         RunFields run;
     };
-    std::uint32_t tag;   ///< the kind, the flags below, and above them a split's cut dimension
-    std::int32_t second; ///< split: position of the upper child; shrink: of the outer child
+    std::uint32_t tag; ///< the kind, the flags below, and above them a split's cut dimension
+    /// The first leaf child's leaf, else the second leaf child's leaf, else the second child's position.
+    std::int32_t link;
 
-    static constexpr std::uint32_t sharedEmptyFlag = 4u;  ///< the node is the shared empty leaf
-    static constexpr std::uint32_t firstEmptyFlag = 8u;   ///< its lower or inner child is
+    static constexpr std::uint32_t firstLeafFlag = 4u;    ///< its lower or inner child is a leaf
+    static constexpr std::uint32_t firstEmptyFlag = 8u;   ///< that child is the shared empty leaf
     static constexpr std::uint32_t secondEmptyFlag = 16u; ///< its upper or outer child is
-    static constexpr int dimensionShift = 5;
+    static constexpr std::uint32_t secondLeafFlag = 32u;  ///< that child is a leaf
+    static constexpr int dimensionShift = 6;
 
     NodeKind kind() const { return static_cast<NodeKind>(tag & 3u); }
     int cutDimension() const { return static_cast<int>(tag >> dimensionShift); }
-    bool isSharedEmpty() const { return (tag & sharedEmptyFlag) != 0; }
+    bool firstIsLeaf() const { return (tag & firstLeafFlag) != 0; }
+    bool secondIsLeaf() const { return (tag & secondLeafFlag) != 0; }
     bool firstIsEmpty() const { return (tag & firstEmptyFlag) != 0; }
     bool secondIsEmpty() const { return (tag & secondEmptyFlag) != 0; }
 };
 
 class SearchImage {
 public:
-    std::vector<ImageNode> nodes;      ///< the root at position 0
+    std::vector<ImageNode> nodes;      ///< the split and shrink nodes in preorder
+    std::vector<ImageLeaf> leaves;     ///< the leaves in preorder
+    bool rootIsLeaf = false;           ///< the tree is one leaf, leaves[0]; else the root is nodes[0]
     std::vector<HalfSpace> bounds;     ///< the shrink nodes' half-spaces, each node's in one run
     const int* leafIndices = nullptr;  ///< point indices in leaf order
     const Point* leafPoints = nullptr; ///< their addresses
