@@ -36,16 +36,6 @@ std::string modeTitle(SearchMode mode) {
     return {};
 }
 
-// The distance the user sees for a powered distance d: the metric's root, taken under the guard.
-double reportedDistance(double d, int power) {
-    if (qel::metricKind != 2 && qel::metricKind != 3) return d;
-    errno = 0;
-    const double root = qel::metricKind == 2 ? std::sqrt(d) : std::pow(std::fabs(d), 1.0 / power);
-    if (errno == ERANGE) throw RunError("Out of range error: check root-taking function!");
-    if (errno == EDOM) throw RunError("Domain error: check root-taking function!");
-    return root;
-}
-
 // Ends the run when the query's search or roots raised a floating-point fault.
 void checkFloatingPointFaults() {
     if (std::fetestexcept(FE_OVERFLOW)) throw RunError("Floating point overflow");
@@ -83,12 +73,21 @@ void storeResults(SearchSession& s, int q, const int* nnIdx, const double* dists
     double* rowDists = s.resultDists.data() + static_cast<std::size_t>(q) * k;
     int* rowIdx = s.resultIdx.data() + static_cast<std::size_t>(q) * k;
     for (std::size_t j = 0; j < k; ++j) {
-        rowDists[j] = reportedDistance(dists[j], s.power);
+        rowDists[j] = ReportedDistance(dists[j], s.power);
         rowIdx[j] = nnIdx[j] + 1;
     }
 }
 
 } // namespace
+
+double ReportedDistance(double d, int power) {
+    if (qel::metricKind != 2 && qel::metricKind != 3) return d;
+    errno = 0;
+    const double root = qel::metricKind == 2 ? std::sqrt(d) : std::pow(std::fabs(d), 1.0 / power);
+    if (errno == ERANGE) throw RunError("Out of range error: check root-taking function!");
+    if (errno == EDOM) throw RunError("Domain error: check root-taking function!");
+    return root;
+}
 
 void PointArrayDeleter::operator()(qel::Point* points) const {
     qel::releasePointArray(points);
@@ -142,17 +141,8 @@ void RunDriver::SetStatus(const std::string& text, int panel) {
     window.writeStatus(panel, text);
 }
 
-bool RunDriver::PrepareSearch() {
-    window.clearChart();
-    chartContent.clear();
-    window.clearReport();
-    const auto loadStart = Clock::now();
-    if (!LoadPoints()) return false;
-    phaseTimes.loadSeconds = secondsSince(loadStart);
+void RunDriver::readNeighbourCount() {
     SearchSession& s = state;
-    // Dropped here, the data file's lines are out of memory while the structure is built.
-    if (!window.hasChart() && !window.tableShown(TableId::DataTable)) s.dataLines.reset();
-
     const int requested = window.neighbourCount();
     s.k = requested > s.dataCount ? s.dataCount - 1 : requested;
     const int unsearchable = s.k;
@@ -164,13 +154,10 @@ bool RunDriver::PrepareSearch() {
     if (unsearchable != s.k)
         window.addReportLine("K raised from " + std::to_string(unsearchable) +
                              " to 1: a search needs a neighbour");
+}
 
-    std::string text = NormalizeNumber(window.errorBoundText());
-    window.setErrorBoundText(text);
-    s.eps = ConvertNumber(text).value_or(0.0);
-    window.setErrorBoundText(FormatDouble(s.eps));
-    window.addReportLine("Error bound = " + FormatDouble(s.eps));
-
+void RunDriver::readMetric() {
+    SearchSession& s = state;
     switch (window.metricItem()) {
     case 0:
         qel::metricKind = 1, s.power = 1;
@@ -189,6 +176,61 @@ bool RunDriver::PrepareSearch() {
         window.addReportLine("Distance metric = LP (" + std::to_string(s.power) + ")");
         break;
     }
+}
+
+void RunDriver::readRadius() {
+    const std::string text = NormalizeNumber(window.radiusText());
+    window.setRadiusText(text);
+    state.radius = ConvertNumber(text).value_or(0.0);
+    window.setRadiusText(FormatDouble(state.radius));
+}
+
+std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<CompareConfig>& configs,
+                                                              int repetitions,
+                                                              const CompareObserver& observer) {
+    std::optional<CompareResult> result;
+    runHandler(window, [&] {
+        ResetRun();
+        window.clearReport();
+        if (!LoadPoints()) return;
+        SearchSession& s = state;
+        readNeighbourCount();
+        readMetric();
+        if (std::any_of(configs.begin(), configs.end(),
+                        [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; }))
+            readRadius();
+        OwnedPointArray queries(qel::newPointArray(s.queryCount, s.dim));
+        const DataConversion conversion = ConvertEveryLine(s.dim, *s.queryLines, queries.get(), threads);
+        if (conversion.failedLine != DataConversion::NoFailure) {
+            window.showMessage("Can't read query point " + std::to_string(conversion.failedLine + 1));
+            return;
+        }
+        result = RunCompare(s.dataPts.get(), s.dataCount, queries.get(), s.queryCount, s.dim, configs,
+                            CompareSettings{s.k, s.power, s.radius, repetitions, threads}, observer);
+    });
+    return result;
+}
+
+bool RunDriver::PrepareSearch() {
+    window.clearChart();
+    chartContent.clear();
+    window.clearReport();
+    const auto loadStart = Clock::now();
+    if (!LoadPoints()) return false;
+    phaseTimes.loadSeconds = secondsSince(loadStart);
+    SearchSession& s = state;
+    // Dropped here, the data file's lines are out of memory while the structure is built.
+    if (!window.hasChart() && !window.tableShown(TableId::DataTable)) s.dataLines.reset();
+
+    readNeighbourCount();
+
+    std::string text = NormalizeNumber(window.errorBoundText());
+    window.setErrorBoundText(text);
+    s.eps = ConvertNumber(text).value_or(0.0);
+    window.setErrorBoundText(FormatDouble(s.eps));
+    window.addReportLine("Error bound = " + FormatDouble(s.eps));
+
+    readMetric();
 
     s.earlyStop = window.earlyTermination();
     if (s.earlyStop) {
@@ -240,10 +282,7 @@ bool RunDriver::PrepareSearch() {
     }
     if (window.fixedRadiusSelected()) {
         s.searchRange = SearchRange::FixedRadius;
-        text = NormalizeNumber(window.radiusText());
-        window.setRadiusText(text);
-        s.radius = ConvertNumber(text).value_or(0.0);
-        window.setRadiusText(FormatDouble(s.radius));
+        readRadius();
         window.addReportLine("Search range = Fixed radius");
     }
     if (window.priorityRangeSelected()) {

@@ -12,6 +12,7 @@
 
 #include <qel/bdtree.h>
 #include "chartcontent.h"
+#include "compare.h"
 #include <qel/kdtree.h>
 #include "pointfile.h"
 #include <qel/qelinclude.h>
@@ -25,6 +26,10 @@ namespace knn {
 enum class SearchMode { BruteForce = 0, KdTree = 1, BdTree = 2 };
 /// Standard 0, FixedRadius 1, Priority 2, in the order of the "Search range" buttons.
 enum class SearchRange { Standard = 0, FixedRadius = 1, Priority = 2 };
+
+/// The distance the user sees for a library distance d: the metric's root. A root the maths library
+/// reports out of range or out of its domain raises a `RunError`.
+double ReportedDistance(double d, int power);
 
 /// A library point array released with the library's own routine.
 struct PointArrayDeleter {
@@ -92,6 +97,11 @@ public:
     bool BitBtn1Click();
     /// The "Reload data" button: LoadPoints alone. True when the load succeeded.
     bool BitBtn3Click();
+    /// A compare run: loads the files as "OK" does, takes k, the metric and R from the panel and
+    /// measures every configuration, each the best of `repetitions`. Empty when the run ended early
+    /// (the load, a query line or an error), after its message.
+    std::optional<CompareResult> CompareConfigurations(const std::vector<CompareConfig>& configs,
+                                                       int repetitions, const CompareObserver& observer = {});
 
     void ResetRun();
     /// Loads, echoes the options, builds the structure and prepares tables and result rows; false
@@ -123,6 +133,12 @@ private:
     void fillTable(TableId which, const TextLines& lines);
     /// Appends the Index and Dist columns to the query table and writes every query's results.
     void writeResultColumns();
+    /// "NN Amount:" cut to the data, into k and the result arrays; reported.
+    void readNeighbourCount();
+    /// The metric into `qel::metricKind` and the power; reported.
+    void readMetric();
+    /// "R =" normalised, read into radius and written back.
+    void readRadius();
     /// Passes progress to the window every `ProgressInterval` items and at the end.
     void reportPhase(RunPhase phase, std::int64_t done, std::int64_t total);
     /// Answers queries on `threads` threads, without a word to the window, up to the first query
