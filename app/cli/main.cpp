@@ -3,6 +3,7 @@
 // the run completed (0), ended early (1) or the flags were bad (2).
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <thread>
 #include <variant>
 
@@ -31,6 +32,12 @@ int main(int argc, char** argv) {
     knn::RunDriver driver(window);
     driver.setThreads(
         options.threads.value_or(std::max(1, static_cast<int>(std::thread::hardware_concurrency()))));
+    if (options.compare) {
+        const auto result = driver.CompareConfigurations(*options.compare, options.repetitions);
+        if (result) knn::WriteTable(knn::CompareTable(*result), std::cout, '\t');
+        std::cout.flush();
+        return result ? 0 : 1;
+    }
     bool complete = driver.BitBtn1Click();
     if (complete && options.dataTablePath) complete = writeTable(driver.dataTable(), *options.dataTablePath);
     if (complete && options.resultsPath) complete = writeTable(driver.queryTable(), *options.resultsPath);

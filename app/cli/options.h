@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
+
+#include "compare.h"
 
 namespace knn::cli {
 
@@ -29,6 +32,8 @@ struct CliOptions {
     std::optional<char> decimalSeparator;     ///< --decimal-separator
     bool timing = false;                      ///< --timing
     std::optional<int> threads;               ///< --threads; empty = one per core
+    std::optional<std::vector<CompareConfig>> compare; ///< --compare GRID, expanded; empty = one run
+    int repetitions = 3;                               ///< --repeat, for --compare
 };
 
 struct HelpRequested {};

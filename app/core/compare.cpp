@@ -40,7 +40,9 @@ std::size_t rowStart(int q, int k) {
 // The three searches of a compare run, m queries on t threads, query q's answer in entries q*k to
 // q*k + k - 1. They take the arguments of the library's batch searches, so these can take their place.
 template <class Search> void splitOverThreads(int m, int threads, Search search) {
-    const int parts = std::clamp(threads, 1, std::max(m, 1));
+    // A thread of its own for fewer queries would cost more to start than it saves.
+    constexpr int QueriesPerThread = 256;
+    const int parts = std::clamp(threads, 1, std::max(m / QueriesPerThread, 1));
     runInParallel(static_cast<std::size_t>(parts), [&](std::size_t part) {
         const auto p = static_cast<std::int64_t>(part);
         const auto first = static_cast<int>(m * p / parts);
