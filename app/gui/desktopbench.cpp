@@ -1,6 +1,7 @@
 // Assembly of the desktop program.
 #include "desktopbench.h"
 
+#include "comparewindow.h"
 #include "mainwindow.h"
 #include "resultswindow.h"
 #include "session.h"
@@ -17,6 +18,11 @@ void DesktopBench::build() {
         auto newDriver = std::make_unique<knn::RunDriver>(ops);
         form1->setRunDriver(*newDriver);
         form2->setTables(newDriver->dataTable(), newDriver->queryTable());
+        compare = new CompareWindow(*form1, *newDriver);
+        QObject::connect(form1.get(), &MainWindow::compareRequested, compare, [this] {
+            compare->show();
+            compare->raise();
+        });
         driver = std::move(newDriver);
     });
 }

@@ -121,13 +121,17 @@ void MainWindow::buildWidgets() {
     BitBtn1 =
         named(new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), client),
               QStringLiteral("BitBtn1"), QStringLiteral("Perform search"));
+    BitBtn4 = named(new QPushButton(QStringLiteral("Compare..."), client), QStringLiteral("BitBtn4"),
+                    QStringLiteral("Measure many configurations on the same data"));
+    connect(BitBtn4, &QPushButton::clicked, this, &MainWindow::compareRequested);
     BitBtn1->setDefault(true);
     connect(BitBtn1, &QPushButton::clicked, this, &MainWindow::BitBtn1Click);
     connect(BitBtn3, &QPushButton::clicked, this, &MainWindow::BitBtn3Click);
-    for (QPushButton* button : {BitBtn3, BitBtn1})
+    for (QPushButton* button : {BitBtn3, BitBtn4, BitBtn1})
         button->setMinimumWidth(110);
     buttons->addWidget(BitBtn3);
     buttons->addStretch();
+    buttons->addWidget(BitBtn4);
     buttons->addWidget(BitBtn1);
     column->addLayout(buttons);
     setCentralWidget(client);

@@ -35,6 +35,8 @@ public:
     /// The text of status panel 0, 1 or 2.
     QString statusText(int panel) const;
     void setStatusText(int panel, const QString& text);
+    /// Runs a driver handler with "OK" and "Reload data" disabled, so no second run starts inside it.
+    void runExclusively(const std::function<void()>& handler);
     /// Progress of a long loop of the running handler. Once a run is older than half a second this
     /// moves the progress bar and lets the windows repaint (a few times a second at most).
     void showProgress(std::int64_t done, std::int64_t total);
@@ -96,6 +98,7 @@ public:
     QPushButton* BitBtn1; ///< "OK"
     QPushButton* BitBtn2; ///< "Enable all options" / "Default all options"
     QPushButton* BitBtn3; ///< "Reload data"
+    QPushButton* BitBtn4; ///< "Compare...": opens the compare window
 
 public Q_SLOTS:
     // Auto boxes: the option's flag has already changed.
@@ -125,13 +128,15 @@ public Q_SLOTS:
     /// "Reload data": the load alone.
     void BitBtn3Click();
 
+Q_SIGNALS:
+    /// "Compare..." was clicked.
+    void compareRequested();
+
 protected:
     /// Closing during a run waits for the run's end, since the run still uses the window.
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    /// Runs a driver handler with "OK" and "Reload data" disabled, so no second run starts inside it.
-    void runExclusively(const std::function<void()>& handler);
     void buildWidgets();
     QWidget* buildPathRows();
     QWidget* buildOptionPanel();
