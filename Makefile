@@ -48,7 +48,7 @@ run: build
 	    $(BUILD)/app/cli/knnbench-cli --data data/data.pts --query data/query.pts -k 3 --results -; \
 	fi
 
-# Both windows after a run on the sample, rendered offscreen into $(BUILD)/screenshots/*.png.
+# The windows after a run and a compare run on the sample, rendered offscreen into $(BUILD)/screenshots/*.png.
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/app/gui/knnbench-screenshots $(BUILD)/screenshots
 

@@ -149,8 +149,7 @@ CompareWindow::CompareWindow(MainWindow& mainWindow, knn::RunDriver& runDriver)
     auto* results = new QSplitter(Qt::Vertical, this);
     results->addWidget(Table);
     results->addWidget(charts);
-    results->setStretchFactor(0, 1);
-    results->setStretchFactor(1, 1);
+    results->setSizes({380, 420});
 
     UseConfiguration = new QPushButton(QStringLiteral("Use this configuration"), this);
     UseConfiguration->setObjectName(QStringLiteral("UseConfiguration"));
@@ -393,6 +392,12 @@ void CompareWindow::drawCharts() {
     front->attachAxis(recallAxis);
     front->attachAxis(timeAxis);
     recallAxis->setRange(std::max(0.0, lowestRecall - 0.05), 1.02);
+    if (!result.rows.empty()) {
+        const auto [fastest, slowest] = std::minmax_element(
+            result.rows.begin(), result.rows.end(),
+            [&](const knn::CompareRow& a, const knn::CompareRow& b) { return time(a) < time(b); });
+        timeAxis->setRange(time(*fastest) / 1.5, time(*slowest) * 1.5);
+    }
 
     QChart* bars = TimeChart->chart();
     bars->removeAllSeries();
@@ -414,6 +419,7 @@ void CompareWindow::drawCharts() {
     rowAxis->setTitleText(QStringLiteral("Row"));
     auto* secondsAxis = new QValueAxis;
     secondsAxis->setTitleText(QStringLiteral("Seconds (build, then queries)"));
+    secondsAxis->setLabelFormat(QStringLiteral("%.3g"));
     bars->addAxis(rowAxis, Qt::AlignBottom);
     bars->addAxis(secondsAxis, Qt::AlignLeft);
     stacked->attachAxis(rowAxis);
