@@ -6,7 +6,7 @@ SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-BUILD_PACKAGES := cmake g++ make pkgconf libgtest-dev googletest qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+BUILD_PACKAGES := cmake g++ make pkgconf libgtest-dev googletest qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy
 
 # Installs the packages of $(1) that dpkg does not know yet.
 define ensure_packages
@@ -44,11 +44,13 @@ run: build
 	    $(BUILD)/app/gui/knnbench; \
 	else \
 	    if [ -x $(BUILD)/app/gui/knnbench ]; then echo "No display available: running knnbench-cli on the sample instead."; \
-	    else echo "The desktop test bench is not built (Qt 6 missing): running knnbench-cli on the sample instead."; fi; \
+	    else echo "The desktop test bench is not built (configured with -DKNN_BUILD_GUI=OFF): running knnbench-cli on the sample instead."; fi; \
 	    $(BUILD)/app/cli/knnbench-cli --data data/data.pts --query data/query.pts -k 3 --results -; \
 	fi
 
-# The windows after a run and a compare run on the sample, rendered offscreen into $(BUILD)/screenshots/*.png.
+# Both windows after a run on the sample, the compare window after a compare run on the sample, then
+# the results of a run on a million generated points, whole and zoomed in, rendered offscreen into
+# $(BUILD)/screenshots/*.png.
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/app/gui/knnbench-screenshots $(BUILD)/screenshots
 

@@ -2,7 +2,8 @@
 // peer libraries and a brute-force floor on the same arrays in the same process, checks that every exact
 // answer has the same distances, and prints Markdown tables ending in the ratios ours / peer in which
 // the performance targets are stated. `--quick` measures the targets' configurations; by default every
-// family, size, dimension, splitting and shrinking rule, bucket size and search is measured.
+// family, size, dimension, splitting and shrinking rule, bucket size and search is measured. `--batch`
+// measures the batch search and the parallel build instead (batchbench.cpp).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <qel/bdtree.h>
+#include "batchbench.h"
 #include "datagen.h"
 #include "peers.h"
 #include "tightloop.h"
@@ -88,6 +90,7 @@ struct Plan {
 
 struct Options {
     bool quick = false;
+    bool batch = false;
     std::vector<std::string> families;
     std::vector<int> sizes;
     std::vector<int> dims;
@@ -720,9 +723,10 @@ std::vector<std::string> splitList(const char* text) {
 
 int usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: %s [--quick] [--family uniform,clustered,manifold] [--n LIST] [--dim LIST]\n"
-                 "          [--queries N] [--cap SECONDS] [--reps N]\n"
+                 "usage: %s [--quick | --batch] [--family uniform,clustered,manifold] [--n LIST]\n"
+                 "          [--dim LIST] [--queries N] [--cap SECONDS] [--reps N]\n"
                  "  --quick    the configurations of the performance targets only\n"
+                 "  --batch    the batch search and the parallel build against the peers (--reps rounds, --dim)\n"
                  "  --family, --n, --dim   measure only the point sets matching every given list\n"
                  "  --queries  queries per point set (default 10000)\n"
                  "  --cap      CPU seconds after which a query run stops and its time is extrapolated\n"
@@ -734,8 +738,8 @@ int usage(const char* program) {
 bool parseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
-        if (flag == "--quick") {
-            options.quick = true;
+        if (flag == "--quick" || flag == "--batch") {
+            (flag == "--quick" ? options.quick : options.batch) = true;
             continue;
         }
         if (i + 1 >= argc) return false;
@@ -792,6 +796,14 @@ int main(int argc, char** argv) {
     if (options.reps > 0) plan.buildReps = plan.queryReps = options.reps;
 
     qel::metricKind = 2;
+    if (options.batch) {
+        std::printf("Load average before: %s.\n", loadAverage().c_str());
+        const double start = wallNow();
+        runBatchBench(options.reps > 0 ? options.reps : 3, options.dims);
+        std::printf("\nTotal benchmark wall time %s s. Load average after: %s.\n",
+                    seconds(wallNow() - start).c_str(), loadAverage().c_str());
+        return 0;
+    }
     const std::vector<std::unique_ptr<PeerIndex>> peers = makePeers();
     std::string peerNames;
     for (const auto& peer : peers)

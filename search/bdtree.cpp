@@ -8,18 +8,22 @@
 #include <qel/bdtree.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <ios>
 #include <locale>
 #include <memory>
+#include <numeric>
 #include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include <qel/kdutil.h>
+
+#include "workerthreads.h"
 
 namespace qel {
 
@@ -60,6 +64,14 @@ bool cutsSomething(const QELorthRect& inner, const QELorthRect& box, int dim) {
     return false;
 }
 
+/// A range whose subtree is built apart from the nodes above it, and the leaf standing in for it.
+struct DeferredRange {
+    QELkd_node* standIn;               ///< a leaf of the range's points, replaced by the subtree
+    IndexArray idx;                    ///< the range's indices
+    int n;                             ///< its number of points
+    std::unique_ptr<QELorthRect> cell; ///< its cell
+};
+
 /// Builds one subtree depth first, keeping the path of open nodes on its own stack.
 class SubtreeBuilder {
 public:
@@ -72,6 +84,14 @@ public:
         indexBase = base;
         addresses = pointAddresses;
         addressedSplit = addressedRule;
+    }
+
+    /// Leaves every range of at most grain points (and more than bucketSize) for later: build puts a
+    /// leaf of its points in its place, and ranges receives the range with a copy of its cell, to be
+    /// built on its own and put in that leaf's place (see buildOnThreads).
+    void deferRanges(int grain, std::vector<DeferredRange>& ranges) {
+        deferGrain = grain;
+        deferred = &ranges;
     }
 
     QELkd_node* build(IndexArray idx, int n, QELorthRect& cell) {
@@ -126,6 +146,12 @@ private:
             return true;
         }
         QELorthRect& cell = *range.cell;
+        if (deferred != nullptr && range.n <= deferGrain) {
+            leaf = new QELkd_leaf(range.n, range.idx);
+            deferred->push_back(
+                {leaf, range.idx, range.n, std::make_unique<QELorthRect>(dim, cell.lower, cell.upper)});
+            return true;
+        }
         std::unique_ptr<QELorthRect> inner = takeBox();
         if (chooseDecomposition(pa, range.idx, range.n, dim, cell, split, shrinkRule, *inner) &&
             cutsSomething(*inner, cell, dim)) {
@@ -202,6 +228,8 @@ private:
     IndexArray indexBase = nullptr;                       ///< with addresses: the index array they follow
     Point* addresses = nullptr;                           ///< the points of indexBase, in its order
     AddressedSplit addressedSplit = nullptr;              ///< the rule's addressed form, or null
+    int deferGrain = 0;                                   ///< with deferred: the largest range left for later
+    std::vector<DeferredRange>* deferred = nullptr;       ///< where ranges left for later go, or null
 };
 
 } // namespace
@@ -226,10 +254,10 @@ double QELbd_shrink::innerDistance(Point query, int power) const {
 }
 
 QELbd_tree::QELbd_tree(PointArray pa, int n, int dim, int bucketSize, SplitRule splitRule,
-                       ShrinkRule shrinkRule)
+                       ShrinkRule shrinkRule, int threads)
     : QELkd_tree(n, dim, bucketSize) {
     dataPoints = pa;
-    buildTreeNodes(*this, splitRule, shrinkRule);
+    buildTreeNodes(*this, splitRule, shrinkRule, threads);
 }
 
 QELbd_tree::QELbd_tree(PointArray dataPoints, IndexArray index, int n, int dim, int bucketSize, Point lower,
@@ -238,7 +266,75 @@ QELbd_tree::QELbd_tree(PointArray dataPoints, IndexArray index, int n, int dim, 
 
 QELbd_tree::~QELbd_tree() = default;
 
-void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule) {
+namespace {
+
+/// Puts each range's subtree, where it was built, in the place of its stand-in below root. A walk lower
+/// (inner) child first meets the stand-ins in the order the ranges were left for later.
+void replaceStandIns(QELkd_node*& root, const std::vector<DeferredRange>& ranges,
+                     const std::vector<QELkd_node*>& subtrees) {
+    std::size_t next = 0;
+    std::vector<QELkd_node**> pending{&root};
+    while (!pending.empty() && next < ranges.size()) {
+        QELkd_node*& slot = *pending.back();
+        pending.pop_back();
+        if (slot == ranges[next].standIn) {
+            if (subtrees[next] != nullptr) {
+                delete slot;
+                slot = subtrees[next];
+            }
+            ++next;
+        } else if (auto* split = dynamic_cast<QELkd_split*>(slot)) {
+            pending.push_back(&split->upperChild);
+            pending.push_back(&split->lowerChild);
+        } else if (auto* shrink = dynamic_cast<QELbd_shrink*>(slot)) {
+            pending.push_back(&shrink->outerChild);
+            pending.push_back(&shrink->innerChild);
+        }
+    }
+}
+
+/// Builds the nodes over idx[0..n-1] in cell with builders from makeBuilder, on the given threads: first
+/// the nodes above the ranges of at most n / (4 * threads) points, then those ranges' subtrees side by
+/// side. A subtree depends on its own points and cell alone, so the tree is the one a single thread
+/// builds.
+template <class MakeBuilder>
+QELkd_node* buildOnThreads(MakeBuilder makeBuilder, IndexArray idx, int n, QELorthRect& cell, int threads) {
+    SubtreeBuilder top = makeBuilder();
+    const int parts = threadsFor(threads);
+    std::vector<DeferredRange> ranges;
+    if (parts > 1) top.deferRanges(static_cast<int>(n / (4LL * parts)), ranges);
+    QELkd_node* root = top.build(idx, n, cell);
+    if (ranges.empty()) return root;
+    // The largest ranges first, so that the threads end close together.
+    std::vector<std::size_t> bySize(ranges.size());
+    std::iota(bySize.begin(), bySize.end(), 0);
+    std::stable_sort(bySize.begin(), bySize.end(),
+                     [&](std::size_t a, std::size_t b) { return ranges[a].n > ranges[b].n; });
+    std::vector<QELkd_node*> subtrees(ranges.size(), nullptr);
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr error;
+    try {
+        runOnThreads(std::min<std::size_t>(static_cast<std::size_t>(parts), ranges.size()), [&](std::size_t) {
+            SubtreeBuilder builder = makeBuilder();
+            for (std::size_t i = next++; i < bySize.size(); i = next++) {
+                const DeferredRange& range = ranges[bySize[i]];
+                subtrees[bySize[i]] = builder.build(range.idx, range.n, *range.cell);
+            }
+        });
+    } catch (...) {
+        error = std::current_exception();
+    }
+    replaceStandIns(root, ranges, subtrees);
+    if (error) {
+        destroySubtree(root);
+        std::rethrow_exception(error);
+    }
+    return root;
+}
+
+} // namespace
+
+void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule, int threads) {
     const int n = tree.dataCount;
     const int dim = tree.dimensionCount;
     if (n <= 0) return;
@@ -251,15 +347,14 @@ void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule
     // read with one random load fewer, and the addresses end in the leaf order the searches read.
     const AddressedSplit addressedSplit = shrinkRule == ShrinkRule::None ? addressedSplitFor(split) : nullptr;
     if (addressedSplit != nullptr) fillLeafPoints(tree);
-    if (tree.leafPoints != nullptr) {
+    const bool addressed = tree.leafPoints != nullptr;
+    auto makeBuilder = [&] {
         SubtreeBuilder builder(tree.dataPoints, dim, std::max(tree.bucketSize, 1), split, shrinkRule);
-        builder.moveAddresses(tree.pointIndex, tree.leafPoints, addressedSplit);
-        tree.rootNode = builder.build(tree.pointIndex, n, cell);
-        return;
-    }
-    tree.rootNode =
-        buildBdSubtree(tree.dataPoints, tree.pointIndex, n, dim, tree.bucketSize, cell, split, shrinkRule);
-    fillLeafPoints(tree);
+        if (addressed) builder.moveAddresses(tree.pointIndex, tree.leafPoints, addressedSplit);
+        return builder;
+    };
+    tree.rootNode = buildOnThreads(makeBuilder, tree.pointIndex, n, cell, threads);
+    if (!addressed) fillLeafPoints(tree);
 }
 
 QELkd_node* buildBdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& box,
@@ -382,6 +477,33 @@ void QELbd_shrink::printNode(int level, std::ostream& out) {
 
 namespace {
 
+/// A dump's double: the text of 15 significant digits in general notation when it reads back to the
+/// same value, as dumps have always been written; otherwise the fewest further digits that do.
+struct DumpNumber {
+    double value;
+};
+
+std::ostream& operator<<(std::ostream& out, DumpNumber number) {
+    char text[32];
+    for (int digits = 15;; ++digits) {
+        const auto written = std::to_chars(text, text + sizeof text, number.value, std::chars_format::general,
+                                           digits);
+        double back = 0.0;
+        std::from_chars(text, written.ptr, back);
+        // NaN never equals itself, and 17 digits always suffice.
+        if (back == number.value || digits == 17 || std::isnan(number.value))
+            return out.write(text, written.ptr - text);
+    }
+}
+
+/// A point or box line of a dump.
+void writeDumpPoint(const double* p, int dim, std::ostream& out) {
+    for (int i = 0; i < dim; ++i) {
+        if (i > 0) out << ' ';
+        out << DumpNumber{p[i]};
+    }
+}
+
 /// Writes the records of the subtree at node in preorder, without recursion.
 void dumpSubtree(QELkd_node* node, std::ostream& out) {
     std::vector<QELkd_node*> pending{node};
@@ -389,15 +511,15 @@ void dumpSubtree(QELkd_node* node, std::ostream& out) {
         QELkd_node* next = pending.back();
         pending.pop_back();
         if (auto* split = dynamic_cast<QELkd_split*>(next)) {
-            out << "split " << split->splitDimension << " " << split->splitValue << " " << split->cellLower
-                << " " << split->cellUpper << "\n";
+            out << "split " << split->splitDimension << " " << DumpNumber{split->splitValue} << " "
+                << DumpNumber{split->cellLower} << " " << DumpNumber{split->cellUpper} << "\n";
             pending.push_back(split->upperChild);
             pending.push_back(split->lowerChild);
         } else if (auto* shrink = dynamic_cast<QELbd_shrink*>(next)) {
             out << "shrink " << shrink->boundCount << "\n";
             for (int i = 0; i < shrink->boundCount; ++i) {
                 const HalfSpace& h = shrink->bounds[i];
-                out << h.boundDimension << " " << h.boundValue << " " << h.boundSide << "\n";
+                out << h.boundDimension << " " << DumpNumber{h.boundValue} << " " << h.boundSide << "\n";
             }
             pending.push_back(shrink->outerChild);
             pending.push_back(shrink->innerChild);
@@ -413,17 +535,15 @@ void dumpSubtree(QELkd_node* node, std::ostream& out) {
     }
 }
 
-/// A dump's number format for the lifetime of the object: 15 significant digits in general notation,
-/// in the classic locale so that the dump reads back whatever the stream's locale; the stream's own
-/// format, precision and locale come back afterwards.
+/// A dump's integer format for the lifetime of the object: plain decimal in the classic locale, so that
+/// the dump reads back whatever the stream's locale; the stream's own format and locale come back
+/// afterwards.
 class DumpFormat {
 public:
     explicit DumpFormat(std::ostream& out)
-        : out(out), flags(out.flags(std::ios_base::dec)), precision(out.precision(15)),
-          locale(out.imbue(std::locale::classic())) {}
+        : out(out), flags(out.flags(std::ios_base::dec)), locale(out.imbue(std::locale::classic())) {}
     ~DumpFormat() {
         out.imbue(locale);
-        out.precision(precision);
         out.flags(flags);
     }
     DumpFormat(const DumpFormat&) = delete;
@@ -432,17 +552,16 @@ public:
 private:
     std::ostream& out;
     std::ios_base::fmtflags flags;
-    std::streamsize precision;
     std::locale locale;
 };
 
 /// A box corner line; a tree without points has no box and writes zeros.
 void writeCorner(Point corner, int dim, std::ostream& out) {
     if (corner != nullptr) {
-        writePoint(corner, dim, out);
+        writeDumpPoint(corner, dim, out);
     } else {
         std::vector<double> zeros(static_cast<std::size_t>(std::max(dim, 0)), 0.0);
-        writePoint(zeros.data(), dim, out);
+        writeDumpPoint(zeros.data(), dim, out);
     }
     out << "\n";
 }
@@ -468,7 +587,7 @@ void QELkd_tree::dumpTree(bool withPoints, std::ostream& out) {
         out << "points " << dimensionCount << " " << dataCount << "\n";
         for (int i = 0; i < dataCount; ++i) {
             out << i << " ";
-            writePoint(dataPoints[i], dimensionCount, out);
+            writeDumpPoint(dataPoints[i], dimensionCount, out);
             out << "\n";
         }
     }

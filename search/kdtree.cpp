@@ -125,10 +125,10 @@ QELkd_tree::QELkd_tree(int n, int dim, int bucketSize) {
     initTreeFields(*this, n, dim, bucketSize, nullptr, nullptr);
 }
 
-QELkd_tree::QELkd_tree(PointArray dataPoints, int n, int dim, int bucketSize, SplitRule rule)
+QELkd_tree::QELkd_tree(PointArray dataPoints, int n, int dim, int bucketSize, SplitRule rule, int threads)
     : QELkd_tree(n, dim, bucketSize) {
     this->dataPoints = dataPoints;
-    buildTreeNodes(*this, rule, ShrinkRule::None);
+    buildTreeNodes(*this, rule, ShrinkRule::None, threads);
 }
 
 QELkd_tree::QELkd_tree(PointArray dataPoints, IndexArray index, int n, int dim, int bucketSize, Point lower,

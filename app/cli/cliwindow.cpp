@@ -39,17 +39,37 @@ void CliWindow::showTimings(const RunTimings& timings) {
                  timings.slowestQuerySeconds);
 }
 
+namespace {
+
+/// Names what could not be written, after the message that says so.
+void reportWriteFailure(const std::string& path) {
+    const std::string what = path == "-" ? "standard output" : "file \"" + path + "\"";
+    std::fprintf(stderr, "Cannot write %s. %s\n", what.c_str(), std::strerror(errno));
+}
+
+} // namespace
+
 bool writeTable(const ResultTable& table, const std::string& path) {
+    return writeOutput(path, [&](std::ostream& out) { WriteTable(table, out, '\t'); });
+}
+
+bool writeOutput(const std::string& path, const std::function<void(std::ostream&)>& write) {
     std::fflush(stdout); // the report comes first when both go to the same place
     std::ofstream file;
     if (path != "-") file.open(path, std::ios::binary | std::ios::trunc);
     std::ostream& out = path == "-" ? std::cout : file;
-    if (out) WriteTable(table, out, '\t');
+    if (out) write(out);
     if (!out.flush()) {
-        std::fprintf(stderr, "Cannot write file \"%s\". %s\n", path.c_str(), std::strerror(errno));
+        reportWriteFailure(path);
         return false;
     }
     return true;
+}
+
+bool finishStandardOutput() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    reportWriteFailure("-");
+    return false;
 }
 
 } // namespace knn::cli

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <ostream>
 
 #include "options.h"
 #include "windowops.h"
@@ -68,5 +70,12 @@ private:
 /// Writes a table as tab-separated text: the column captions, then each row's caption and cells.
 /// "-" is standard output. False, after a message on standard error, when the file cannot be written.
 bool writeTable(const ResultTable& table, const std::string& path);
+/// Writes what write puts into a stream to the file at path, "-" being standard output; false, after a
+/// message on standard error, when it cannot be written.
+bool writeOutput(const std::string& path, const std::function<void(std::ostream&)>& write);
+
+/// Flushes standard output, which holds the report; false, after a message on standard error, when any
+/// of it could not be written.
+bool finishStandardOutput();
 
 } // namespace knn::cli

@@ -39,8 +39,12 @@ const char* const UsageText =
     "  --data-table FILE      write the data table as tab-separated text (\"-\": standard output)\n"
     "  --decimal-separator C  decimal separator of input and output (default: the user's locale)\n"
     "  --timing               print the phase times to standard error\n"
-    "  --threads N            threads that load the data and answer the queries, at least 1\n"
-    "                         (default: one per core); results and messages do not depend on it\n"
+    "  --tree-stats           print the statistics of the tree that answered to standard error\n"
+    "                         (needs --mode kd or bd)\n"
+    "  --dump FILE            write the tree that answered, with its points, in the library's dump\n"
+    "                         format (\"-\": standard output; needs --mode kd or bd)\n"
+    "  --threads N            threads that load the data, build the tree and answer the queries, at\n"
+    "                         least 1 (default: one per core); results and messages do not depend on it\n"
     "  --compare GRID         measure many configurations on the data and print one row each as\n"
     "                         tab-separated text, the winners named in the last column. GRID is\n"
     "                         \"default\" or words KEY=VALUES (values separated by commas, A..B for\n"
@@ -50,6 +54,7 @@ const char* const UsageText =
     "                         e.g. \"mode=kd,bd split=0..4 bucket=1,4,16 eps=0,0.5\"\n"
     "  --repeat R             builds and query passes per configuration of --compare, the best\n"
     "                         taken, at least 1 (default 3)\n"
+    "  --version              print the program's version\n"
     "  --help                 print this text\n"
     "\n"
     "Exit status: 0 complete run, 1 run ended early, 2 bad flags.\n";
@@ -220,7 +225,7 @@ Parsed<std::vector<CompareConfig>> parseGrid(std::string_view text) {
 
 } // namespace
 
-std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, char** argv) {
+std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArguments(int argc, char** argv) {
     CliOptions options;
     bool dataGiven = false;
     bool queryGiven = false;
@@ -235,10 +240,12 @@ std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, cha
             }
         }
         if (flag == "--help") return HelpRequested{};
-        if (flag == "--no-stats" || flag == "--timing") {
+        if (flag == "--version") return VersionRequested{};
+        if (flag == "--no-stats" || flag == "--timing" || flag == "--tree-stats") {
             if (inlineValue) return UsageError{std::string(flag) + " takes no value"};
             if (flag == "--no-stats") options.statistics = false;
             if (flag == "--timing") options.timing = true;
+            if (flag == "--tree-stats") options.treeStats = true;
             continue;
         }
         std::string_view value;
@@ -317,6 +324,8 @@ std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, cha
             options.compare = std::move(std::get<0>(grid));
         } else if (flag == "--repeat") {
             error = atLeast(1, options.repetitions);
+        } else if (flag == "--dump") {
+            options.dumpPath = value;
         } else if (flag == "--decimal-separator") {
             if (value.size() != 1) return bad("must be one character");
             options.decimalSeparator = value[0];
@@ -329,6 +338,9 @@ std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, cha
     if (!queryGiven) return UsageError{"--query is required"};
     if (options.modeItem == 0 && options.rangeItem == 2)
         return UsageError{"priority search needs a tree: use --mode kd or --mode bd"};
+    if (options.modeItem == 0 && (options.treeStats || options.dumpPath))
+        return UsageError{std::string(options.treeStats ? "--tree-stats" : "--dump") +
+                          " needs a tree: use --mode kd or --mode bd"};
     return options;
 }
 

@@ -32,17 +32,20 @@ struct CliOptions {
     std::optional<char> decimalSeparator;     ///< --decimal-separator
     bool timing = false;                      ///< --timing
     std::optional<int> threads;               ///< --threads; empty = one per core
+    bool treeStats = false;                   ///< --tree-stats
+    std::optional<std::string> dumpPath;      ///< --dump ("-" = standard output)
     std::optional<std::vector<CompareConfig>> compare; ///< --compare GRID, expanded; empty = one run
     int repetitions = 3;                               ///< --repeat, for --compare
 };
 
 struct HelpRequested {};
+struct VersionRequested {};
 /// A flag error; the text says what is wrong.
 struct UsageError {
     std::string text;
 };
 
-std::variant<CliOptions, HelpRequested, UsageError> parseArguments(int argc, char** argv);
+std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArguments(int argc, char** argv);
 
 /// The usage text printed by --help and after a usage error.
 extern const char* const UsageText;

@@ -175,9 +175,9 @@ void appendQuotedIfNeeded(std::string& line, std::string_view text, char separat
     line += '"';
 }
 
-} // namespace
-
-void WriteTable(const ResultTable& table, std::ostream& out, char separator) {
+// The caption line, then the rows that rowAt(i) names for i below count.
+template <class RowAt>
+void writeRows(const ResultTable& table, std::ostream& out, char separator, std::size_t count, RowAt rowAt) {
     std::string line;
     const int columns = table.columnCount();
     for (int c = 0; c < columns; ++c) {
@@ -186,10 +186,10 @@ void WriteTable(const ResultTable& table, std::ostream& out, char separator) {
     }
     line += '\n';
     out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    for (int r = 0; r < table.rowCount(); ++r) {
+    for (std::size_t i = 0; i < count; ++i) {
         line.clear();
         bool first = true;
-        table.visitRow(r, [&](std::string_view text) {
+        table.visitRow(rowAt(i), [&](std::string_view text) {
             if (!first) line += separator;
             first = false;
             appendQuotedIfNeeded(line, text, separator);
@@ -197,6 +197,17 @@ void WriteTable(const ResultTable& table, std::ostream& out, char separator) {
         line += '\n';
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
     }
+}
+
+} // namespace
+
+void WriteTable(const ResultTable& table, std::ostream& out, char separator) {
+    writeRows(table, out, separator, static_cast<std::size_t>(table.rowCount()),
+              [](std::size_t i) { return static_cast<int>(i); });
+}
+
+void WriteTableRows(const ResultTable& table, std::ostream& out, char separator, std::span<const int> rows) {
+    writeRows(table, out, separator, rows.size(), [&](std::size_t i) { return rows[i]; });
 }
 
 } // namespace knn

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,5 +91,7 @@ namespace knn {
 /// `separator`. A text holding the separator, a double quote or a line break is put in double quotes
 /// with inner quotes doubled.
 void WriteTable(const ResultTable& table, std::ostream& out, char separator);
+/// The same for the caption line and the given rows only, in the order given (each an existing row).
+void WriteTableRows(const ResultTable& table, std::ostream& out, char separator, std::span<const int> rows);
 
 } // namespace knn

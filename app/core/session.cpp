@@ -2,15 +2,16 @@
 #include "session.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cfenv>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <future>
 #include <string>
-#include <thread>
+
+#include <qel/kdbatch.h>
 
 #include "numbers.h"
 
@@ -24,6 +25,31 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+/// Writes the seconds since its start into `seconds` when stopped or, at the latest, when it goes, so
+/// a phase that ends early is timed as well.
+class PhaseClock {
+public:
+    explicit PhaseClock(double& seconds) : seconds(seconds) {}
+    ~PhaseClock() { stop(); }
+    PhaseClock(const PhaseClock&) = delete;
+    PhaseClock& operator=(const PhaseClock&) = delete;
+    void stop() {
+        if (running) seconds = secondsSince(start);
+        running = false;
+    }
+
+private:
+    double& seconds;
+    Clock::time_point start = Clock::now();
+    bool running = true;
+};
+
+/// Thrown where the driver notices that the user cancelled the run; the handler catches it.
+struct RunCancelled {};
+
+/// How often the thread waiting for a build reports progress and looks for a cancel.
+constexpr auto BuildPollInterval = std::chrono::milliseconds(20);
+
 std::string modeTitle(SearchMode mode) {
     switch (mode) {
     case SearchMode::BruteForce:
@@ -36,11 +62,25 @@ std::string modeTitle(SearchMode mode) {
     return {};
 }
 
+// The floating-point faults that end a run.
+constexpr int RunFaults = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
+
 // Ends the run when the query's search or roots raised a floating-point fault.
 void checkFloatingPointFaults() {
     if (std::fetestexcept(FE_OVERFLOW)) throw RunError("Floating point overflow");
     if (std::fetestexcept(FE_DIVBYZERO)) throw RunError("Floating point division by zero");
     if (std::fetestexcept(FE_INVALID)) throw RunError("Invalid floating point operation");
+}
+
+// A query chunk's answers are wanted about this often, so the window can show progress in between.
+constexpr double ChunkSeconds = 0.025;
+
+// The size of the chunk after one of `size` queries that took `seconds`: scaled towards ChunkSeconds, at
+// most doubled, and a multiple of ProgressInterval so that the progress after it is reported.
+std::int64_t nextChunkSize(std::int64_t size, double seconds) {
+    const double scaled = static_cast<double>(size) * ChunkSeconds / std::max(seconds, 1e-6);
+    const auto wanted = static_cast<std::int64_t>(std::min(scaled, 2.0 * static_cast<double>(size)));
+    return std::max(ProgressInterval, wanted / ProgressInterval * ProgressInterval);
 }
 
 // Converts the first dim fields of a line into point; false at the first field that does not convert.
@@ -67,14 +107,32 @@ void searchQuery(const SearchSession& s, const QueryTask& task, qel::Point point
     }
 }
 
-// Query q's reported distances and 1-based neighbour numbers into its result row.
-void storeResults(SearchSession& s, int q, const int* nnIdx, const double* dists) {
+// The same searches for m queries at once, row q of k results for queries[q].
+void searchQueries(const SearchSession& s, const QueryTask& task, qel::PointArray queries, int m, int* nnIdx,
+                   double* dists, int threads) {
+    switch (s.searchRange) {
+    case SearchRange::Standard:
+        qel::searchNearestBatch(*task.structure, queries, m, s.k, nnIdx, dists, s.eps, s.power, threads);
+        break;
+    case SearchRange::FixedRadius:
+        qel::searchFixedRadiusBatch(*task.structure, queries, m, task.radiusBound, s.k, nnIdx, dists, nullptr,
+                                    s.eps, s.power, threads);
+        break;
+    case SearchRange::Priority:
+        if (task.tree)
+            qel::searchPriorityBatch(*task.tree, queries, m, s.k, nnIdx, dists, s.eps, s.power, threads);
+        break;
+    }
+}
+
+// Turns query q's result row, as the search left it, into reported distances and 1-based numbers.
+void storeResults(SearchSession& s, int q) {
     const auto k = static_cast<std::size_t>(s.k);
     double* rowDists = s.resultDists.data() + static_cast<std::size_t>(q) * k;
     int* rowIdx = s.resultIdx.data() + static_cast<std::size_t>(q) * k;
     for (std::size_t j = 0; j < k; ++j) {
-        rowDists[j] = ReportedDistance(dists[j], s.power);
-        rowIdx[j] = nnIdx[j] + 1;
+        rowDists[j] = ReportedDistance(rowDists[j], s.power);
+        rowIdx[j] += 1;
     }
 }
 
@@ -93,10 +151,6 @@ void PointArrayDeleter::operator()(qel::Point* points) const {
     qel::releasePointArray(points);
 }
 
-void PointDeleter::operator()(double* point) const {
-    qel::releasePoint(point);
-}
-
 RunDriver::RunDriver(WindowOps& windowOps) : window(windowOps) {
     ResetRun();
 }
@@ -109,18 +163,30 @@ bool RunDriver::BitBtn1Click() {
     bool complete = false;
     runHandler(window, [&] {
         ResetRun();
-        complete = PrepareSearch() && RunQueries();
+        complete = unlessCancelled([this] { return PrepareSearch() && RunQueries(); });
     });
+    if (!complete) window.showTimings(phaseTimes);
     return complete;
 }
 
 bool RunDriver::BitBtn3Click() {
     bool loaded = false;
-    runHandler(window, [&] { loaded = LoadPoints(); });
+    runHandler(window, [&] { loaded = unlessCancelled([this] { return LoadPoints(); }); });
     return loaded;
 }
 
+bool RunDriver::unlessCancelled(const std::function<bool()>& steps) {
+    try {
+        return steps();
+    } catch (const RunCancelled&) {
+        SetStatus("Run cancelled", 2);
+        return false;
+    }
+}
+
 void RunDriver::ResetRun() {
+    finishAbandonedBuild();
+    answering = nullptr;
     SearchSession fresh;
     fresh.bruteForce = std::move(state.bruteForce);
     fresh.kdTree = std::move(state.kdTree);
@@ -148,8 +214,6 @@ void RunDriver::readNeighbourCount() {
     const int unsearchable = s.k;
     if (s.k < 1) s.k = 1; // a search needs at least one neighbour slot
     window.setNeighbourCount(s.k);
-    s.nnIdx.assign(static_cast<std::size_t>(s.k), qel::noIndex);
-    s.dists.assign(static_cast<std::size_t>(s.k), qel::unboundedDistance);
     window.addReportLine("No. of K neighbors = " + std::to_string(s.k));
     if (unsearchable != s.k)
         window.addReportLine("K raised from " + std::to_string(unsearchable) +
@@ -187,26 +251,31 @@ void RunDriver::readRadius() {
 
 std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<CompareConfig>& configs,
                                                               int repetitions,
-                                                              const CompareObserver& observer) {
+                                                              const ProgressCallback& progress) {
     std::optional<CompareResult> result;
     runHandler(window, [&] {
         ResetRun();
         window.clearReport();
-        if (!LoadPoints()) return;
-        SearchSession& s = state;
-        readNeighbourCount();
-        readMetric();
-        if (std::any_of(configs.begin(), configs.end(),
-                        [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; }))
-            readRadius();
-        OwnedPointArray queries(qel::newPointArray(s.queryCount, s.dim));
-        const DataConversion conversion = ConvertEveryLine(s.dim, *s.queryLines, queries.get(), threads);
-        if (conversion.failedLine != DataConversion::NoFailure) {
-            window.showMessage("Can't read query point " + std::to_string(conversion.failedLine + 1));
-            return;
-        }
-        result = RunCompare(s.dataPts.get(), s.dataCount, queries.get(), s.queryCount, s.dim, configs,
-                            CompareSettings{s.k, s.power, s.radius, repetitions, threads}, observer);
+        unlessCancelled([&] {
+            if (!LoadPoints()) return false;
+            SearchSession& s = state;
+            readNeighbourCount();
+            readMetric();
+            if (std::any_of(configs.begin(), configs.end(),
+                            [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; }))
+                readRadius();
+            if (!readQueries(true)) return false;
+            // A cancel inside the compare run keeps the configurations measured so far.
+            const CompareObserver observer{[&](std::int64_t done, std::int64_t total) {
+                                               if (progress) progress(done, total);
+                                               window.progress(RunPhase::Comparing, done, total);
+                                           },
+                                           [this] { return window.cancelRequested(); }};
+            result = RunCompare(s.dataPts.get(), s.dataCount, s.queryPts.get(), s.queryCount, s.dim, configs,
+                                CompareSettings{s.k, s.power, s.radius, repetitions, threads}, observer);
+            if (result->cancelled) SetStatus("Run cancelled", 2);
+            return true;
+        });
     });
     return result;
 }
@@ -215,9 +284,11 @@ bool RunDriver::PrepareSearch() {
     window.clearChart();
     chartContent.clear();
     window.clearReport();
-    const auto loadStart = Clock::now();
+    phaseTimes.reached = TimedPhase::Load;
+    PhaseClock loadClock(phaseTimes.loadSeconds);
     if (!LoadPoints()) return false;
-    phaseTimes.loadSeconds = secondsSince(loadStart);
+    loadClock.stop();
+    stopIfCancelled();
     SearchSession& s = state;
     // Dropped here, the data file's lines are out of memory while the structure is built.
     if (!window.hasChart() && !window.tableShown(TableId::DataTable)) s.dataLines.reset();
@@ -253,28 +324,29 @@ bool RunDriver::PrepareSearch() {
     window.addReportLine("Shrinking rule = " + std::to_string(shrinkItem));
 
     // A new structure replaces, and destroys, the one its mode built before.
-    const auto buildStart = Clock::now();
+    phaseTimes.reached = TimedPhase::Build;
+    PhaseClock buildClock(phaseTimes.buildSeconds);
     s.searchMode = static_cast<SearchMode>(window.searchModeItem());
     switch (s.searchMode) {
     case SearchMode::BruteForce:
         s.bruteForce.reset();
-        s.bruteForce = std::make_unique<qel::QELbruteForce>(s.dataPts.get(), s.dataCount, s.dim);
+        s.bruteForce = buildStructure<qel::QELbruteForce>(s.dataPts.get(), s.dataCount, s.dim);
         window.addReportLine("Search mode = Brute Force");
         break;
     case SearchMode::KdTree:
         s.kdTree.reset();
-        s.kdTree =
-            std::make_unique<qel::QELkd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize, s.splitRule);
+        s.kdTree = buildStructure<qel::QELkd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
+                                                   s.splitRule, threads);
         window.addReportLine("Search mode = Unbalanced Tree");
         break;
     case SearchMode::BdTree:
         s.bdTree.reset();
-        s.bdTree = std::make_unique<qel::QELbd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
-                                                     s.splitRule, s.shrinkRule);
+        s.bdTree = buildStructure<qel::QELbd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
+                                                   s.splitRule, s.shrinkRule, threads);
         window.addReportLine("Search mode = Balanced Tree");
         break;
     }
-    phaseTimes.buildSeconds = secondsSince(buildStart);
+    buildClock.stop();
 
     if (window.standardRangeSelected()) {
         s.searchRange = SearchRange::Standard;
@@ -290,6 +362,7 @@ bool RunDriver::PrepareSearch() {
         window.addReportLine("Search range = Priority");
     }
 
+    stopIfCancelled();
     SetStatus("Preparing tables...", 2);
     reshapeTable(TableId::DataTable, [&](ResultTable& table) {
         ClearTable(table);
@@ -314,6 +387,7 @@ bool RunDriver::PrepareSearch() {
 
 bool RunDriver::RunQueries() {
     SearchSession& s = state;
+    stopIfCancelled();
     SetStatus("Now searching for NN...", 2);
     QueryTask task{nullptr, nullptr, qel::coordinateTerm(s.radius, s.power)};
     switch (s.searchMode) {
@@ -328,39 +402,35 @@ bool RunDriver::RunQueries() {
         break;
     }
 
-    const auto loopStart = Clock::now();
-    // Threads answer the queries up to the first that fails; this loop then answers that one again and
-    // reports its failure, or carries on, exactly as it does alone.
-    const int answered = threads > 1 && task.structure ? answerQueriesInParallel(task) : 0;
-    if (answered > 0) {
-        SetStatus("Query loaded", 1);
-        window.progress(RunPhase::Searching, answered, s.queryCount);
+    phaseTimes.reached = TimedPhase::Queries;
+    PhaseClock queryClock(phaseTimes.queriesSeconds);
+    if (!readQueries(task.structure != nullptr)) return false;
+    // Chunks follow the batch searches' own order over the whole run, so each one continues where the
+    // caches were left.
+    std::vector<int> order(static_cast<std::size_t>(s.queryCount));
+    if (task.structure) qel::batchOrder(*task.structure, s.queryPts.get(), s.queryCount, order.data());
+    bool faulted = false;
+    std::int64_t size = ProgressInterval;
+    for (int first = 0; first < s.queryCount && !faulted;) {
+        const int last = static_cast<int>(std::min<std::int64_t>(s.queryCount, first + size));
+        const auto chunkStart = Clock::now();
+        faulted = !searchChunk(task, order, first, last);
+        const double chunkSeconds = secondsSince(chunkStart);
+        phaseTimes.slowestQuerySeconds =
+            std::max(phaseTimes.slowestQuerySeconds, chunkSeconds / (last - first));
+        phaseTimes.queriesAnswered = last;
+        reportPhase(RunPhase::Searching, last, s.queryCount);
+        size = nextChunkSize(size, chunkSeconds);
+        first = last;
     }
-    for (int q = answered; q < s.queryCount; ++q) {
-        const auto queryStart = Clock::now();
-        if (!ReadPt(s.dim, q, s.queryPt.get(), *s.queryLines)) {
-            window.showMessage("Can't read query point " + std::to_string(q + 1));
-            SetStatus("Query not loaded", 1);
-            return false;
-        }
-        if (q == 0) SetStatus("Query loaded", 1); // later queries would write the same text again
-        if (!task.structure) return false;
-
-        std::feclearexcept(FE_ALL_EXCEPT);
-        searchQuery(s, task, s.queryPt.get(), s.nnIdx.data(), s.dists.data());
-        storeResults(s, q, s.nnIdx.data(), s.dists.data());
-        checkFloatingPointFaults();
-
-        const double querySeconds = secondsSince(queryStart);
-        phaseTimes.slowestQuerySeconds = std::max(phaseTimes.slowestQuerySeconds, querySeconds);
-        phaseTimes.queriesAnswered = q + 1;
-        reportPhase(RunPhase::Searching, q + 1, s.queryCount);
-    }
-    phaseTimes.queriesSeconds = secondsSince(loopStart);
+    storeEveryResult(task, faulted);
+    queryClock.stop();
 
     SetStatus("Outputting results...", 2);
     writeResultColumns();
     if (window.showGraph()) DrawChart();
+    stopIfCancelled();
+    answering = task.tree;
     qel::releaseSharedEmptyLeaf();
     SetStatus("Ready", 2);
     window.showTimings(phaseTimes);
@@ -368,58 +438,52 @@ bool RunDriver::RunQueries() {
     return true;
 }
 
-int RunDriver::answerQueriesInParallel(const QueryTask& task) {
-    const SearchSession& s = state;
-    // Threads take blocks of consecutive queries in index order, so every query before the first
-    // failure is taken by some thread and answered.
-    constexpr int BlockSize = 64;
-    std::atomic<int> nextBlock{0};
-    std::atomic<int> firstFailure{s.queryCount};
-    std::vector<double> slowest(static_cast<std::size_t>(threads), 0.0);
-    auto answerBlocks = [&](double& slowestQuery) {
-        OwnedPoint point(qel::newPoint(s.dim, 0.0));
-        std::vector<int> nnIdx(s.nnIdx);
-        std::vector<double> dists(s.dists);
-        FieldList fields;
-        std::string scratch;
-        for (int first = nextBlock.fetch_add(BlockSize); first < s.queryCount;
-             first = nextBlock.fetch_add(BlockSize)) {
-            for (int q = first; q < std::min(first + BlockSize, s.queryCount); ++q) {
-                if (q >= firstFailure.load()) return;
-                const auto queryStart = Clock::now();
-                bool done = false;
-                try {
-                    const auto line = (*s.queryLines)[static_cast<std::size_t>(q)];
-                    if (convertLine(line, s.dim, point.get(), fields, scratch)) {
-                        std::feclearexcept(FE_ALL_EXCEPT);
-                        searchQuery(s, task, point.get(), nnIdx.data(), dists.data());
-                        storeResults(state, q, nnIdx.data(), dists.data());
-                        checkFloatingPointFaults();
-                        done = true;
-                    }
-                } catch (...) {
-                    // The calling thread answers this query again and reports what went wrong.
-                }
-                if (!done) {
-                    int seen = firstFailure.load();
-                    while (q < seen && !firstFailure.compare_exchange_weak(seen, q)) {
-                    }
-                    return;
-                }
-                slowestQuery = std::max(slowestQuery, secondsSince(queryStart));
-            }
+bool RunDriver::readQueries(bool searchable) {
+    SearchSession& s = state;
+    for (int q = 0; q < s.queryCount; ++q) {
+        if (!ReadPt(s.dim, q, s.queryPts[static_cast<std::size_t>(q)], *s.queryLines)) {
+            window.showMessage("Can't read query point " + std::to_string(q + 1));
+            SetStatus("Query not loaded", 1);
+            return false;
         }
-    };
-    {
-        std::vector<std::jthread> helpers;
-        for (std::size_t t = 1; t < slowest.size(); ++t)
-            helpers.emplace_back(answerBlocks, std::ref(slowest[t]));
-        answerBlocks(slowest[0]);
+        if (q > 0) continue;
+        SetStatus("Query loaded", 1); // later queries would write the same text again
+        if (!searchable) return false;
     }
-    const int answered = firstFailure.load();
-    phaseTimes.slowestQuerySeconds = *std::max_element(slowest.begin(), slowest.end());
-    phaseTimes.queriesAnswered = answered;
-    return answered;
+    return true;
+}
+
+bool RunDriver::searchChunk(const QueryTask& task, const std::vector<int>& order, int first, int last) {
+    SearchSession& s = state;
+    const auto k = static_cast<std::size_t>(s.k);
+    const auto m = static_cast<std::size_t>(last - first);
+    std::vector<qel::Point> queries(m);
+    for (std::size_t i = 0; i < m; ++i)
+        queries[i] = s.queryPts[static_cast<std::size_t>(order[first + i])];
+    std::vector<int> nnIdx(m * k, qel::noIndex);
+    std::vector<double> dists(m * k, qel::unboundedDistance);
+    std::feclearexcept(FE_ALL_EXCEPT);
+    searchQueries(s, task, queries.data(), static_cast<int>(m), nnIdx.data(), dists.data(), threads);
+    if (std::fetestexcept(RunFaults)) return false;
+    for (std::size_t i = 0; i < m; ++i) {
+        const auto row = static_cast<std::size_t>(order[first + i]) * k;
+        std::copy_n(nnIdx.begin() + i * k, k, s.resultIdx.begin() + row);
+        std::copy_n(dists.begin() + i * k, k, s.resultDists.begin() + row);
+    }
+    return true;
+}
+
+void RunDriver::storeEveryResult(const QueryTask& task, bool searchAgain) {
+    SearchSession& s = state;
+    const auto k = static_cast<std::size_t>(s.k);
+    for (int q = 0; q < s.queryCount; ++q) {
+        std::feclearexcept(FE_ALL_EXCEPT);
+        if (searchAgain)
+            searchQuery(s, task, s.queryPts[static_cast<std::size_t>(q)], s.resultIdx.data() + q * k,
+                        s.resultDists.data() + q * k);
+        storeResults(s, q);
+        checkFloatingPointFaults();
+    }
 }
 
 void RunDriver::writeResultColumns() {
@@ -449,6 +513,7 @@ void RunDriver::writeResultColumns() {
 }
 
 bool RunDriver::LoadPoints() {
+    answering = nullptr; // its points go below
     SearchSession& s = state;
     s.dataLines.emplace();
     const std::string inputPath = window.inputPath();
@@ -482,12 +547,11 @@ bool RunDriver::LoadPoints() {
     // values from the points; the load then keeps what precedes the first field that does not convert.
     s.dataPts.reset();
     s.dataPts.reset(qel::newPointArray(lineCount, s.dim));
-    const DataConversion conversion = ConvertEveryLine(
-        s.dim, *s.dataLines, s.dataPts.get(), threads,
-        [&](std::int64_t done, std::int64_t total) { window.progress(RunPhase::LoadingData, done, total); });
+    const DataConversion conversion =
+        ConvertEveryLine(s.dim, *s.dataLines, s.dataPts.get(), threads, phaseProgress(RunPhase::LoadingData));
     if (window.displayStatistics())
         WriteStatistics(window, DataColumns{s.dataPts.get(), s.dataLines->size(), conversion.shortLines},
-                        s.dim, s.columnStats, threads);
+                        s.dim, s.columnStats, threads, phaseProgress(RunPhase::Statistics));
 
     const std::string doubleRule(50, '=');
     window.addReportLine(doubleRule);
@@ -501,8 +565,8 @@ bool RunDriver::LoadPoints() {
     s.queryCount = static_cast<int>(s.queryLines->size());
     window.addReportLine("No. of query points = " + std::to_string(s.queryCount));
 
-    s.queryPt.reset();
-    s.queryPt.reset(qel::newPoint(s.dim, 0.0));
+    s.queryPts.reset();
+    s.queryPts.reset(qel::newPointArray(s.queryCount, s.dim));
     if (KeepUpToFirstFailure(conversion, s.dim, s.dataLines->size(), s.dataPts.get())) {
         SetStatus("Input loaded", 0);
         return true;
@@ -589,15 +653,52 @@ template <class Change> void RunDriver::reshapeTable(TableId which, Change chang
 }
 
 void RunDriver::reportPhase(RunPhase phase, std::int64_t done, std::int64_t total) {
-    if (progressDue(done, total)) window.progress(phase, done, total);
+    if (!progressDue(done, total)) return;
+    window.progress(phase, done, total);
+    stopIfCancelled();
+}
+
+ProgressCallback RunDriver::phaseProgress(RunPhase phase) {
+    return [this, phase](std::int64_t done, std::int64_t total) {
+        window.progress(phase, done, total);
+        stopIfCancelled();
+    };
+}
+
+void RunDriver::stopIfCancelled() {
+    if (window.cancelRequested()) throw RunCancelled{};
+}
+
+template <class Structure, class... Args> std::unique_ptr<Structure> RunDriver::buildStructure(Args... args) {
+    auto build = std::async(std::launch::async, [=] { return std::make_unique<Structure>(args...); });
+    while (build.wait_for(BuildPollInterval) != std::future_status::ready) {
+        window.progress(RunPhase::Building, 0, 0);
+        if (!window.cancelRequested()) continue;
+        // The build goes on reading the points, so they leave the run state with it.
+        abandonedBuild = [job = std::make_shared<decltype(build)>(std::move(build)),
+                          points = std::make_shared<OwnedPointArray>(std::move(state.dataPts))] {
+            try {
+                job->get(); // the structure it built goes at once, before its points
+            } catch (...) {
+                // What went wrong in a build nobody waits for concerns no run.
+            }
+        };
+        throw RunCancelled{};
+    }
+    return build.get();
+}
+
+void RunDriver::finishAbandonedBuild() {
+    if (!abandonedBuild) return;
+    abandonedBuild();
+    abandonedBuild = nullptr;
 }
 
 void RunDriver::fillTable(TableId which, const TextLines& lines) {
     if (!window.tableShown(which)) return;
     ResultTable& table = which == TableId::DataTable ? dataRows : queryRows;
     const RunPhase phase = which == TableId::DataTable ? RunPhase::DataTable : RunPhase::QueryTable;
-    FillTable(lines, table, 1,
-              [&](std::int64_t done, std::int64_t total) { window.progress(phase, done, total); });
+    FillTable(lines, table, 1, phaseProgress(phase));
     window.tableCellsChanged(which, table);
 }
 

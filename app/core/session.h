@@ -5,20 +5,21 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <qel/bdtree.h>
 #include "chartcontent.h"
 #include "compare.h"
-#include <qel/kdtree.h>
 #include "pointfile.h"
-#include <qel/qelinclude.h>
 #include "resulttable.h"
 #include "statistics.h"
 #include "windowops.h"
+#include <qel/bdtree.h>
+#include <qel/kdtree.h>
+#include <qel/qelinclude.h>
 
 namespace knn {
 
@@ -35,12 +36,7 @@ double ReportedDistance(double d, int power);
 struct PointArrayDeleter {
     void operator()(qel::Point* points) const;
 };
-/// A library point released with the library's own routine.
-struct PointDeleter {
-    void operator()(double* point) const;
-};
 using OwnedPointArray = std::unique_ptr<qel::Point[], PointArrayDeleter>;
-using OwnedPoint = std::unique_ptr<double[], PointDeleter>;
 
 /// Run state of the main window; `ResetRun` puts every field back to the value given here.
 struct SearchSession {
@@ -53,9 +49,7 @@ struct SearchSession {
     int dataCount = 0;                               ///< number of data points
     int queryCount = 0;                              ///< number of query points
     OwnedPointArray dataPts;                         ///< dataCount points of dim coordinates
-    OwnedPoint queryPt;                              ///< the query being answered, dim coordinates
-    std::vector<int> nnIdx;                          ///< neighbour indices of one search, k entries
-    std::vector<double> dists;                       ///< powered distances of one search, k entries
+    OwnedPointArray queryPts;                        ///< queryCount points of dim coordinates
     std::unique_ptr<qel::QELbruteForce> bruteForce;  ///< built by the last brute-force run
     std::unique_ptr<qel::QELkd_tree> kdTree;         ///< built by the last kd-tree run
     std::unique_ptr<qel::QELbd_tree> bdTree;         ///< built by the last bd-tree run
@@ -97,11 +91,14 @@ public:
     bool BitBtn1Click();
     /// The "Reload data" button: LoadPoints alone. True when the load succeeded.
     bool BitBtn3Click();
-    /// A compare run: loads the files as "OK" does, takes k, the metric and R from the panel and
-    /// measures every configuration, each the best of `repetitions`. Empty when the run ended early
-    /// (the load, a query line or an error), after its message.
+    /// A compare run: loads the files and reads every query as "OK" does, takes k, the metric and R from
+    /// the panel and measures every configuration, each the best of `repetitions`. Its progress goes to
+    /// `progress` and to the window, and a cancel the window asks for ends it with the configurations
+    /// measured so far. Empty when the run ended before measuring (the load, a query line, a cancel or
+    /// an error), after its message.
     std::optional<CompareResult> CompareConfigurations(const std::vector<CompareConfig>& configs,
-                                                       int repetitions, const CompareObserver& observer = {});
+                                                       int repetitions,
+                                                       const ProgressCallback& progress = {});
 
     void ResetRun();
     /// Loads, echoes the options, builds the structure and prepares tables and result rows; false
@@ -116,9 +113,13 @@ public:
     bool ReadPt(int dim, int index, qel::Point point, const TextLines& lines);
     /// Builds the chart content and hands it to the window.
     void DrawChart();
-    /// Threads that convert the data lines and answer the queries of a run; 1 (the default) does both on
-    /// the calling thread. Results, messages and the point where a run ends do not depend on it.
+    /// Threads that convert the data lines, build the tree and answer the queries of a run; 1 (the
+    /// default) does all on the calling thread. Results, messages and the point where a run ends do not
+    /// depend on it.
     void setThreads(int count);
+    /// The tree that answered the last complete run; null after a brute-force run, before any run
+    /// completed, and from the start of the next run or load on, which frees its points.
+    qel::QELkd_tree* answeringTree() const { return answering; }
 
     const SearchSession& session() const { return state; }
     const ResultTable& dataTable() const { return dataRows; }
@@ -133,7 +134,7 @@ private:
     void fillTable(TableId which, const TextLines& lines);
     /// Appends the Index and Dist columns to the query table and writes every query's results.
     void writeResultColumns();
-    /// "NN Amount:" cut to the data, into k and the result arrays; reported.
+    /// "NN Amount:" cut to the data, into k; reported.
     void readNeighbourCount();
     /// The metric into `qel::metricKind` and the power; reported.
     void readMetric();
@@ -141,9 +142,30 @@ private:
     void readRadius();
     /// Passes progress to the window every `ProgressInterval` items and at the end.
     void reportPhase(RunPhase phase, std::int64_t done, std::int64_t total);
-    /// Answers queries on `threads` threads, without a word to the window, up to the first query
-    /// that fails; returns how many queries precede it (every one of them answered).
-    int answerQueriesInParallel(const QueryTask& task);
+    /// Reports progress of the phase to the window, then stops the run if the user cancelled it.
+    ProgressCallback phaseProgress(RunPhase phase);
+    /// Ends the run by a `RunCancelled` when the window asks to cancel.
+    void stopIfCancelled();
+    /// Runs a handler's steps; a cancel ends them like an early end, with "Run cancelled" in panel 2.
+    bool unlessCancelled(const std::function<bool()>& steps);
+    /// Builds a structure on a thread of its own while this one keeps reporting progress, so a cancel
+    /// need not wait for the build; the points of a build given up stay until it ends (see abandonedBuild).
+    template <class Structure, class... Args> std::unique_ptr<Structure> buildStructure(Args... args);
+    /// Waits for a build given up by a cancelled run and releases what it built and read.
+    void finishAbandonedBuild();
+    /// Reads every query line into queryPts; false when the run ends there: at a line that cannot be
+    /// read, after its messages, or, once the first query is read, when the run is not searchable (it
+    /// has no structure).
+    bool readQueries(bool searchable);
+    /// Answers the queries at positions first..last-1 of order through the batch searches into their
+    /// result rows; false, with the rows left as they were, when the searches raised a floating-point
+    /// fault.
+    bool searchChunk(const QueryTask& task, const std::vector<int>& order, int first, int last);
+    /// Turns every query's result row into reported distances and numbers, in query order, and ends the
+    /// run with the error of the first query that meets a root-taking error or a floating-point fault.
+    /// With searchAgain (a chunk's searches raised a fault) each query is first searched again alone, so
+    /// that the fault is pinned on the query that raises it.
+    void storeEveryResult(const QueryTask& task, bool searchAgain);
 
     WindowOps& window;
     SearchSession state;
@@ -153,7 +175,10 @@ private:
     RunTimings phaseTimes;     ///< phase times of the current run
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
-    int threads = 1;           ///< threads that convert the data lines and answer the queries
+    int threads = 1;           ///< threads that convert the data lines, build the tree and answer the queries
+
+    qel::QELkd_tree* answering = nullptr; ///< see answeringTree
+    std::function<void()> abandonedBuild; ///< waits for a given-up build, then frees it and its points
 };
 
 } // namespace knn

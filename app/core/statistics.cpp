@@ -115,7 +115,7 @@ std::string FormatStat(long double v) {
 }
 
 void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, ColumnStats& columnStats,
-                     int threads) {
+                     int threads, const ProgressCallback& progress) {
     const std::string doubleRule(50, '=');
     const std::string singleRule(30, '-');
     window.addReportLine(doubleRule);
@@ -126,12 +126,22 @@ void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, Column
     const auto columnCount = static_cast<std::size_t>(std::max(dim, 0));
     std::vector<ColumnStats> stats(columnCount);
     std::atomic<std::size_t> nextColumn{0};
+    std::atomic<std::int64_t> columnsDone{0};
     runInParallel(std::clamp<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), 1,
                                           std::max<std::size_t>(columnCount, 1)),
-                  [&](std::size_t) {
+                  [&](std::size_t part) {
                       std::vector<double> values;
-                      for (std::size_t c = nextColumn++; c < columnCount; c = nextColumn++)
+                      for (std::size_t c = nextColumn++; c < columnCount; c = nextColumn++) {
                           stats[c] = ComputeColumnStats(static_cast<int>(c), data, values);
+                          const std::int64_t done = ++columnsDone;
+                          if (part != 0 || !progress) continue;
+                          try {
+                              progress(done, dim);
+                          } catch (...) {
+                              nextColumn = columnCount; // the other threads take no further column
+                              throw;
+                          }
+                      }
                   });
     for (int c = 0; c < dim; ++c) {
         columnStats = stats[static_cast<std::size_t>(c)];
@@ -153,7 +163,6 @@ void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, Column
         window.addReportLine("Kurtosis\t" + FormatStat(s.kurtosis));
         window.addReportLine("");
         window.addReportLine("");
-        window.progress(RunPhase::Statistics, c + 1, dim);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pointfile.h"
+#include "progress.h"
 
 namespace knn {
 
@@ -48,8 +49,9 @@ ColumnStats ComputeColumnStats(int c, const DataColumns& data, std::vector<doubl
 std::string FormatStat(long double v);
 
 /// Writes the "DATA STATISTICS" block for the first dim columns into the report, computing the columns
-/// on up to `threads` threads.
+/// on up to `threads` threads. The calling thread tells progress how many columns are done after each
+/// column it computed; an error progress raises stops the computation and leaves the report unwritten.
 void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, ColumnStats& columnStats,
-                     int threads = 1);
+                     int threads = 1, const ProgressCallback& progress = {});
 
 } // namespace knn

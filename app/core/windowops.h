@@ -1,7 +1,8 @@
 // The one interface through which the test-bench core talks to its windows: it reads the option
 // panel, writes values back, sets the status panels, shows message boxes, writes the report, tells
-// the window that a table or the chart changed, reports progress and timings, and shows the results.
-// The desktop front end implements it with its controls; the headless front end with its flags.
+// the window that a table or the chart changed, reports progress and timings, shows the results, and
+// asks whether the user wants the run to stop. The desktop front end implements it with its controls;
+// the headless front end with its flags.
 //
 // Texts are UTF-8. Line breaks inside a message are "\n". Every operation is called from the thread
 // that runs the core's handlers.
@@ -30,7 +31,12 @@ enum class RunPhase {
     Searching,   ///< answering the queries
     Results,     ///< writing the Index and Dist cells
     Chart,       ///< reading points for the chart
+    Building,    ///< constructing the search structure: one call, reported with done and total 0
+    Comparing,   ///< a compare run (done counts query answers of all its configurations)
 };
+
+/// How far a run got, in run order: a phase's time means something only once the run reached it.
+enum class TimedPhase { None, Load, Build, Queries };
 
 /// Wall-clock durations of a run's phases, in seconds; a phase not reached stays 0.
 struct RunTimings {
@@ -38,7 +44,9 @@ struct RunTimings {
     double buildSeconds = 0.0;        ///< constructing the search structure
     double queriesSeconds = 0.0;      ///< the query loop: reading, searching, taking roots
     std::int64_t queriesAnswered = 0; ///< queries the loop finished
-    double slowestQuerySeconds = 0.0; ///< the longest single query (reading, search and roots)
+    double slowestQuerySeconds = 0.0; ///< the longest mean time per query of one chunk of the batch
+
+    TimedPhase reached = TimedPhase::None; ///< the last phase the run started
 
     double meanQuerySeconds() const {
         return queriesAnswered > 0 ? queriesSeconds / static_cast<double>(queriesAnswered) : 0.0;
@@ -115,10 +123,15 @@ public:
     virtual void showResults() = 0; ///< show the results window, not modal
 
     // Progress and timings.
-    /// Called every `ProgressInterval` items of a long loop and at its end; a window may repaint and
-    /// move a progress bar here. Must not start another handler of the core.
+    /// Called every `ProgressInterval` items of a long loop and at its end, and a few times a second
+    /// while the structure is built; a window may repaint and move a progress bar here. Must not start
+    /// another handler of the core.
     virtual void progress(RunPhase phase, std::int64_t done, std::int64_t total) = 0;
-    /// The phase times of a completed run, sent before the results are shown.
+    /// Asked after every progress report and between a run's phases: true ends the run as cancelled,
+    /// like a run that ended early. A window without a user at it never asks.
+    virtual bool cancelRequested() { return false; }
+    /// The phase times of a run when it ends, complete or not; for a complete run before the results
+    /// are shown.
     virtual void showTimings(const RunTimings& timings) = 0;
 };
 

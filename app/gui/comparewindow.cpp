@@ -13,7 +13,6 @@
 #include <QBarSet>
 #include <QChartView>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -288,21 +287,20 @@ void CompareWindow::runCompare() {
         Dialogs::showMessage(this, QStringLiteral("Check at least one value in every list."));
         return;
     }
-    cancelRequested = false;
     RunButton->setEnabled(false);
     CancelButton->setEnabled(true);
     Progress->setValue(0);
     Status->setText(QStringLiteral("Measuring %1 configurations...").arg(configs.size()));
-    const knn::CompareObserver observer{
-        [this](std::int64_t done, std::int64_t total) {
-            Progress->setValue(total > 0 ? static_cast<int>(done * Progress->maximum() / total) : 0);
-            // Lets "Cancel" be clicked and the window repaint between chunks of queries.
-            QCoreApplication::processEvents();
-        },
-        [this] { return cancelRequested; }};
     std::optional<knn::CompareResult> result;
+    // A compare run is a run of the main window: its Cancel, Esc and closing stop it too.
     main.runExclusively(
-        [&] { result = driver.CompareConfigurations(configs, Repetitions->value(), observer); });
+        [&] {
+            result = driver.CompareConfigurations(
+                configs, Repetitions->value(), [this](std::int64_t done, std::int64_t total) {
+                    Progress->setValue(total > 0 ? static_cast<int>(done * Progress->maximum() / total) : 0);
+                });
+        },
+        CancelButton);
     RunButton->setEnabled(true);
     CancelButton->setEnabled(false);
     if (!result) {
@@ -313,7 +311,7 @@ void CompareWindow::runCompare() {
 }
 
 void CompareWindow::cancelCompare() {
-    cancelRequested = true;
+    main.requestCancel();
 }
 
 void CompareWindow::showResult(knn::CompareResult result) {
@@ -463,7 +461,8 @@ void CompareWindow::saveTable() {
         QStringLiteral("Save table"),
         {QStringLiteral("Tab-separated text (*.tsv *.txt)"), QStringLiteral("Comma-separated text (*.csv)")},
         QStringLiteral("tsv"),
-        true};
+        true,
+        {}};
     const std::optional<QString> path = Dialogs::chooseFile(this, request);
     if (!path) return;
     const char separator =
@@ -475,8 +474,11 @@ void CompareWindow::saveTable() {
 }
 
 void CompareWindow::saveChart() {
-    const Dialogs::FileRequest request{
-        QStringLiteral("Save chart"), {QStringLiteral("PNG images (*.png)")}, QStringLiteral("png"), true};
+    const Dialogs::FileRequest request{QStringLiteral("Save chart"),
+                                       {QStringLiteral("PNG images (*.png)")},
+                                       QStringLiteral("png"),
+                                       true,
+                                       {}};
     const std::optional<QString> path = Dialogs::chooseFile(this, request);
     if (path && !charts->grab().save(*path, "PNG"))
         Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));

@@ -93,5 +93,4 @@ private:
     CompareModel* rows;
     QSortFilterProxyModel* sorted;
     QWidget* charts; ///< both charts, saved as one image
-    bool cancelRequested = false;
 };

@@ -1,6 +1,9 @@
 // Assembly of the desktop program.
 #include "desktopbench.h"
 
+#include <algorithm>
+#include <thread>
+
 #include "comparewindow.h"
 #include "mainwindow.h"
 #include "resultswindow.h"
@@ -16,8 +19,12 @@ void DesktopBench::build() {
         form2 = new ResultsWindow(form1.get());
         ops.attach(*form1, *form2);
         auto newDriver = std::make_unique<knn::RunDriver>(ops);
+        // Runs load, build and search on every core; their results are those of one thread.
+        newDriver->setThreads(static_cast<int>(std::max(1U, std::thread::hardware_concurrency())));
         form1->setRunDriver(*newDriver);
-        form2->setTables(newDriver->dataTable(), newDriver->queryTable());
+        form2->setRunDriver(*newDriver);
+        // A load alone replaces the points the last run's tree read: its panel and Save tree go then.
+        QObject::connect(form1.get(), &MainWindow::handlerEnded, form2, &ResultsWindow::showTreeStats);
         compare = new CompareWindow(*form1, *newDriver);
         QObject::connect(form1.get(), &MainWindow::compareRequested, compare, [this] {
             compare->show();

@@ -127,7 +127,8 @@ void DesktopWindowOps::showMessage(const std::string& text) {
 }
 
 void DesktopWindowOps::clearReport() {
-    results->Memo1->clear();
+    // The report is cleared as a run starts: what the last run measured goes with it.
+    results->clearRunOutcome();
 }
 
 void DesktopWindowOps::addReportLine(const std::string& line) {
@@ -167,8 +168,12 @@ void DesktopWindowOps::showResults() {
     results->raise();
 }
 
-void DesktopWindowOps::progress(knn::RunPhase, std::int64_t done, std::int64_t total) {
-    main->showProgress(done, total);
+void DesktopWindowOps::progress(knn::RunPhase phase, std::int64_t done, std::int64_t total) {
+    main->showProgress(phase, done, total);
+}
+
+bool DesktopWindowOps::cancelRequested() {
+    return main->cancelRequested();
 }
 
 void DesktopWindowOps::showTimings(const knn::RunTimings& timings) {

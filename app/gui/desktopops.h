@@ -60,6 +60,7 @@ public:
     void showResults() override;
 
     void progress(knn::RunPhase phase, std::int64_t done, std::int64_t total) override;
+    bool cancelRequested() override;
     void showTimings(const knn::RunTimings& timings) override;
 
 private:

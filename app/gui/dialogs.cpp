@@ -2,7 +2,9 @@
 #include "dialogs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <deque>
 #include <utility>
@@ -45,8 +47,15 @@ std::optional<QString> Dialogs::chooseFile(QWidget* parent, const FileRequest& r
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(request.filters);
     dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setDirectory(request.folder());
+    if (QFileInfo(request.startPath).isFile()) dialog.selectFile(request.startPath);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().constFirst();
+}
+
+QString Dialogs::FileRequest::folder() const {
+    const QDir start = QFileInfo(startPath).absoluteDir();
+    return !startPath.isEmpty() && start.exists() ? start.absolutePath() : QDir::currentPath();
 }
 
 void Dialogs::setScripted(bool scripted) {

@@ -17,6 +17,10 @@ public:
         QStringList filters;   ///< name filters, the first preselected
         QString defaultSuffix; ///< appended to a typed name without one
         bool forSaving;        ///< save dialog (asks before overwriting) instead of open dialog
+        QString startPath;     ///< a path the chooser starts from; empty for the working folder
+
+        /// Where the chooser opens: the folder of startPath if that exists, else the working folder.
+        QString folder() const;
     };
 
     /// A modal box with the text and one OK button.

@@ -1,12 +1,14 @@
 // Main window: building the controls and the option panel's rules.
 #include "mainwindow.h"
 
+#include "aboutwindow.h"
 #include "dialogs.h"
 #include "radiogroup.h"
 #include "session.h"
 #include "spinedit.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -14,6 +16,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -23,6 +26,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -58,26 +62,32 @@ QCheckBox* autoBox(const QString& name, QWidget* parent, bool withHint = true) {
     return box;
 }
 
-/// Paints the text of a check box or the caption of a group box blue; its children keep the usual colours.
+/// Paints the text of a check box or the caption of a group box blue while it is enabled; its children
+/// keep the usual colours, and disabled text keeps the usual grey.
 void paintCaptionBlue(QWidget* widget) {
     const QPalette usual = widget->palette();
     QPalette blue = usual;
-    blue.setColor(QPalette::WindowText, captionBlue);
-    blue.setColor(QPalette::ButtonText, captionBlue);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
+            blue.setColor(group, role, captionBlue);
     widget->setPalette(blue);
     for (QWidget* child : widget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        // Colours set explicitly stop the blue from reaching the children.
+        // Colours set explicitly stop the blue from reaching the children; every group is set, so the
+        // children's disabled text is the usual grey too.
         QPalette own = child->palette();
-        own.setColor(QPalette::WindowText, usual.color(QPalette::WindowText));
-        own.setColor(QPalette::ButtonText, usual.color(QPalette::ButtonText));
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
+                own.setColor(group, role, usual.color(group, role));
         child->setPalette(own);
     }
 }
 
+/// Spin edits are as wide as the digits they show, and at least as wide as the other option boxes.
 SpinEdit* spinEdit(const QString& name, int minValue, int maxValue, int value, const QString& hint,
-                   QWidget* parent) {
+                   QWidget* parent, int digits = 4) {
     auto* edit = named(new SpinEdit(minValue, maxValue, value, parent), name, hint);
-    edit->setFixedWidth(70);
+    edit->fitDigits(digits);
+    edit->setFixedWidth(std::max(edit->width(), 70));
     return edit;
 }
 
@@ -95,6 +105,52 @@ QString bundledSampleFile(const QString& name) {
 constexpr qint64 quietRunMs = 500;
 constexpr qint64 repaintIntervalMs = 50;
 constexpr int progressSteps = 1000;
+
+/// What the progress bar says during each phase of a run.
+QString phaseCaption(knn::RunPhase phase) {
+    switch (phase) {
+    case knn::RunPhase::LoadingData:
+        return QStringLiteral("Loading %p%");
+    case knn::RunPhase::Statistics:
+        return QStringLiteral("Statistics %p%");
+    case knn::RunPhase::Building:
+        return QStringLiteral("Building");
+    case knn::RunPhase::DataTable:
+        return QStringLiteral("Data table %p%");
+    case knn::RunPhase::QueryTable:
+        return QStringLiteral("Query table %p%");
+    case knn::RunPhase::Searching:
+        return QStringLiteral("Searching %p%");
+    case knn::RunPhase::Results:
+        return QStringLiteral("Results %p%");
+    case knn::RunPhase::Chart:
+        return QStringLiteral("Chart %p%");
+    case knn::RunPhase::Comparing:
+        return QStringLiteral("Comparing %p%");
+    }
+    return QStringLiteral("%p%");
+}
+
+/// Input that makes a control act: the events a run lets through to nothing but Cancel.
+bool isUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::Drop:
+    case QEvent::TouchBegin:
+    case QEvent::TabletPress:
+        return true;
+    default:
+        return false;
+    }
+}
 
 } // namespace
 
@@ -129,9 +185,29 @@ void MainWindow::buildWidgets() {
     connect(BitBtn3, &QPushButton::clicked, this, &MainWindow::BitBtn3Click);
     for (QPushButton* button : {BitBtn3, BitBtn4, BitBtn1})
         button->setMinimumWidth(110);
+    AboutButton = named(new QPushButton(QStringLiteral("About"), client), QStringLiteral("AboutButton"),
+                        QStringLiteral("What the options do, and the point-file format (F1)"));
+    connect(AboutButton, &QPushButton::clicked, this, &MainWindow::showAbout);
+    auto* help = new QAction(this);
+    help->setShortcut(QKeySequence::HelpContents);
+    help->setShortcutContext(Qt::ApplicationShortcut);
+    connect(help, &QAction::triggered, this, &MainWindow::showAbout);
+    addAction(help);
+    // A long run's progress and its Cancel sit beside "OK", where the eyes are after the click.
+    runProgress = named(new QProgressBar(client), QStringLiteral("RunProgress"));
+    runProgress->setFixedWidth(130);
+    runProgress->hide();
+    CancelButton = named(new QPushButton(QStringLiteral("Cancel"), client), QStringLiteral("CancelButton"),
+                         QStringLiteral("Stop the run (Esc)"));
+    CancelButton->setAutoDefault(false);
+    CancelButton->hide();
+    connect(CancelButton, &QPushButton::clicked, this, &MainWindow::requestCancel);
     buttons->addWidget(BitBtn3);
+    buttons->addWidget(AboutButton);
     buttons->addStretch();
     buttons->addWidget(BitBtn4);
+    buttons->addWidget(runProgress);
+    buttons->addWidget(CancelButton);
     buttons->addWidget(BitBtn1);
     column->addLayout(buttons);
     setCentralWidget(client);
@@ -179,9 +255,10 @@ QWidget* MainWindow::buildOptionPanel() {
     Edit3 = named(new QLineEdit(QStringLiteral("0.0"), panel), QStringLiteral("Edit3"),
                   QStringLiteral("Error value (Epsilon) to approximate KNN search (0.0 for small datasets)"));
     Edit3->setFixedWidth(70);
-    SpinEdit3 =
-        spinEdit(QStringLiteral("SpinEdit3"), 1, 10000, 1000,
-                 QStringLiteral("Number of data points (use Auto to calculate from input file)"), panel);
+    // Its upper bound becomes the data line count at each load: any count of lines fits.
+    SpinEdit3 = spinEdit(QStringLiteral("SpinEdit3"), 1, 10000, 1000,
+                         QStringLiteral("Number of data points (use Auto to calculate from input file)"),
+                         panel, std::numeric_limits<int>::digits10 + 1);
     CheckBox2 = autoBox(QStringLiteral("CheckBox2"), panel);
     CheckBox1 = autoBox(QStringLiteral("CheckBox1"), panel);
     CheckBox3 = autoBox(QStringLiteral("CheckBox3"), panel);
@@ -384,24 +461,30 @@ void MainWindow::buildStatusBar() {
     bar->setObjectName(QStringLiteral("StatusBar1"));
     bar->setSizeGripEnabled(false);
     const int widths[] = {110, 110, 300};
+    // The first two panels start with the longest texts they ever show.
     const QString texts[] = {QStringLiteral("Input not loaded"), QStringLiteral("Query not loaded"),
                              QString()};
     for (int panel = 0; panel < 3; ++panel) {
         auto* frame = new QFrame(bar);
         frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        frame->setFixedWidth(widths[panel]);
         auto* row = new QHBoxLayout(frame);
         row->setContentsMargins(3, 0, 3, 0);
         statusPanels[panel] =
             named(new QLabel(texts[panel], frame), QStringLiteral("StatusPanel%1").arg(panel));
         row->addWidget(statusPanels[panel], 1);
+        frame->setFixedWidth(widths[panel]);
+        fitStatusPanel(panel);
         bar->addWidget(frame);
     }
-    // The run's progress bar shares the last panel with its text.
-    runProgress = named(new QProgressBar(bar), QStringLiteral("RunProgress"));
-    runProgress->setFixedSize(120, 14);
-    runProgress->hide();
-    statusPanels[2]->parentWidget()->layout()->addWidget(runProgress);
+}
+
+void MainWindow::fitStatusPanel(int panel) {
+    QLabel* label = statusPanels[panel];
+    QWidget* frame = label->parentWidget();
+    const int chrome = frame->width() - label->contentsRect().width();
+    const int wanted = label->fontMetrics().horizontalAdvance(label->text()) + chrome;
+    // Panels only grow, so they do not jump back and forth from text to text.
+    if (wanted > frame->width()) frame->setFixedWidth(wanted);
 }
 
 QString MainWindow::statusText(int panel) const {
@@ -410,6 +493,7 @@ QString MainWindow::statusText(int panel) const {
 
 void MainWindow::setStatusText(int panel, const QString& text) {
     statusPanels[panel]->setText(text);
+    fitStatusPanel(panel);
 }
 
 QAction* MainWindow::bindAutoBox(QCheckBox* box, const QString& name, void (MainWindow::*handler)()) {
@@ -554,12 +638,16 @@ void MainWindow::SpeedButton2Click() {
 }
 
 void MainWindow::choosePath(QLineEdit* pathBox) {
+    // The bundled samples are .pts files: the first filter shows them, and the chooser opens where the
+    // path in the box points.
     const Dialogs::FileRequest request{
         QStringLiteral("Select file"),
-        {QStringLiteral("Text files (*.txt)"), QStringLiteral("CSV files (*.csv)"),
-         QStringLiteral("Data files (*.dat)"), QStringLiteral("All files (*)")},
+        {QStringLiteral("Point files (*.pts *.txt)"), QStringLiteral("Text files (*.txt)"),
+         QStringLiteral("CSV files (*.csv)"), QStringLiteral("Data files (*.dat)"),
+         QStringLiteral("All files (*)")},
         QStringLiteral("txt"),
-        false};
+        false,
+        pathBox->text()};
     if (std::optional<QString> path = Dialogs::chooseFile(this, request)) pathBox->setText(*path);
 }
 
@@ -571,40 +659,81 @@ void MainWindow::BitBtn3Click() {
     runExclusively([this] { driver->BitBtn3Click(); });
 }
 
-void MainWindow::runExclusively(const std::function<void()>& handler) {
+void MainWindow::runExclusively(const std::function<void()>& handler, QWidget* cancelControl) {
     if (running || !driver) return;
     running = true;
+    cancelPending = false;
+    runCancelControl = cancelControl;
     BitBtn1->setEnabled(false);
     BitBtn3->setEnabled(false);
     runClock.start();
     repaintClock.invalidate();
+    // Events are processed during the run so that Cancel works; everything else the user does waits.
+    qApp->installEventFilter(this);
     // Whatever leaves the handler, the buttons come back.
     const auto restore = qScopeGuard([this] {
+        qApp->removeEventFilter(this);
         running = false;
+        runCancelControl = nullptr;
         runProgress->hide();
+        CancelButton->hide();
         BitBtn1->setEnabled(true);
         BitBtn3->setEnabled(true);
+        Q_EMIT handlerEnded();
     });
     handler();
     if (std::exchange(closeWhenRunEnds, false))
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
-void MainWindow::showProgress(std::int64_t done, std::int64_t total) {
-    if (!running || runClock.elapsed() < quietRunMs) return;
+void MainWindow::showProgress(knn::RunPhase phase, std::int64_t done, std::int64_t total) {
+    if (!running) return;
     if (repaintClock.isValid() && repaintClock.elapsed() < repaintIntervalMs) return;
-    runProgress->setRange(0, progressSteps);
+    // A phase without a count (the build) shows a busy bar.
+    runProgress->setRange(0, total > 0 ? progressSteps : 0);
     runProgress->setValue(total > 0 ? static_cast<int>(done * progressSteps / total) : 0);
-    runProgress->show();
+    runProgress->setFormat(phaseCaption(phase));
+    // A short run shows no bar; it still hears Cancel.
+    if (runClock.elapsed() >= quietRunMs) {
+        runProgress->show();
+        CancelButton->show();
+    }
     QCoreApplication::processEvents();
     repaintClock.start();
 }
 
+void MainWindow::requestCancel() {
+    if (running) cancelPending = true;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (!running || !isUserInput(event->type())) return QMainWindow::eventFilter(watched, event);
+    auto* widget = qobject_cast<QWidget*>(watched);
+    // Window-level events come back to this filter addressed to their widget.
+    if (!widget && event->type() != QEvent::Shortcut) return false;
+    // A message box of the run is answered as usual.
+    if (QWidget* modal = QApplication::activeModalWidget(); widget && modal && widget->window() == modal)
+        return false;
+    if (widget && (widget == CancelButton || widget == runCancelControl)) return false;
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+        requestCancel();
+    return true;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (running) {
+        // The run stops within a moment, and the window closes then.
+        requestCancel();
         closeWhenRunEnds = true;
         event->ignore();
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+void MainWindow::showAbout() {
+    if (!about) about = new AboutWindow(this);
+    about->show();
+    about->raise();
+    about->activateWindow();
 }

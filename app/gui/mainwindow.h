@@ -11,8 +11,10 @@
 
 namespace knn {
 class RunDriver;
-}
+enum class RunPhase;
+} // namespace knn
 
+class AboutWindow;
 class QAction;
 class QCheckBox;
 class QLabel;
@@ -35,11 +37,15 @@ public:
     /// The text of status panel 0, 1 or 2.
     QString statusText(int panel) const;
     void setStatusText(int panel, const QString& text);
-    /// Runs a driver handler with "OK" and "Reload data" disabled, so no second run starts inside it.
-    void runExclusively(const std::function<void()>& handler);
-    /// Progress of a long loop of the running handler. Once a run is older than half a second this
-    /// moves the progress bar and lets the windows repaint (a few times a second at most).
-    void showProgress(std::int64_t done, std::int64_t total);
+    /// Runs a driver handler as a run: "OK" and "Reload data" disabled and every input swallowed but
+    /// that of the Cancel buttons (the main window's and `cancelControl`, when given) and the run's
+    /// message boxes, so no second run starts inside it.
+    void runExclusively(const std::function<void()>& handler, QWidget* cancelControl = nullptr);
+    /// Progress of a phase of the running handler: lets the windows repaint and hear Cancel (a few
+    /// times a second at most) and, once a run is older than half a second, shows the progress bar.
+    void showProgress(knn::RunPhase phase, std::int64_t done, std::int64_t total);
+    /// The user asked the running handler to stop (Cancel, Esc, or closing the window).
+    bool cancelRequested() const { return cancelPending; }
 
     // The form's controls and actions, under the names the window operations and the tests use.
     // Path rows.
@@ -100,6 +106,9 @@ public:
     QPushButton* BitBtn3; ///< "Reload data"
     QPushButton* BitBtn4; ///< "Compare...": opens the compare window
 
+    QPushButton* AboutButton;  ///< opens the About window, as F1 does
+    QPushButton* CancelButton; ///< stops a run; shown beside the progress bar
+
 public Q_SLOTS:
     // Auto boxes: the option's flag has already changed.
     void DisableNNAmountExecute();
@@ -127,14 +136,21 @@ public Q_SLOTS:
     void BitBtn1Click();
     /// "Reload data": the load alone.
     void BitBtn3Click();
+    /// Cancel and Esc during a run.
+    void requestCancel();
+    void showAbout();
 
 Q_SIGNALS:
+    /// A driver handler ("OK", "Reload data", a compare run) has ended, however it ended.
+    void handlerEnded();
     /// "Compare..." was clicked.
     void compareRequested();
 
 protected:
-    /// Closing during a run waits for the run's end, since the run still uses the window.
+    /// Closing during a run cancels it; the window closes once the run has stopped using it.
     void closeEvent(QCloseEvent* event) override;
+    /// During a run, swallows every input but Cancel's and that of the run's message boxes; Esc cancels.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildWidgets();
@@ -143,6 +159,8 @@ private:
     QWidget* buildSearchOptions();
     QWidget* buildAdvancedOptions();
     void buildStatusBar();
+    /// Widens a status panel whose text does not fit.
+    void fitStatusPanel(int panel);
     /// Creates the checkable action `name`, bound both ways to `box`; a change of the box runs `handler`.
     QAction* bindAutoBox(QCheckBox* box, const QString& name, void (MainWindow::*handler)());
     /// The Auto rule: the controls are editable while `flag` is clear; setting it writes the default.
@@ -151,11 +169,14 @@ private:
     /// Runs the file chooser and puts a confirmed path into `pathBox`.
     void choosePath(QLineEdit* pathBox);
 
-    knn::RunDriver* driver = nullptr; ///< runs "OK" and "Reload data"
-    bool running = false;             ///< a driver handler is running
-    bool closeWhenRunEnds = false;    ///< the user closed the window during a run
-    QElapsedTimer runClock;           ///< age of the running handler
-    QElapsedTimer repaintClock;       ///< time since the last repaint during a run
-    QLabel* statusPanels[3];          ///< panels of `StatusBar1`: input file, query file, run progress
-    QProgressBar* runProgress;        ///< the progress of a long run's loops
+    knn::RunDriver* driver = nullptr;    ///< runs "OK" and "Reload data"
+    bool running = false;                ///< a driver handler is running
+    bool closeWhenRunEnds = false;       ///< the user closed the window during a run
+    bool cancelPending = false;          ///< the user cancelled the running handler
+    QWidget* runCancelControl = nullptr; ///< another window's Cancel that the running handler hears
+    AboutWindow* about = nullptr;        ///< created when first asked for
+    QElapsedTimer runClock;              ///< age of the running handler
+    QElapsedTimer repaintClock;          ///< time since the last repaint during a run
+    QLabel* statusPanels[3];             ///< panels of `StatusBar1`: input file, query file, run progress
+    QProgressBar* runProgress;           ///< the progress of a long run's phases
 };

@@ -5,13 +5,18 @@
 #include "numbers.h"
 
 #include <QGraphicsItem>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QRubberBand>
 #include <QToolTip>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -63,6 +68,18 @@ double tickStep(double low, double high) {
     return 10.0 * magnitude;
 }
 
+/// Labels with as many decimals as the tick step has, so that the tick at zero, which the axis
+/// reaches by adding steps, does not read 6.93889e-18; very large or small values keep six digits.
+QString labelFormat(double low, double high, double step) {
+    constexpr int mostDecimals = 9;
+    if (std::max(std::fabs(low), std::fabs(high)) >= 1e9 || step < std::pow(10.0, -mostDecimals))
+        return QStringLiteral("%.6g");
+    int decimals = 0;
+    for (double scaled = step; decimals < mostDecimals; scaled *= 10, ++decimals)
+        if (std::fabs(scaled - std::round(scaled)) < 1e-6 * scaled) break;
+    return QStringLiteral("%.%1f").arg(decimals);
+}
+
 } // namespace
 
 /// Draws the layers over the plot area, mapped through the chart's two value axes.
@@ -89,29 +106,56 @@ public:
 
     /// Position in chart coordinates of a point in chart values; nothing while the axes are empty.
     std::optional<QPointF> toPosition(QPointF value) const {
-        const QRectF area = chart->plotArea();
-        const double xSpan = halfSpan(axisX->min(), axisX->max());
-        const double ySpan = halfSpan(axisY->min(), axisY->max());
-        if (xSpan <= 0 || ySpan <= 0) return std::nullopt;
-        return QPointF(area.left() + halfSpan(axisX->min(), value.x()) / xSpan * area.width(),
-                       area.bottom() - halfSpan(axisY->min(), value.y()) / ySpan * area.height());
+        const std::optional<Mapping> map = mapping();
+        if (!map) return std::nullopt;
+        return map->position(value);
+    }
+
+    /// Whether the layer's markers, at their size, would cover the plot area more than once over.
+    bool drawnAsDensity(qsizetype i) const {
+        const std::optional<Mapping> map = mapping();
+        if (!map || layers[i].kind != PlotLayer::Markers) return false;
+        const double areaPixels = map->area.width() * map->area.height();
+        const auto limit = static_cast<qsizetype>(areaPixels / (markerDiameter * markerDiameter));
+        qsizetype inSight = 0;
+        for (const QPointF& value : layers[i].points)
+            if (map->contains(value) && ++inSight > limit) return true;
+        return false;
     }
 
     QRectF boundingRect() const override { return chart->plotArea(); }
 
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
-        painter->setClipRect(chart->plotArea());
-        const QPointF centre(markerDiameter / 2.0, markerDiameter / 2.0);
+        const std::optional<Mapping> map = mapping();
+        if (!map) return;
+        painter->setClipRect(map->area);
         QList<QPointF> mapped;
         for (qsizetype i = 0; i < layers.size(); ++i) {
             const PlotLayer& layer = layers[i];
+            if (layer.kind == PlotLayer::Markers && drawnAsDensity(i)) {
+                painter->drawImage(map->area.topLeft(), densityImage(layer, *map));
+                continue;
+            }
             mapped.clear();
-            for (const QPointF& value : layer.points)
-                if (std::optional<QPointF> at = toPosition(value)) mapped.append(*at);
             if (layer.kind == PlotLayer::Markers) {
+                // Markers out of sight cost nothing; those at the edge still show their part.
+                const double reach = markerDiameter / 2.0;
+                const QRectF near = map->area.adjusted(-reach, -reach, reach, reach);
+                for (const QPointF& value : layer.points)
+                    if (const QPointF at = map->position(value); near.contains(at)) mapped.append(at);
+                const QPointF centre(reach, reach);
                 for (const QPointF& at : mapped)
                     painter->drawPixmap(at - centre, markers[i]);
             } else {
+                // A line shorter than this shows nothing but a dot over the markers at its ends.
+                constexpr double shortestLine = 2.0;
+                for (qsizetype p = 0; p + 1 < layer.points.size(); p += 2) {
+                    const QPointF from = map->position(layer.points[p]);
+                    const QPointF to = map->position(layer.points[p + 1]);
+                    if (std::fabs(to.x() - from.x()) + std::fabs(to.y() - from.y()) < shortestLine) continue;
+                    mapped.append(from);
+                    mapped.append(to);
+                }
                 painter->setPen(layer.pen);
                 painter->drawLines(mapped);
             }
@@ -119,6 +163,61 @@ public:
     }
 
 private:
+    /// From chart values to chart coordinates for the current axes.
+    struct Mapping {
+        QRectF area;
+        double xMin, xMax, yMin, yMax;
+        double xScale, yScale; ///< pixels per half a value unit
+
+        QPointF position(QPointF value) const {
+            return QPointF(area.left() + halfSpan(xMin, value.x()) * xScale,
+                           area.bottom() - halfSpan(yMin, value.y()) * yScale);
+        }
+        bool contains(QPointF value) const {
+            return value.x() >= xMin && value.x() <= xMax && value.y() >= yMin && value.y() <= yMax;
+        }
+    };
+
+    std::optional<Mapping> mapping() const {
+        const QRectF area = chart->plotArea();
+        const double xSpan = halfSpan(axisX->min(), axisX->max());
+        const double ySpan = halfSpan(axisY->min(), axisY->max());
+        if (xSpan <= 0 || ySpan <= 0 || area.isEmpty()) return std::nullopt;
+        return Mapping{area,         axisX->min(),         axisX->max(),         axisY->min(),
+                       axisY->max(), area.width() / xSpan, area.height() / ySpan};
+    }
+
+    /// One pixel per plot pixel, in the layer's colour, more opaque where more points fall (on a
+    /// logarithmic scale, so that sparse regions still show beside dense ones).
+    static QImage densityImage(const PlotLayer& layer, const Mapping& map) {
+        const int width = std::max(1, static_cast<int>(std::ceil(map.area.width())));
+        const int height = std::max(1, static_cast<int>(std::ceil(map.area.height())));
+        std::vector<std::uint32_t> counts(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        std::uint32_t most = 0;
+        for (const QPointF& value : layer.points) {
+            if (!map.contains(value)) continue;
+            const QPointF at = map.position(value) - map.area.topLeft();
+            const int x = std::clamp(static_cast<int>(at.x()), 0, width - 1);
+            const int y = std::clamp(static_cast<int>(at.y()), 0, height - 1);
+            most = std::max(most, ++counts[static_cast<std::size_t>(y) * width + x]);
+        }
+        QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        const double scale = std::log1p(static_cast<double>(most));
+        const QColor colour = layer.colour;
+        for (int y = 0; y < height; ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < width; ++x) {
+                const std::uint32_t count = counts[static_cast<std::size_t>(y) * width + x];
+                if (count == 0) continue;
+                const int alpha =
+                    static_cast<int>(120 + 135 * std::log1p(static_cast<double>(count)) / scale);
+                line[x] = qPremultiply(qRgba(colour.red(), colour.green(), colour.blue(), alpha));
+            }
+        }
+        return image;
+    }
+
     QChart* chart;
     const QValueAxis* axisX;
     const QValueAxis* axisY;
@@ -126,7 +225,8 @@ private:
     QList<QPixmap> markers;  ///< marker image of each layer of markers
 };
 
-ResultsChart::ResultsChart(QWidget* parent) : QChartView(parent) {
+ResultsChart::ResultsChart(QWidget* parent)
+    : QChartView(parent), band(new QRubberBand(QRubberBand::Rectangle, this)) {
     setObjectName(QStringLiteral("Chart1"));
     setMouseTracking(true);
     QChart* c = chart();
@@ -229,22 +329,127 @@ void ResultsChart::draw(const knn::ChartContent& content) {
         xMin = yMin = 0.0;
         xMax = yMax = 1.0;
     }
-    // The range stays close to the points; the ticks fall on round values.
-    const auto fit = [](QValueAxis* axis, double low, double high) {
+    // The range stays close to the points.
+    const auto fit = [](double low, double high) {
         // The axes' own layout arithmetic overflows near the largest double; farther points are clipped.
         constexpr double largest = std::numeric_limits<double>::max() / 16;
         const double margin = high > low ? halfSpan(low, high) * 0.08 : std::max(1.0, std::fabs(low) * 0.05);
-        const double from = low < -largest + margin ? -largest : low - margin;
-        const double to = high > largest - margin ? largest : high + margin;
-        // Dynamic ticks would lay out the new range with the old interval: billions of ticks when the
-        // range grows by that much. Fixed ticks stay few while both change.
+        return std::pair{low < -largest + margin ? -largest : low - margin,
+                         high > largest - margin ? largest : high + margin};
+    };
+    const auto [left, right] = fit(xMin, xMax);
+    const auto [bottom, top] = fit(yMin, yMax);
+    fitted = {left, right, bottom, top};
+    resetZoom();
+}
+
+ValueRange ResultsChart::shownRange() const {
+    return {axisX->min(), axisX->max(), axisY->min(), axisY->max()};
+}
+
+void ResultsChart::showRange(const ValueRange& range) {
+    // The ticks fall on round values. Dynamic ticks would lay out the new range with the old interval:
+    // billions of ticks when the range grows by that much. Fixed ticks stay few while both change.
+    const auto apply = [](QValueAxis* axis, double from, double to) {
+        const double step = tickStep(from, to);
         axis->setTickType(QValueAxis::TicksFixed);
         axis->setRange(from, to);
-        axis->setTickInterval(tickStep(from, to));
+        axis->setTickInterval(step);
         axis->setTickType(QValueAxis::TicksDynamic);
+        axis->setLabelFormat(labelFormat(from, to, step));
     };
-    fit(axisX, xMin, xMax);
-    fit(axisY, yMin, yMax);
+    apply(axisX, range.xMin, range.xMax);
+    apply(axisY, range.yMin, range.yMax);
+}
+
+bool ResultsChart::layerDrawnAsDensity(qsizetype i) const {
+    return plot->drawnAsDensity(i);
+}
+
+QPointF ResultsChart::valueAt(QPointF pos) const {
+    const QRectF area = chart()->plotArea();
+    const QPointF at = chart()->mapFromScene(mapToScene(pos.toPoint()));
+    const ValueRange shown = shownRange();
+    const double fx = (at.x() - area.left()) / area.width();
+    const double fy = (area.bottom() - at.y()) / area.height();
+    return QPointF(shown.xMin + 2 * halfSpan(shown.xMin, shown.xMax) * fx,
+                   shown.yMin + 2 * halfSpan(shown.yMin, shown.yMax) * fy);
+}
+
+namespace {
+
+/// A zoom stops where the doubles of the range could no longer tell the plot's pixels apart.
+bool zoomable(double from, double to) {
+    const double scale = std::max({std::fabs(from), std::fabs(to), std::numeric_limits<double>::min()});
+    return halfSpan(from, to) > scale * std::numeric_limits<double>::epsilon() * 1024;
+}
+
+} // namespace
+
+void ResultsChart::mousePressEvent(QMouseEvent* event) {
+    const Qt::MouseButton button = event->button();
+    if (button != Qt::LeftButton && button != Qt::RightButton && button != Qt::MiddleButton) {
+        QChartView::mousePressEvent(event);
+        return;
+    }
+    drag = button == Qt::LeftButton ? Drag::Zoom : Drag::Pan;
+    dragStart = event->position().toPoint();
+    dragRange = shownRange();
+    if (drag == Drag::Zoom) band->setGeometry(QRect(dragStart, QSize()));
+    event->accept();
+}
+
+void ResultsChart::mouseMoveEvent(QMouseEvent* event) {
+    QChartView::mouseMoveEvent(event);
+    tipPosition = event->position().toPoint();
+    tipDelay.start();
+    if (drag == Drag::Zoom) {
+        band->setGeometry(QRect(dragStart, tipPosition).normalized());
+        band->show();
+    } else if (drag == Drag::Pan) {
+        const QRectF area = chart()->plotArea();
+        const QPoint moved = tipPosition - dragStart;
+        const double dx = 2 * halfSpan(dragRange.xMin, dragRange.xMax) * moved.x() / area.width();
+        const double dy = 2 * halfSpan(dragRange.yMin, dragRange.yMax) * moved.y() / area.height();
+        showRange({dragRange.xMin - dx, dragRange.xMax - dx, dragRange.yMin + dy, dragRange.yMax + dy});
+    }
+}
+
+void ResultsChart::mouseReleaseEvent(QMouseEvent* event) {
+    if (drag == Drag::None) {
+        QChartView::mouseReleaseEvent(event);
+        return;
+    }
+    const QRect dragged = QRect(dragStart, event->position().toPoint()).normalized();
+    constexpr int smallestDrag = 5; // pixels: less is a click
+    if (drag == Drag::Zoom && dragged.width() >= smallestDrag && dragged.height() >= smallestDrag) {
+        const QPointF from = valueAt(dragged.bottomLeft());
+        const QPointF to = valueAt(dragged.topRight());
+        if (zoomable(from.x(), to.x()) && zoomable(from.y(), to.y()))
+            showRange({from.x(), to.x(), from.y(), to.y()});
+    }
+    band->hide();
+    drag = Drag::None;
+    event->accept();
+}
+
+void ResultsChart::mouseDoubleClickEvent(QMouseEvent* event) {
+    resetZoom();
+    event->accept();
+}
+
+void ResultsChart::wheelEvent(QWheelEvent* event) {
+    const double notches = event->angleDelta().y() / 120.0;
+    if (notches == 0) return;
+    // Each notch away from the user shows a fifth less about the point under the pointer.
+    const double factor = std::pow(0.8, notches);
+    const QPointF centre = valueAt(event->position());
+    const ValueRange shown = shownRange();
+    const ValueRange zoomed{
+        centre.x() - (centre.x() - shown.xMin) * factor, centre.x() + (shown.xMax - centre.x()) * factor,
+        centre.y() - (centre.y() - shown.yMin) * factor, centre.y() + (shown.yMax - centre.y()) * factor};
+    if (zoomable(zoomed.xMin, zoomed.xMax) && zoomable(zoomed.yMin, zoomed.yMax)) showRange(zoomed);
+    event->accept();
 }
 
 const QList<PlotLayer>& ResultsChart::layers() const {
@@ -258,15 +463,16 @@ std::optional<QPointF> ResultsChart::widgetPositionOf(QPointF value) const {
 }
 
 std::optional<QString> ResultsChart::pointTipAt(QPoint pos) const {
-    if (!chart()->plotArea().contains(chart()->mapFromScene(mapToScene(pos)))) return std::nullopt;
+    const QPointF inChart = chart()->mapFromScene(mapToScene(pos));
+    if (!chart()->plotArea().contains(inChart)) return std::nullopt;
     std::optional<QPointF> nearest;
     qreal nearestDistance = tipReachPixels;
     for (const PlotLayer& layer : layers()) {
         if (layer.kind != PlotLayer::Markers) continue;
         for (const QPointF& value : layer.points) {
-            const std::optional<QPointF> at = widgetPositionOf(value);
+            const std::optional<QPointF> at = plot->toPosition(value);
             if (!at) return std::nullopt;
-            const qreal distance = std::hypot(at->x() - pos.x(), at->y() - pos.y());
+            const qreal distance = std::hypot(at->x() - inChart.x(), at->y() - inChart.y());
             if (distance <= nearestDistance) {
                 nearestDistance = distance;
                 nearest = value;
@@ -277,12 +483,6 @@ std::optional<QString> ResultsChart::pointTipAt(QPoint pos) const {
     return QStringLiteral("X = %1\nY = %2")
         .arg(QString::fromStdString(knn::FormatDouble(nearest->x())),
              QString::fromStdString(knn::FormatDouble(nearest->y())));
-}
-
-void ResultsChart::mouseMoveEvent(QMouseEvent* event) {
-    QChartView::mouseMoveEvent(event);
-    tipPosition = event->position().toPoint();
-    tipDelay.start();
 }
 
 void ResultsChart::leaveEvent(QEvent* event) {

@@ -3,7 +3,11 @@
 // "X Vals" and "Y vals". The run's series are drawn by one graphics item over the chart's plot area,
 // markers from a pre-rendered image and lines in one call per pen: Qt Charts' own series lay out every
 // marker and every line series as shapes, which takes many seconds for 100,000 points and 10,000
-// lines. Resting the mouse on a point for 250 ms shows its X and Y in a tool tip for 5 seconds.
+// lines. Where a series has more points in sight than its markers could show apart, it is drawn as a
+// density image instead, so the shape of a million points shows; zoomed in, the markers come back.
+// Resting the mouse on a point for 250 ms shows its X and Y in a tool tip for 5 seconds. The mouse
+// wheel zooms about the pointer, a rectangle dragged with the left button zooms to it, the right
+// button pans, and a double click shows everything again.
 #pragma once
 
 #include <QChartView>
@@ -16,7 +20,16 @@ struct ChartContent;
 }
 
 class PlotItem;
+class QRubberBand;
 class QValueAxis;
+
+/// The part of the plane the plot shows, in chart values.
+struct ValueRange {
+    double xMin = 0.0;
+    double xMax = 1.0;
+    double yMin = 0.0;
+    double yMax = 1.0;
+};
 
 /// What the chart draws for consecutive series of one kind and look, in chart values.
 struct PlotLayer {
@@ -47,13 +60,31 @@ public:
     /// The tip for the marker under the widget position pos (within a few pixels), if any.
     std::optional<QString> pointTipAt(QPoint pos) const;
 
+    /// What the plot shows now, and what it shows after a drawing or a reset.
+    ValueRange shownRange() const;
+    ValueRange fittedRange() const { return fitted; }
+    /// Shows that part of the plane (zoom and pan come here).
+    void showRange(const ValueRange& range);
+    /// Back to the range that fits every point.
+    void resetZoom() { showRange(fitted); }
+    /// True when layer i is drawn as a density image in the current view, false for markers or lines.
+    bool layerDrawnAsDensity(qsizetype i) const;
+
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
+    enum class Drag { None, Zoom, Pan };
+
     void showTitles();
     void showPointTip();
+    /// The chart value at a widget position, on or off the plot area.
+    QPointF valueAt(QPointF pos) const;
 
     QValueAxis* axisX;  ///< bottom axis "X Vals"
     QValueAxis* axisY;  ///< left axis "Y vals"
@@ -62,4 +93,9 @@ private:
     QString subTitle;   ///< the sub-title shown, empty before a run
     QTimer tipDelay;    ///< the mouse must rest this long before a tip shows
     QPoint tipPosition; ///< where the mouse rests, in widget coordinates
+    ValueRange fitted;  ///< the range that shows every point of the last drawing
+    Drag drag = Drag::None;
+    QPoint dragStart;     ///< where the button went down, in widget coordinates
+    ValueRange dragRange; ///< the range shown when a pan started
+    QRubberBand* band;    ///< the rectangle of a zoom drag
 };

@@ -4,31 +4,51 @@
 #include "dialogs.h"
 #include "resultschart.h"
 #include "resulttable.h"
+#include "session.h"
 #include "tablemodel.h"
+#include "treereport.h"
 #include "windowops.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
+#include <algorithm>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
 constexpr int tableHeight = 150;
 constexpr int memoWidth = 233;
 constexpr int bottomPanelHeight = 55;
-/// Column widths fit the first this many rows, so a million rows cost no more than a hundred.
+/// Column widths fit at least this many rows from the top row in sight, so that a view not shown yet
+/// fits what it will show; a million rows cost no more than a hundred.
 constexpr int sizedRows = 100;
+/// The tree statistics in two columns, so the bottom panel stays as wide as the window.
+constexpr int treeStatRows = 5;
 
 QString seconds(double s) {
     return QString::number(s, 'f', 3) + QStringLiteral(" s");
+}
+
+/// Writes to a file through write; a message names the file when that fails.
+template <class Write> void writeFile(QWidget* parent, const QString& path, Write write) {
+    std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary);
+    write(out);
+    out.close();
+    if (!out) Dialogs::showMessage(parent, QStringLiteral("Could not write %1.").arg(path));
 }
 
 } // namespace
@@ -47,19 +67,60 @@ ListView::ListView(const QString& name, QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setDefaultSectionSize(64);
     horizontalHeader()->setResizeContentsPrecision(sizedRows);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    auto* copy = new QAction(QStringLiteral("Copy"), this);
+    copy->setShortcut(QKeySequence::Copy);
+    connect(copy, &QAction::triggered, this, &ListView::copySelection);
+    auto* all = new QAction(QStringLiteral("Select all"), this);
+    all->setShortcut(QKeySequence::SelectAll);
+    connect(all, &QAction::triggered, this, &QTableView::selectAll);
+    for (QAction* action : {copy, all}) {
+        // Each table has its own pair: they act on the table that has the focus.
+        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setShortcutVisibleInContextMenu(true);
+        addAction(action);
+    }
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 bool ReportMemo::focusNextPrevChild(bool) {
     return false;
 }
 
-void ListView::fitColumnsToContents() {
-    resizeColumnsToContents();
-    if (model() && model()->rowCount() > 0) {
-        const QString widest = model()->index(model()->rowCount() - 1, 0).data().toString();
-        const int padding = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin) + 4;
-        setColumnWidth(0, std::max(columnWidth(0), fontMetrics().horizontalAdvance(widest) + padding));
+QList<int> ListView::contentWidths() const {
+    QList<int> widths;
+    const QAbstractItemModel* shown = model();
+    if (!shown) return widths;
+    const int rows = shown->rowCount();
+    const int top = std::max(rowAt(0), 0);
+    const int inSight = viewport()->height() / std::max(verticalHeader()->defaultSectionSize(), 1) + 1;
+    const int last = std::min(rows, top + std::max(inSight, sizedRows));
+    // The grid line takes a pixel of each cell.
+    const int grid = showGrid() ? 1 : 0;
+    for (int c = 0; c < shown->columnCount(); ++c) {
+        int width = horizontalHeader()->sectionSizeHint(c);
+        for (int r = top; r < last; ++r)
+            width = std::max(width, sizeHintForIndex(shown->index(r, c)).width() + grid);
+        widths.append(width);
     }
+    // The "#" column numbers the rows: the last number is the widest.
+    if (rows > 0 && !widths.isEmpty())
+        widths[0] = std::max(widths[0], sizeHintForIndex(shown->index(rows - 1, 0)).width() + grid);
+    return widths;
+}
+
+void ListView::copySelection() const {
+    const auto* shown = qobject_cast<const TableModel*>(model());
+    if (!shown) return;
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            rows.push_back(r);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    std::ostringstream text;
+    knn::WriteTableRows(shown->resultTable(), text, '\t', rows);
+    QGuiApplication::clipboard()->setText(QString::fromStdString(text.str()));
 }
 
 void ListView::resizeEvent(QResizeEvent* event) {
@@ -67,8 +128,17 @@ void ListView::resizeEvent(QResizeEvent* event) {
     Q_EMIT resized();
 }
 
+void ListView::keyPressEvent(QKeyEvent* event) {
+    // The view's own copy takes the current cell alone.
+    if (event->matches(QKeySequence::Copy)) {
+        copySelection();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
 ResultsWindow::ResultsWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window), dataModel(nullptr), queryModel(nullptr), queryRows(nullptr) {
+    : QWidget(parent, Qt::Window), dataModel(nullptr), queryModel(nullptr) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Form2"));
     resize(954, 803);
@@ -125,22 +195,54 @@ ResultsWindow::ResultsWindow(QWidget* parent)
     auto* panel = new QFrame(this);
     panel->setObjectName(QStringLiteral("Panel1"));
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    panel->setFixedHeight(bottomPanelHeight);
     auto* panelRow = new QHBoxLayout(panel);
+    constexpr int panelMargin = 4;
+    panelRow->setContentsMargins(panelMargin, 0, panelMargin, 0);
+    // The lines of the tree statistics, in whatever font.
+    panel->setFixedHeight(std::max(bottomPanelHeight, treeStatRows * fontMetrics().lineSpacing() +
+                                                          2 * (panelMargin + panel->frameWidth())));
     timingsLabel = new QLabel(panel);
     timingsLabel->setObjectName(QStringLiteral("TimingsLabel"));
     timingsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    treeStatsPanel = new QFrame(panel);
+    treeStatsPanel->setObjectName(QStringLiteral("TreeStatsPanel"));
+    treeStatsPanel->setToolTip(QStringLiteral("Shape of the tree that answered the queries"));
+    auto* statsGrid = new QGridLayout(treeStatsPanel);
+    statsGrid->setContentsMargins(0, 0, 0, 0);
+    statsGrid->setVerticalSpacing(0);
+    statsGrid->setHorizontalSpacing(12);
+    for (int line = 0; line < 9; ++line) {
+        auto* label = new QLabel(treeStatsPanel);
+        label->setObjectName(QStringLiteral("TreeStat%1").arg(line));
+        statsGrid->addWidget(label, line % treeStatRows, line / treeStatRows);
+        treeStatLabels.append(label);
+    }
+    treeStatsPanel->hide();
     saveResultsButton = new QPushButton(QStringLiteral("Save results..."), panel);
     saveResultsButton->setObjectName(QStringLiteral("SaveResultsButton"));
     saveResultsButton->setToolTip(QStringLiteral("Save the query table as tab- or comma-separated text"));
+    saveTreeButton = new QPushButton(QStringLiteral("Save tree..."), panel);
+    saveTreeButton->setObjectName(QStringLiteral("SaveTreeButton"));
+    saveTreeButton->setToolTip(
+        QStringLiteral("Save the tree that answered, with its points, as a dump file"));
+    saveTreeButton->setEnabled(false);
     saveChartButton = new QPushButton(QStringLiteral("Save chart..."), panel);
     saveChartButton->setObjectName(QStringLiteral("SaveChartButton"));
     saveChartButton->setToolTip(QStringLiteral("Save the chart as a PNG image"));
     connect(saveResultsButton, &QPushButton::clicked, this, &ResultsWindow::saveResults);
+    connect(saveTreeButton, &QPushButton::clicked, this, &ResultsWindow::saveTree);
     connect(saveChartButton, &QPushButton::clicked, this, &ResultsWindow::saveChart);
-    panelRow->addWidget(timingsLabel, 1);
-    panelRow->addWidget(saveResultsButton);
-    panelRow->addWidget(saveChartButton);
+    panelRow->addWidget(timingsLabel);
+    panelRow->addSpacing(12);
+    panelRow->addWidget(treeStatsPanel);
+    panelRow->addStretch(1);
+    // Two rows of buttons leave the statistics room.
+    auto* buttons = new QGridLayout;
+    buttons->setSpacing(4);
+    buttons->addWidget(saveResultsButton, 0, 0);
+    buttons->addWidget(saveChartButton, 0, 1);
+    buttons->addWidget(saveTreeButton, 1, 0);
+    panelRow->addLayout(buttons);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -149,23 +251,62 @@ ResultsWindow::ResultsWindow(QWidget* parent)
     column->addWidget(panel);
 }
 
-void ResultsWindow::setTables(const knn::ResultTable& dataTable, const knn::ResultTable& queryTable) {
-    dataModel = new TableModel(dataTable, this);
-    queryModel = new TableModel(queryTable, this);
-    queryRows = &queryTable;
+void ResultsWindow::setRunDriver(const knn::RunDriver& runDriver) {
+    driver = &runDriver;
+    dataModel = new TableModel(runDriver.dataTable(), this);
+    queryModel = new TableModel(runDriver.queryTable(), this);
     ListView1->setModel(dataModel);
     ListView2->setModel(queryModel);
-    // Fresh cells get columns wide enough to read them.
-    for (auto [model, view] : {std::pair{dataModel, ListView1}, std::pair{queryModel, ListView2}})
-        connect(model, &QAbstractItemModel::dataChanged, view, &ListView::fitColumnsToContents);
+    // Fresh captions and cells get columns wide enough to read them.
+    for (TableModel* model : {dataModel, queryModel}) {
+        connect(model, &QAbstractItemModel::dataChanged, this, &ResultsWindow::fitColumns);
+        connect(model, &QAbstractItemModel::modelReset, this, &ResultsWindow::fitColumns);
+    }
+}
+
+void ResultsWindow::fitColumns() {
+    QList<int> data = ListView1->contentWidths();
+    QList<int> queries = ListView2->contentWidths();
+    for (qsizetype c = 0; c < std::min(data.size(), queries.size()); ++c)
+        data[c] = queries[c] = std::max(data[c], queries[c]);
+    for (auto [view, widths] : {std::pair{ListView1, &data}, std::pair{ListView2, &queries}})
+        for (qsizetype c = 0; c < widths->size(); ++c)
+            view->setColumnWidth(static_cast<int>(c), widths->at(c));
+}
+
+void ResultsWindow::clearRunOutcome() {
+    Memo1->clear();
+    timingsLabel->clear();
+    treeStatsPanel->hide();
+    saveTreeButton->setEnabled(false);
 }
 
 void ResultsWindow::showTimings(const knn::RunTimings& timings) {
-    timingsLabel->setText(
-        QStringLiteral("Load: %1    Build: %2    Queries: %3 in total, %4 ms per query (%5 queries)")
-            .arg(seconds(timings.loadSeconds), seconds(timings.buildSeconds), seconds(timings.queriesSeconds),
-                 QString::number(timings.meanQuerySeconds() * 1000.0, 'f', 4))
-            .arg(timings.queriesAnswered));
+    using knn::TimedPhase;
+    QStringList lines;
+    if (timings.reached >= TimedPhase::Load)
+        lines.append(QStringLiteral("Load: ") + seconds(timings.loadSeconds));
+    if (timings.reached >= TimedPhase::Build)
+        lines.append(QStringLiteral("Build: ") + seconds(timings.buildSeconds));
+    if (timings.reached >= TimedPhase::Queries) {
+        const std::int64_t answered = timings.queriesAnswered;
+        lines.append(QStringLiteral("Queries: %1, %2 ms each (%3 %4)")
+                         .arg(seconds(timings.queriesSeconds),
+                              QString::number(timings.meanQuerySeconds() * 1000.0, 'f', 4))
+                         .arg(answered)
+                         .arg(answered == 1 ? QStringLiteral("query") : QStringLiteral("queries")));
+    }
+    timingsLabel->setText(lines.join(QLatin1Char('\n')));
+}
+
+void ResultsWindow::showTreeStats() {
+    qel::QELkd_tree* tree = driver ? driver->answeringTree() : nullptr;
+    saveTreeButton->setEnabled(tree != nullptr);
+    treeStatsPanel->setVisible(tree != nullptr);
+    if (!tree) return;
+    const std::vector<std::string> lines = knn::TreeStatsLines(*tree);
+    for (qsizetype i = 0; i < treeStatLabels.size(); ++i)
+        treeStatLabels[i]->setText(QString::fromStdString(lines.at(static_cast<std::size_t>(i))));
 }
 
 void ResultsWindow::mirrorColumnWidths(const QTableView* from, QTableView* to) {
@@ -195,20 +336,34 @@ void ResultsWindow::saveResults() {
         QStringLiteral("Save results"),
         {QStringLiteral("Tab-separated text (*.txt *.tsv)"), QStringLiteral("Comma-separated text (*.csv)")},
         QStringLiteral("txt"),
-        true};
+        true,
+        QString()};
     const std::optional<QString> path = Dialogs::chooseFile(this, request);
-    if (!path || !queryRows) return;
+    if (!path || !driver) return;
     const char separator =
         QFileInfo(*path).suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0 ? ',' : '\t';
-    std::ofstream out(QFile::encodeName(*path).toStdString(), std::ios::binary);
-    knn::WriteTable(*queryRows, out, separator);
-    out.close();
-    if (!out) Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));
+    writeFile(this, *path, [&](std::ostream& out) { knn::WriteTable(driver->queryTable(), out, separator); });
+}
+
+void ResultsWindow::saveTree() {
+    qel::QELkd_tree* tree = driver ? driver->answeringTree() : nullptr;
+    if (!tree) return;
+    const Dialogs::FileRequest request{
+        QStringLiteral("Save tree"),
+        {QStringLiteral("Tree dumps (*.dump)"), QStringLiteral("All files (*)")},
+        QStringLiteral("dump"),
+        true,
+        QString()};
+    if (const std::optional<QString> path = Dialogs::chooseFile(this, request))
+        writeFile(this, *path, [&](std::ostream& out) { tree->dumpTree(true, out); });
 }
 
 void ResultsWindow::saveChart() {
-    const Dialogs::FileRequest request{
-        QStringLiteral("Save chart"), {QStringLiteral("PNG images (*.png)")}, QStringLiteral("png"), true};
+    const Dialogs::FileRequest request{QStringLiteral("Save chart"),
+                                       {QStringLiteral("PNG images (*.png)")},
+                                       QStringLiteral("png"),
+                                       true,
+                                       QString()};
     const std::optional<QString> path = Dialogs::chooseFile(this, request);
     if (path && !Chart1->grab().save(*path, "PNG"))
         Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));

@@ -2,6 +2,8 @@
 #include "spinedit.h"
 
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -56,4 +58,14 @@ QAbstractSpinBox::StepEnabled SpinEdit::stepEnabled() const {
 void SpinEdit::focusOutEvent(QFocusEvent* event) {
     QAbstractSpinBox::focusOutEvent(event);
     if (std::optional<int> typed = typedInteger(); typed && clamped(*typed) != *typed) setValue(*typed);
+}
+
+void SpinEdit::fitDigits(int digits) {
+    // The line edit keeps a margin on each side of its text and room for the cursor.
+    constexpr int textMargins = 2 * 2 + 2;
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    const QSize text(fontMetrics().horizontalAdvance(QString(digits, QLatin1Char('0'))) + textMargins,
+                     lineEdit()->sizeHint().height());
+    setFixedWidth(style()->sizeFromContents(QStyle::CT_SpinBox, &option, text, this).width());
 }

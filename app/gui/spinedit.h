@@ -18,6 +18,8 @@ public:
     int maxValue() const { return upperBound; }
     /// Changes the upper bound; the value shown is kept.
     void setMaxValue(int v) { upperBound = v; }
+    /// Makes the box just wide enough to show that many digits whole.
+    void fitDigits(int digits);
 
 protected:
     QValidator::State validate(QString& input, int& pos) const override;

@@ -25,6 +25,7 @@ public:
     void endReshape() { endResetModel(); }
     /// Cells were written; the shape is unchanged.
     void cellsChanged();
+    const knn::ResultTable& resultTable() const { return table; }
 
 private:
     const knn::ResultTable& table; ///< owned by the run driver, which outlives the window

@@ -52,12 +52,13 @@ protected:
     }
     std::string pathOf(const std::string& name) const { return (folder / name).string(); }
 
-    CliRun run(const std::vector<std::string>& args) const {
+    /// Runs the program with standard output into out.txt, or into stdoutPath when one is given.
+    CliRun run(const std::vector<std::string>& args, const std::string& stdoutPath = "") const {
         std::string command = shellQuoted(KNN_CLI_PATH);
         for (const auto& arg : args)
             command += " " + shellQuoted(arg);
-        command +=
-            " >" + shellQuoted(pathOf("out.txt")) + " 2>" + shellQuoted(pathOf("err.txt")) + " </dev/null";
+        command += " >" + shellQuoted(stdoutPath.empty() ? pathOf("out.txt") : stdoutPath) + " 2>" +
+                   shellQuoted(pathOf("err.txt")) + " </dev/null";
         const int status = std::system(command.c_str());
         CliRun result;
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -155,6 +156,7 @@ struct ModeRange {
     const char* mode;
     const char* search;
 };
+void PrintTo(const ModeRange& row, std::ostream* out) { *out << row.mode << " " << row.search; }
 
 class CliModes : public CliTest, public testing::WithParamInterface<ModeRange> {};
 
@@ -186,6 +188,9 @@ struct OracleCase {
     const char* search;
     const char* split;
 };
+void PrintTo(const OracleCase& row, std::ostream* out) {
+    *out << row.metric << " " << row.mode << " " << row.search << " " << row.split;
+}
 
 class CliTreesMatchBruteForce : public CliTest, public testing::WithParamInterface<OracleCase> {};
 
@@ -228,6 +233,7 @@ struct ThreadCase {
     std::vector<std::string> flags;
     int badQueryLine; ///< 0-based line of the query file that does not convert; -1 for none
 };
+void PrintTo(const ThreadCase& row, std::ostream* out) { *out << row.name; }
 
 class CliThreads : public CliTest, public testing::WithParamInterface<ThreadCase> {};
 
@@ -305,12 +311,32 @@ TEST_F(CliTest, TimingGoesToStandardError) {
     EXPECT_EQ(cli.out.find("Queries: "), std::string::npos);
 }
 
+TEST_F(CliTest, TreeStatsAndDumpDescribeTheAnsweringTree) {
+    write("data.pts", "0 0\n1 0\n0 1\n1 1\n");
+    write("query.pts", "0.2 0.2\n");
+    const CliRun cli =
+        runOn({"--no-stats", "--mode", "bd", "--bucket", "4", "--tree-stats", "--dump", pathOf("tree.dump")});
+    EXPECT_EQ(cli.exitCode, 0) << cli.err;
+    // Four points in one bucket: a single leaf whose cell is the unit square.
+    EXPECT_EQ(cli.err, "Dimension = 2\nPoints = 4\nBucket size = 4\nLeaves = 1\nEmpty leaves = 0\n"
+                       "Split nodes = 0\nShrink nodes = 0\nDepth = 0\nMean leaf aspect ratio = 1\n");
+    EXPECT_EQ(readFile(folder / "tree.dump"), "#QEL 1.1.1\npoints 2 4\n0 0 0\n1 1 0\n2 0 1\n3 1 1\n"
+                                              "tree 2 4 4\n0 0\n1 1\nleaf 4 0 1 2 3\n");
+}
+
+TEST_F(CliTest, VersionIsPrinted) {
+    const CliRun cli = run({"--version"});
+    EXPECT_EQ(cli.exitCode, 0);
+    EXPECT_EQ(cli.out, "knnbench-cli " KNN_VERSION "\n");
+}
+
 struct FailedLoad {
     const char* name;
     const char* data;  ///< null: no file
     const char* query; ///< null: no file
     const char* messages;
 };
+void PrintTo(const FailedLoad& row, std::ostream* out) { *out << row.name; }
 
 class CliFailedLoads : public CliTest, public testing::WithParamInterface<FailedLoad> {};
 
@@ -346,6 +372,7 @@ struct UsageCase {
     std::vector<std::string> flags;
     const char* error;
 };
+void PrintTo(const UsageCase& row, std::ostream* out) { *out << row.name; }
 
 class CliUsageErrors : public CliTest, public testing::WithParamInterface<UsageCase> {};
 
@@ -381,6 +408,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"BruteForcePriority",
                   {"--mode", "brute", "--search", "priority"},
                   "priority search needs a tree: use --mode kd or --mode bd"},
+        UsageCase{"BruteForceDump",
+                  {"--mode", "brute", "--dump", "tree.dump"},
+                  "--dump needs a tree: use --mode kd or --mode bd"},
         UsageCase{"NegativeVisitLimit",
                   {"--max-visit", "-1"},
                   "bad value \"-1\" for --max-visit: must be at least 0"},
@@ -457,6 +487,22 @@ TEST_F(CliTest, CompareTableFollowsTheStatisticsAndNamesTheWinners) {
     EXPECT_EQ(winners, 1);
     EXPECT_NE(rows[0].find("\t6\t6\t-\t-\t-\t-\t-\t-\t"), std::string::npos)
         << rows[0]; // visits all, no tree
+}
+
+TEST_F(CliTest, OutputThatCannotBeWrittenExitsWithOne) {
+    write("data.pts", "1 10\n2 20\n");
+    write("query.pts", "0 0\n");
+    for (const std::vector<std::string>& flags :
+         {std::vector<std::string>{}, {"--no-stats", "--results", "-"}, {"--results", "/dev/full"}}) {
+        std::vector<std::string> args{"--data", pathOf("data.pts"), "--query", pathOf("query.pts")};
+        args.insert(args.end(), flags.begin(), flags.end());
+        const CliRun cli = run(args, flags.empty() || flags.back() == "-" ? "/dev/full" : "");
+        EXPECT_EQ(cli.exitCode, 1) << testing::PrintToString(flags);
+        EXPECT_NE(cli.err.find(flags.empty() || flags.back() == "-" ? "Cannot write standard output."
+                                                                     : "Cannot write file \"/dev/full\"."),
+                  std::string::npos)
+            << cli.err;
+    }
 }
 
 TEST_F(CliTest, DataAndQueryAreRequired) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,8 @@ public:
     std::vector<knn::ChartContent> charts;
     int reshapesOpen = 0; ///< about-to-reshape notifications without their reshaped one
     int timingsShown = 0;
+    std::optional<knn::RunPhase> cancelIn; ///< the user cancels at the first progress of this phase
+    bool cancelling = false;               ///< and from then on
 
     int neighbourCount() override { return neighbours; }
     void setNeighbourCount(int k) override { writtenNeighbours = k; }
@@ -131,7 +134,10 @@ public:
     void clearChart() override { ++chartsCleared; }
     void showChart(const knn::ChartContent& chart) override { charts.push_back(chart); }
     void showResults() override { ++resultsShown; }
-    void progress(knn::RunPhase, std::int64_t, std::int64_t) override {}
+    void progress(knn::RunPhase phase, std::int64_t, std::int64_t) override {
+        cancelling = cancelling || phase == cancelIn;
+    }
+    bool cancelRequested() override { return cancelling; }
     void showTimings(const knn::RunTimings&) override { ++timingsShown; }
 };
 

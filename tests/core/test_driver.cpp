@@ -90,6 +90,7 @@ struct MetricCase {
     const char* distance;      ///< from (0, 0) to (1, 2)
     const char* emptyDistance; ///< the root of the distance of an empty slot (1/p is not exact)
 };
+void PrintTo(const MetricCase& row, std::ostream* out) { *out << row.reportLine; }
 
 class DriverMetrics : public DriverTest, public testing::WithParamInterface<MetricCase> {};
 
@@ -208,6 +209,7 @@ struct LoadFailure {
     bool optionsWritten;
     const char* inputStatus;
 };
+void PrintTo(const LoadFailure& row, std::ostream* out) { *out << row.name; }
 
 class DriverLoadFailures : public DriverTest, public testing::WithParamInterface<LoadFailure> {};
 
@@ -335,6 +337,29 @@ TEST_F(DriverTest, OverflowInTheSearchEndsTheRun) {
     EXPECT_EQ(window.resultsShown, 0);
 }
 
+// The queries go to the batch search in chunks on several threads; a fault raised on any of them ends
+// the run as on one thread, with the message of the query that raised it. Brute force over enough points
+// keeps every thread busy, so the query that overflows is not always the calling thread's.
+TEST_F(DriverTest, OverflowInALaterQueryEndsTheRunOnEveryThreadCount) {
+    std::string data;
+    for (int i = 0; i < 2000; ++i)
+        data += std::to_string(i) + "e-4 0\n";
+    std::string queries;
+    for (int i = 0; i < 400; ++i)
+        queries += i == 300 ? "1e10 0\n" : "0 1\n";
+    files(data, queries);
+    window.metric = 3;
+    window.power = 100;
+    window.mode = 0;
+    for (const int threads : {1, 2, 2, 2, 3, 3, 3}) {
+        driver.setThreads(threads);
+        window.messages.clear();
+        EXPECT_FALSE(run()) << threads << " threads";
+        EXPECT_EQ(window.messages, Texts{"Floating point overflow"}) << threads << " threads";
+        EXPECT_EQ(window.resultsShown, 0);
+    }
+}
+
 TEST_F(DriverTest, ReloadWithMoreQueriesThenRunAgain) {
     files("0 0\n1 1\n", "0 0\n");
     ASSERT_TRUE(run());
@@ -370,6 +395,28 @@ TEST_F(DriverTest, HeadlessRunDropsTheDataLinesOnly) {
     ASSERT_TRUE(run());
     EXPECT_TRUE(driver.session().dataLines.has_value());
     EXPECT_EQ(driver.dataTable().cell(2, 1), "2");
+}
+
+// The build goes on after the cancel, reading points the run no longer holds: they must stay until it
+// ends, and the next run must not meet it.
+TEST_F(DriverTest, CancelDuringTheBuildEndsTheRunAndTheNextRunWorks) {
+    std::string data;
+    for (int i = 0; i < 200000; ++i)
+        data += std::to_string(i % 997) + " " + std::to_string(i % 1009) + "\n";
+    files(data, "0.1 0.2\n");
+    window.cancelIn = RunPhase::Building;
+    EXPECT_FALSE(run());
+    EXPECT_EQ(window.status[2], "Run cancelled");
+    EXPECT_EQ(window.resultsShown, 0);
+    EXPECT_EQ(driver.timings().reached, TimedPhase::Build);
+    EXPECT_EQ(driver.answeringTree(), nullptr);
+
+    window.cancelIn.reset();
+    window.cancelling = false;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(window.status[2], "Ready");
+    EXPECT_EQ(queryRow(0).at(3), "1");
+    EXPECT_NE(driver.answeringTree(), nullptr);
 }
 
 TEST(RunHandler, TurnsEscapingErrorsIntoMessages) {

@@ -36,6 +36,7 @@ struct ConvertCase {
     bool converts;
     double value;
 };
+void PrintTo(const ConvertCase& row, std::ostream* out) { *out << '"' << row.text << '"'; }
 
 class ConvertNumberGrammar : public testing::TestWithParam<ConvertCase> {};
 
@@ -74,6 +75,7 @@ struct FormatCase {
     double value;
     const char* text;
 };
+void PrintTo(const FormatCase& row, std::ostream* out) { *out << row.text; }
 
 class FormatDoubleCases : public testing::TestWithParam<FormatCase> {};
 

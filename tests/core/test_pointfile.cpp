@@ -37,6 +37,7 @@ struct LineCase {
     std::string text;
     Lines lines;
 };
+void PrintTo(const LineCase& row, std::ostream* out) { *out << row.name; }
 
 class LineBreaks : public testing::TestWithParam<LineCase> {};
 
@@ -65,6 +66,7 @@ struct EncodingCase {
     std::string bytes;
     std::string utf8;
 };
+void PrintTo(const EncodingCase& row, std::ostream* out) { *out << row.name; }
 
 class Encodings : public testing::TestWithParam<EncodingCase> {};
 
@@ -104,6 +106,7 @@ struct SplitCase {
     std::string line;
     Lines fields;
 };
+void PrintTo(const SplitCase& row, std::ostream* out) { *out << row.name; }
 
 class FieldSplit : public testing::TestWithParam<SplitCase> {};
 
@@ -214,6 +217,7 @@ struct LoadCase {
     bool loaded;
     std::vector<std::vector<double>> points;
 };
+void PrintTo(const LoadCase& row, std::ostream* out) { *out << row.name; }
 
 class LoadedPoints : public testing::TestWithParam<LoadCase> {};
 

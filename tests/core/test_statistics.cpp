@@ -58,6 +58,7 @@ struct StatsCase {
     std::string file;
     Lines expected;
 };
+void PrintTo(const StatsCase& row, std::ostream* out) { *out << row.name; }
 
 class ColumnReport : public testing::TestWithParam<StatsCase> {};
 
@@ -135,6 +136,7 @@ struct FormatStatCase {
     long double value;
     const char* text;
 };
+void PrintTo(const FormatStatCase& row, std::ostream* out) { *out << row.text; }
 
 class FormatStatCases : public testing::TestWithParam<FormatStatCase> {};
 

@@ -1,9 +1,12 @@
 // The results chart on its own: how a run's series become drawn layers, axes that fit any range of
-// coordinates, titles, and clearing.
+// coordinates, titles, clearing, zooming and panning with the mouse, and a million points.
 #include "chartcontent.h"
 #include "resultschart.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QWheelEvent>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -47,6 +50,8 @@ private Q_SLOTS:
     void axesFitEveryPoint_data();
     void axesFitEveryPoint();
     void clearRestoresDesignedTitle();
+    void mouseZoomsPansAndResets();
+    void manyPointsDrawnAsDensityUntilZoomedIn();
 
 private:
     std::unique_ptr<ResultsChart> chart;
@@ -108,6 +113,63 @@ void ChartTest::clearRestoresDesignedTitle() {
     QVERIFY(chart->layers().isEmpty());
     QCOMPARE(chart->titleText(), QStringLiteral("KNN Search Results"));
     QVERIFY(chart->subTitleText().isEmpty());
+}
+
+void ChartTest::mouseZoomsPansAndResets() {
+    chart->draw(contentOf({{knn::SeriesKind::Point, knn::PenStyle::Solid, {{0, 0}, {10, 10}}}}));
+    QApplication::processEvents();
+    const ValueRange fitted = chart->shownRange();
+    const auto at = [&](double x, double y) { return chart->widgetPositionOf({x, y})->toPoint(); };
+
+    // A wheel notch zooms about the pointer: the value under it stays put.
+    const QPoint pointer = at(2.5, 7.5);
+    QWheelEvent wheel(pointer, chart->mapToGlobal(pointer), {}, {0, 120}, Qt::NoButton, {}, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(chart->viewport(), &wheel);
+    ValueRange shown = chart->shownRange();
+    QVERIFY(shown.xMax - shown.xMin < fitted.xMax - fitted.xMin);
+    QVERIFY((chart->widgetPositionOf({2.5, 7.5})->toPoint() - pointer).manhattanLength() <= 2);
+
+    // A dragged rectangle becomes the range.
+    chart->resetZoom();
+    QTest::mousePress(chart->viewport(), Qt::LeftButton, {}, at(2, 6));
+    QTest::mouseMove(chart->viewport(), at(4, 3));
+    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {}, at(4, 3));
+    shown = chart->shownRange();
+    QVERIFY(std::fabs(shown.xMin - 2) < 0.1 && std::fabs(shown.xMax - 4) < 0.1);
+    QVERIFY(std::fabs(shown.yMin - 3) < 0.1 && std::fabs(shown.yMax - 6) < 0.1);
+
+    // The right button pans: the value under the pointer follows it.
+    const QPoint from = at(3, 4);
+    const QPoint to = from + QPoint(40, -30);
+    QTest::mousePress(chart->viewport(), Qt::RightButton, {}, from);
+    QTest::mouseMove(chart->viewport(), to);
+    QTest::mouseRelease(chart->viewport(), Qt::RightButton, {}, to);
+    QVERIFY((chart->widgetPositionOf({3, 4})->toPoint() - to).manhattanLength() <= 2);
+
+    QTest::mouseDClick(chart->viewport(), Qt::LeftButton, {}, at(3, 4));
+    shown = chart->shownRange();
+    QCOMPARE(shown.xMin, fitted.xMin);
+    QCOMPARE(shown.yMax, fitted.yMax);
+}
+
+void ChartTest::manyPointsDrawnAsDensityUntilZoomedIn() {
+    // A million points on a 1000 x 1000 grid.
+    QList<QPointF> grid;
+    grid.reserve(1000000);
+    for (int i = 0; i < 1000000; ++i)
+        grid.append(QPointF(i % 1000, i / 1000));
+    chart->draw(contentOf({{knn::SeriesKind::Point, knn::PenStyle::Solid, grid}}));
+    QApplication::processEvents();
+    QVERIFY(chart->layerDrawnAsDensity(0));
+    QElapsedTimer drawing;
+    drawing.start();
+    chart->repaint();
+    QVERIFY2(drawing.elapsed() < 100, qPrintable(QStringLiteral("%1 ms").arg(drawing.elapsed())));
+
+    // Twenty by twenty of them fill the plot with markers that still show apart.
+    chart->showRange({100, 120, 100, 120});
+    QVERIFY(!chart->layerDrawnAsDensity(0));
 }
 
 QTEST_MAIN(ChartTest)

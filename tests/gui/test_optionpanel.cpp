@@ -1,11 +1,15 @@
 // The option panel's rules, driven through the real main window: clicks on Auto boxes, radio items and
-// buttons, typing into spin edits, and the file choosers answered by the dialog script.
+// buttons, typing into spin edits, the file choosers answered by the dialog script, and the look of
+// disabled options and of the status panels.
 #include "guitest.h"
 #include "radiogroup.h"
 #include "spinedit.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -32,6 +36,8 @@ private Q_SLOTS:
     void spinEditReadingAndWriting();
     void chooserSetsOrKeepsPath_data();
     void chooserSetsOrKeepsPath();
+    void disabledOptionsLookDisabled();
+    void statusPanelsShowTextsWhole();
 
 private:
     /// Clicks near the left edge, on the indicator of a check box or radio button stretched by its layout.
@@ -365,10 +371,45 @@ void OptionPanelTest::chooserSetsOrKeepsPath() {
     QCOMPARE(box->text(), confirmed ? QStringLiteral("/some/chosen.txt") : before);
     const Dialogs::FileRequest request = Dialogs::lastFileRequest();
     QCOMPARE(request.title, QStringLiteral("Select file"));
-    QCOMPARE(request.filters.first(), QStringLiteral("Text files (*.txt)"));
-    QCOMPARE(request.filters.size(), 4);
+    // The chooser opens beside the file the box named, with the samples' .pts files shown.
+    QCOMPARE(request.folder(), QFileInfo(before).absolutePath());
+    QCOMPARE(request.filters.first(), QStringLiteral("Point files (*.pts *.txt)"));
+    QCOMPARE(request.filters.at(1), QStringLiteral("Text files (*.txt)"));
+    QCOMPARE(request.filters.size(), 5);
     QCOMPARE(request.defaultSuffix, QStringLiteral("txt"));
     QVERIFY(!request.forSaving);
+}
+
+void OptionPanelTest::disabledOptionsLookDisabled() {
+    MainWindow& w = form1();
+    const QPalette usual = QApplication::palette();
+    QList<QAbstractButton*> options = {w.RadioButton1, w.RadioButton2, w.RadioButton3};
+    for (RadioGroup* group : {w.RadioGroup1, w.RadioGroup2, w.RadioGroup4, w.RadioGroup5})
+        for (int i = 0; group->item(i); ++i)
+            options.append(group->item(i));
+    for (QAbstractButton* option : options) {
+        QVERIFY(!option->isEnabled());
+        const QColor drawn = option->palette().color(QPalette::Disabled, QPalette::WindowText);
+        QVERIFY2(drawn == usual.color(QPalette::Disabled, QPalette::WindowText), qPrintable(option->text()));
+        QVERIFY(drawn != option->palette().color(QPalette::Active, QPalette::WindowText));
+    }
+    // The blue captions stay blue while they are enabled.
+    QCOMPARE(w.CheckBox13->palette().color(QPalette::Active, QPalette::WindowText), QColor(0, 0, 255));
+}
+
+void OptionPanelTest::statusPanelsShowTextsWhole() {
+    const QList<std::pair<int, QString>> texts = {{0, QStringLiteral("Input not loaded")},
+                                                  {1, QStringLiteral("Query not loaded")},
+                                                  {2, QStringLiteral("Now searching for NN...")},
+                                                  {2, QStringLiteral("Outputting results...")},
+                                                  {2, QStringLiteral("Outputting query points...")}};
+    for (const auto& [panel, text] : texts) {
+        form1().setStatusText(panel, text);
+        QApplication::processEvents();
+        auto* label = control<QLabel>(qPrintable(QStringLiteral("StatusPanel%1").arg(panel)));
+        QVERIFY2(label->fontMetrics().horizontalAdvance(text) <= label->contentsRect().width(),
+                 qPrintable(text));
+    }
 }
 
 QTEST_MAIN(OptionPanelTest)

@@ -1,15 +1,19 @@
 // Runs from "OK" on the real windows: the report, the two tables, the chart, failed loads answered by
-// the dialog script, the table models under QAbstractItemModelTester, column-width mirroring and the
-// results window's save buttons.
+// the dialog script, the table models under QAbstractItemModelTester, column widths and their
+// mirroring, the timing line, copying rows, the tree statistics and the results window's save buttons.
 #include "guitest.h"
 #include "numbers.h"
 #include "radiogroup.h"
 #include "resultschart.h"
+#include "session.h"
 #include "spinedit.h"
 #include "tablemodel.h"
 
 #include <QAbstractItemModelTester>
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -17,7 +21,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTextBlock>
+#include <QTextBrowser>
 #include <cmath>
 
 class RunTest : public BenchTest {
@@ -38,6 +44,11 @@ private Q_SLOTS:
     void saveResultsWritesQueryTable_data();
     void saveResultsWritesQueryTable();
     void saveChartWritesImage();
+    void columnsFitTheirTexts();
+    void timingLineShowsOnlyThisRun();
+    void copyPutsSelectedRowsOnClipboard();
+    void treeStatsMatchTheAnsweringTree();
+    void f1OpensAbout();
 
 private:
     void runFromOk() {
@@ -297,6 +308,136 @@ void RunTest::saveChartWritesImage() {
     QVERIFY(!QImage(path).isNull());
     Dialogs::setNextFileName(std::nullopt);
     QTest::mouseClick(form2().saveChartButton, Qt::LeftButton);
+}
+
+void RunTest::columnsFitTheirTexts() {
+    // One data point under a query table of wider numbers, in a window already shown.
+    form1().Edit1->setText(writeFile(QStringLiteral("one.pts"), "1 2\n"));
+    form1().Edit2->setText(writeFile(QStringLiteral("q.pts"), "1.23456789 2.3456789\n3.456789 4.56789\n"));
+    runFromOk();
+    QVERIFY(QTest::qWaitForWindowExposed(&form2()));
+    runFromOk();
+    for (ListView* view : {form2().ListView1, form2().ListView2}) {
+        const QAbstractItemModel& model = *view->model();
+        const int cellMargins =
+            2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+        const int headerMargins = 2 * view->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, view);
+        for (int c = 0; c < model.columnCount(); ++c) {
+            const QString caption = model.headerData(c, Qt::Horizontal).toString();
+            QVERIFY2(view->columnWidth(c) >=
+                         view->horizontalHeader()->fontMetrics().horizontalAdvance(caption) + headerMargins,
+                     qPrintable(caption));
+            for (int r = 0; r < model.rowCount(); ++r) {
+                const QString text = model.index(r, c).data().toString();
+                QVERIFY2(view->columnWidth(c) >= view->fontMetrics().horizontalAdvance(text) + cellMargins,
+                         qPrintable(text));
+            }
+        }
+    }
+}
+
+void RunTest::timingLineShowsOnlyThisRun() {
+    runFromOk();
+    QVERIFY(form2().timingsLabel->text().contains(QStringLiteral("(40 queries)")));
+    form1().Edit2->setText(writeFile(QStringLiteral("one.pts"), "1 2\n"));
+    runFromOk();
+    QVERIFY(form2().timingsLabel->text().endsWith(QLatin1String("(1 query)")));
+    // The second query line cannot be read: every line is read before any search, so none was answered.
+    form1().Edit2->setText(writeFile(QStringLiteral("q.pts"), "1 2\nx y\n"));
+    runFromOk();
+    QCOMPARE(Dialogs::takeShownMessages().last(), QStringLiteral("Can't read query point 2"));
+    const QStringList lines = form2().timingsLabel->text().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[0].startsWith(QLatin1String("Load: ")));
+    QVERIFY(lines[1].startsWith(QLatin1String("Build: ")));
+    QVERIFY(lines[2].endsWith(QLatin1String("(0 queries)")));
+    // A file that is missing ends the run in its load.
+    form1().Edit1->setText(files.filePath(QStringLiteral("absent.pts")));
+    runFromOk();
+    Dialogs::takeShownMessages();
+    QVERIFY(form2().timingsLabel->text().startsWith(QLatin1String("Load: ")));
+    QVERIFY(!form2().timingsLabel->text().contains(QLatin1Char('\n')));
+}
+
+void RunTest::copyPutsSelectedRowsOnClipboard() {
+    runFromOk();
+    ListView& queries = *form2().ListView2;
+    const QAbstractItemModel& model = *queries.model();
+    queries.selectionModel()->select(model.index(2, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    queries.selectionModel()->select(model.index(0, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(&queries, Qt::Key_C, Qt::ControlModifier);
+    const auto row = [&](int r) {
+        QStringList cells;
+        for (int c = 0; c < model.columnCount(); ++c)
+            cells.append(model.index(r, c).data().toString());
+        return cells.join(QLatin1Char('\t'));
+    };
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             QStringLiteral("#\tQ1\tQ2\tIndex1\tDist1\n") + row(0) + '\n' + row(2) + '\n');
+    QTest::keyClick(&queries, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(queries.selectionModel()->selectedRows().size(), model.rowCount());
+    QStringList menu;
+    for (const QAction* action : queries.actions())
+        menu.append(action->text());
+    QCOMPARE(menu, (QStringList{"Copy", "Select all"}));
+    QCOMPARE(queries.contextMenuPolicy(), Qt::ActionsContextMenu);
+}
+
+void RunTest::treeStatsMatchTheAnsweringTree() {
+    setManual(form1().CheckBox6);
+    QTest::mouseClick(form1().RadioGroup2->item(2), Qt::LeftButton, {}, QPoint(8, 8));
+    runFromOk();
+    qel::QELkd_tree* tree = bench->driver->answeringTree();
+    QVERIFY(tree);
+    qel::TreeStats stats;
+    tree->collectStats(stats);
+    const QStringList expected = {
+        QStringLiteral("Dimension = %1").arg(stats.dimensionCount),
+        QStringLiteral("Points = %1").arg(stats.dataCount),
+        QStringLiteral("Bucket size = %1").arg(stats.bucketSize),
+        QStringLiteral("Leaves = %1").arg(stats.leafCount),
+        QStringLiteral("Empty leaves = %1").arg(stats.emptyLeafCount),
+        QStringLiteral("Split nodes = %1").arg(stats.splitNodeCount),
+        QStringLiteral("Shrink nodes = %1").arg(stats.shrinkNodeCount),
+        QStringLiteral("Depth = %1").arg(stats.treeDepth),
+    };
+    QStringList shown;
+    for (int i = 0; i <= expected.size(); ++i)
+        shown.append(form2().treeStatsPanel->findChild<QLabel*>(QStringLiteral("TreeStat%1").arg(i))->text());
+    const QString aspect = shown.takeLast();
+    QCOMPARE(shown, expected);
+    const QString aspectCaption = QStringLiteral("Mean leaf aspect ratio = ");
+    QVERIFY(aspect.startsWith(aspectCaption));
+    const double aspectShown =
+        knn::ConvertNumber(aspect.mid(aspectCaption.size()).toStdString()).value_or(-1);
+    QVERIFY(std::fabs(aspectShown - stats.aspectMean) <= 0.00005);
+    QVERIFY(stats.shrinkNodeCount > 0);
+
+    const QString path = files.filePath(QStringLiteral("tree.dump"));
+    Dialogs::setNextFileName(path);
+    QTest::mouseClick(form2().saveTreeButton, Qt::LeftButton);
+    QFile dump(path);
+    QVERIFY(dump.open(QIODevice::ReadOnly));
+    QCOMPARE(dump.readLine(), QByteArray("#QEL 1.1.1\n"));
+    QCOMPARE(dump.readLine(), QByteArray("points 2 %1\n").replace("%1", QByteArray::number(stats.dataCount)));
+
+    // A load alone frees the points the tree reads, and brute force answers without a tree.
+    QTest::mouseClick(form1().BitBtn3, Qt::LeftButton);
+    QVERIFY(!form2().saveTreeButton->isEnabled());
+    QTest::mouseClick(form1().RadioGroup2->item(0), Qt::LeftButton, {}, QPoint(8, 8));
+    runFromOk();
+    QVERIFY(!form2().treeStatsPanel->isVisible());
+    QVERIFY(!form2().saveTreeButton->isEnabled());
+}
+
+void RunTest::f1OpensAbout() {
+    QTest::keyClick(&form1(), Qt::Key_F1);
+    auto* about = form1().findChild<QWidget*>(QStringLiteral("AboutWindow"));
+    QVERIFY(about && about->isVisible());
+    QVERIFY(
+        about->findChild<QTextBrowser*>()->toPlainText().contains(QStringLiteral("knnbench " KNN_VERSION)));
 }
 
 QTEST_MAIN(RunTest)

@@ -1,6 +1,6 @@
 // Helpers for the tree search tests: a tree of either structure over a test point set, one call that runs
 // any of the three searches into result arrays pre-filled with a marker, and the exact answer by brute
-// force (every data point's distance, sorted).
+// force (every data point's distance, sorted); also the tree shapes and queries the oracle tests run over.
 #pragma once
 
 #include <algorithm>
@@ -8,11 +8,11 @@
 #include <ostream>
 #include <vector>
 
+#include "testdata.h"
 #include <qel/bdtree.h>
 #include <qel/kd.h>
 #include <qel/kdfixedrad.h>
 #include <qel/kdpr.h>
-#include "testdata.h"
 
 namespace searchcheck {
 
@@ -31,6 +31,8 @@ inline const char* searchName(SearchKind kind) {
     }
     return "";
 }
+
+inline void PrintTo(SearchKind kind, std::ostream* out) { *out << searchName(kind); }
 
 enum class Structure { Kd, Bd };
 
@@ -99,6 +101,43 @@ inline std::vector<double> sortedDistances(const testdata::PointSet& set, qel::P
 /// Number of distances at most bound.
 inline int countWithin(const std::vector<double>& sorted, double bound) {
     return static_cast<int>(std::upper_bound(sorted.begin(), sorted.end(), bound) - sorted.begin());
+}
+
+/// Queries for set: some data points themselves, some points in and around the data's box, some far out.
+inline testdata::PointSet queriesFor(const testdata::PointSet& set) {
+    const int dim = set.dim();
+    testdata::PointSet queries(12, dim);
+    testdata::Random random(77);
+    for (int d = 0; d < dim; ++d) {
+        double lo = set[0][d];
+        double hi = set[0][d];
+        for (int i = 1; i < set.size(); ++i) {
+            lo = std::min(lo, set[i][d]);
+            hi = std::max(hi, set[i][d]);
+        }
+        const double margin = 0.2 * (hi - lo) + 0.1;
+        for (int j = 0; j < 4; ++j) {
+            queries[j][d] = set[j * set.size() / 4][d];
+        }
+        for (int j = 4; j < 10; ++j) {
+            queries[j][d] = lo - margin + random.uniform() * (hi - lo + 2 * margin);
+        }
+        queries[10][d] = hi + 50.0;
+        queries[11][d] = d % 2 == 0 ? lo - 3.0 : (lo + hi) / 2;
+    }
+    return queries;
+}
+
+/// Every splitting rule of the kd-tree, and every pair of splitting and shrinking rules of the bd-tree.
+inline std::vector<TreeShape> allTreeShapes() {
+    std::vector<TreeShape> shapes;
+    for (int split = 0; split <= 5; ++split) {
+        shapes.push_back({Structure::Kd, qel::SplitRule(split), qel::ShrinkRule::None});
+        for (int shrink = 0; shrink <= 3; ++shrink) {
+            shapes.push_back({Structure::Bd, qel::SplitRule(split), qel::ShrinkRule(shrink)});
+        }
+    }
+    return shapes;
 }
 
 } // namespace searchcheck

@@ -1,11 +1,13 @@
 // bd-tree construction: the builder against a plain recursive build on every rule combination and data
 // shape, the trees that must coincide (no shrinking = kd-tree, rule 3 = rule 1), shrinking around a
-// far cluster, termination on degenerate data, and the half-space and box helpers.
+// far cluster, termination on degenerate data, and the half-space and box helpers. Builds on several
+// threads must give the one thread's tree, dump for dump.
 #include <gtest/gtest.h>
 
 #include <iterator>
 #include <memory>
 #include <numeric>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -83,9 +85,18 @@ std::unique_ptr<QELbd_tree> recursiveTree(const testdata::PointSet& data, int bu
 }
 
 std::unique_ptr<QELbd_tree> buildTree(const testdata::PointSet& data, int bucketSize, SplitRule splitRule,
-                                      ShrinkRule shrinkRule) {
+                                      ShrinkRule shrinkRule, int threads = 1) {
     return std::make_unique<QELbd_tree>(data.points(), data.size(), data.dim(), bucketSize, splitRule,
-                                        shrinkRule);
+                                        shrinkRule, threads);
+}
+
+/// The tree's dump without its points, and whether its leaf-order addresses follow its pointIndex.
+std::string dumpOf(QELkd_tree& tree) {
+    std::ostringstream out;
+    tree.dumpTree(false, out);
+    for (int i = 0; tree.leafPoints != nullptr && i < tree.dataCount; ++i)
+        if (tree.leafPoints[i] != tree.dataPoints[tree.pointIndex[i]]) out << "address " << i << " differs\n";
+    return out.str();
 }
 
 class EveryCombination : public testing::TestWithParam<std::tuple<SplitRule, ShrinkRule, int>> {};
@@ -102,6 +113,14 @@ TEST_P(EveryCombination, BuilderMatchesThePlainRecursion) {
             EXPECT_TRUE(treeshape::sameTree(*tree, *recursiveTree(data, bucketSize, splitRule, shrinkRule)));
             EXPECT_TRUE(treeshape::leavesCoverIndex(*tree));
             EXPECT_TRUE(treeshape::cellsHoldTheirPoints(*tree));
+            const std::string oneThread = dumpOf(*tree);
+            for (int threads : {2, 3}) {
+                EXPECT_EQ(dumpOf(*buildTree(data, bucketSize, splitRule, shrinkRule, threads)), oneThread)
+                    << threads << " threads";
+                if (shrinkRule != ShrinkRule::None) continue;
+                QELkd_tree kd(data.points(), data.size(), dim, bucketSize, splitRule, threads);
+                EXPECT_EQ(dumpOf(kd), oneThread) << "kd-tree, " << threads << " threads";
+            }
         }
     }
 }

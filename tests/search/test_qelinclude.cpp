@@ -19,6 +19,7 @@ struct MetricExample {
     double distance; ///< from (0, 0) to (3, -4)
     MetricCase policy;
 };
+void PrintTo(const MetricExample& row, std::ostream* out) { *out << "kind " << row.kind << " power " << row.power; }
 
 class MetricTest : public testing::TestWithParam<MetricExample> {};
 

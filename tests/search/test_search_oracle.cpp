@@ -99,42 +99,6 @@ void checkQuery(qel::QELkd_tree& tree, const PointSet& set, qel::Point q, Metric
     }
 }
 
-/// Queries for set: some data points themselves, some points in and around the data's box, some far out.
-PointSet queriesFor(const PointSet& set) {
-    const int dim = set.dim();
-    PointSet queries(12, dim);
-    testdata::Random random(77);
-    for (int d = 0; d < dim; ++d) {
-        double lo = set[0][d];
-        double hi = set[0][d];
-        for (int i = 1; i < set.size(); ++i) {
-            lo = std::min(lo, set[i][d]);
-            hi = std::max(hi, set[i][d]);
-        }
-        const double margin = 0.2 * (hi - lo) + 0.1;
-        for (int j = 0; j < 4; ++j) {
-            queries[j][d] = set[j * set.size() / 4][d];
-        }
-        for (int j = 4; j < 10; ++j) {
-            queries[j][d] = lo - margin + random.uniform() * (hi - lo + 2 * margin);
-        }
-        queries[10][d] = hi + 50.0;
-        queries[11][d] = d % 2 == 0 ? lo - 3.0 : (lo + hi) / 2;
-    }
-    return queries;
-}
-
-std::vector<TreeShape> allTreeShapes() {
-    std::vector<TreeShape> shapes;
-    for (int split = 0; split <= 5; ++split) {
-        shapes.push_back({Structure::Kd, qel::SplitRule(split), qel::ShrinkRule::None});
-        for (int shrink = 0; shrink <= 3; ++shrink) {
-            shapes.push_back({Structure::Bd, qel::SplitRule(split), qel::ShrinkRule(shrink)});
-        }
-    }
-    return shapes;
-}
-
 class SearchOracle : public ::testing::TestWithParam<std::tuple<TreeShape, int>> {};
 
 TEST_P(SearchOracle, AgreesWithBruteForce) {

@@ -7,10 +7,18 @@
 
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <utility>
 
+#include <qel/bdtree.h>
 #include <qel/qelinclude.h>
+
+// Rules by number in the names of parameterised cases.
+namespace qel {
+inline void PrintTo(SplitRule rule, std::ostream* out) { *out << "split " << int(rule); }
+inline void PrintTo(ShrinkRule rule, std::ostream* out) { *out << "shrink " << int(rule); }
+} // namespace qel
 
 namespace testdata {
 

@@ -47,7 +47,9 @@ public:
 
 class QELbd_tree : public QELkd_tree {
 public:
-    QELbd_tree(PointArray pa, int n, int dim, int bucketSize, SplitRule splitRule, ShrinkRule shrinkRule);
+    /// threads as for the kd-tree's building constructor: the same tree on any number of them.
+    QELbd_tree(PointArray pa, int n, int dim, int bucketSize, SplitRule splitRule, ShrinkRule shrinkRule,
+               int threads = 1);
     /// A tree from the parts `readDump` returns, with the ownership of the matching kd-tree constructor.
     QELbd_tree(PointArray dataPoints, IndexArray index, int n, int dim, int bucketSize, Point lower,
                Point upper, QELkd_node* root);
@@ -55,8 +57,9 @@ public:
 };
 
 /// Gives a tree whose fields `initTreeFields` set its enclosing box and nodes over its data points; the
-/// kd-tree builds with ShrinkRule::None. Nothing is built for a tree without points.
-void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule);
+/// kd-tree builds with ShrinkRule::None. Nothing is built for a tree without points. threads as for the
+/// constructors.
+void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule, int threads = 1);
 /// Builds the subtree of idx[0..n-1] inside box (restored on return), shrinking where shrinkRule says.
 /// Works without recursion, so the deep trees of degenerate data cannot overflow the stack. The build
 /// always ends: a cut that sends every point into a cell no smaller than their own, or that peels one of

@@ -122,8 +122,10 @@ class QELkd_tree : public QELpointSet {
 public:
     /// An empty shell for a derived constructor to fill: no points, no root, no box.
     QELkd_tree(int n, int dim, int bucketSize);
-    /// Builds the tree over the caller's points (not copied, not owned).
-    QELkd_tree(PointArray dataPoints, int n, int dim, int bucketSize, SplitRule rule);
+    /// Builds the tree over the caller's points (not copied, not owned). With threads above 1 the subtrees
+    /// below the first levels are built side by side, and the tree is the same as on one thread; below 1
+    /// means one thread per core.
+    QELkd_tree(PointArray dataPoints, int n, int dim, int bucketSize, SplitRule rule, int threads = 1);
     /// A tree from the parts `readDump` returns. Takes ownership of index, the two corners and root;
     /// the points stay the caller's. lower, upper and root are null for a tree without points.
     QELkd_tree(PointArray dataPoints, IndexArray index, int n, int dim, int bucketSize, Point lower,
