@@ -1,5 +1,6 @@
-// The compare run: per configuration, the builds, a pass that times each query alone and reads the
-// visit counter, the timed passes over all queries and the comparison with the exact answer.
+// The compare run: per configuration, the builds, for a tree a pass that times each query alone and reads
+// the visit counter, the timed passes of the batch searches over all queries and the comparison with the
+// exact answer.
 #include "compare.h"
 
 #include <algorithm>
@@ -8,11 +9,14 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <numeric>
 
 #include "numbers.h"
 #include "parallel.h"
+#include "progress.h"
 #include "session.h"
 #include <qel/kd.h>
+#include <qel/kdbatch.h>
 #include <qel/kdfixedrad.h>
 
 namespace knn {
@@ -25,8 +29,6 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-/// Queries answered between two looks at the cancel flag.
-constexpr int ChunkQueries = 1024;
 /// Up to this many distance computations (n times m) the exact answer comes from brute force; above,
 /// from an exact kd-tree, checked against brute force on `ReferenceSampleQueries` queries.
 constexpr double BruteReferenceWork = 5e7;
@@ -35,45 +37,6 @@ constexpr int ReferenceBucketSize = 8;
 
 std::size_t rowStart(int q, int k) {
     return static_cast<std::size_t>(q) * static_cast<std::size_t>(k);
-}
-
-// The three searches of a compare run, m queries on t threads, query q's answer in entries q*k to
-// q*k + k - 1. They take the arguments of the library's batch searches, so these can take their place.
-template <class Search> void splitOverThreads(int m, int threads, Search search) {
-    // A thread of its own for fewer queries would cost more to start than it saves.
-    constexpr int QueriesPerThread = 256;
-    const int parts = std::clamp(threads, 1, std::max(m / QueriesPerThread, 1));
-    runInParallel(static_cast<std::size_t>(parts), [&](std::size_t part) {
-        const auto p = static_cast<std::int64_t>(part);
-        const auto first = static_cast<int>(m * p / parts);
-        const auto last = static_cast<int>(m * (p + 1) / parts);
-        for (int q = first; q < last; ++q)
-            search(q);
-    });
-}
-
-void searchNearestBatch(qel::QELpointSet& structure, qel::PointArray queries, int m, int k,
-                        qel::IndexArray nnIdx, qel::DistArray dists, double eps, int power, int threads) {
-    splitOverThreads(m, threads, [&](int q) {
-        structure.searchNearest(queries[q], k, nnIdx + rowStart(q, k), dists + rowStart(q, k), eps, power);
-    });
-}
-
-void searchPriorityBatch(qel::QELkd_tree& tree, qel::PointArray queries, int m, int k, qel::IndexArray nnIdx,
-                         qel::DistArray dists, double eps, int power, int threads) {
-    splitOverThreads(m, threads, [&](int q) {
-        tree.searchPriority(queries[q], k, nnIdx + rowStart(q, k), dists + rowStart(q, k), eps, power);
-    });
-}
-
-void searchFixedRadiusBatch(qel::QELpointSet& structure, qel::PointArray queries, int m, double radiusBound,
-                            int k, qel::IndexArray nnIdx, qel::DistArray dists, int* counts, double eps,
-                            int power, int threads) {
-    splitOverThreads(m, threads, [&](int q) {
-        const int count = structure.searchFixedRadius(queries[q], radiusBound, k, nnIdx + rowStart(q, k),
-                                                      dists + rowStart(q, k), eps, power);
-        if (counts) counts[q] = count;
-    });
 }
 
 /// Answers of m queries, k slots each.
@@ -87,6 +50,12 @@ struct Answers {
     }
 };
 
+/// The seconds of a pass over all queries, chunk by chunk, and the longest mean per query of a chunk.
+struct PassTimes {
+    double seconds = 0.0;
+    double slowestPerQuery = 0.0;
+};
+
 /// A built structure and what a configuration searches it with.
 struct Searcher {
     qel::QELpointSet* structure;
@@ -94,6 +63,27 @@ struct Searcher {
     SearchRange range;
     double eps;
 };
+
+/// The build of a configuration's structure over n points of dim coordinates, on `threads` threads.
+StructureBuild buildOf(const CompareConfig& c, qel::PointArray data, int n, int dim, int threads) {
+    return [=]() -> BuiltStructure {
+        const auto start = Clock::now();
+        std::unique_ptr<qel::QELpointSet> structure;
+        switch (c.mode) {
+        case SearchMode::BruteForce:
+            structure = std::make_unique<qel::QELbruteForce>(data, n, dim);
+            break;
+        case SearchMode::KdTree:
+            structure = std::make_unique<qel::QELkd_tree>(data, n, dim, c.bucketSize, c.split, threads);
+            break;
+        case SearchMode::BdTree:
+            structure =
+                std::make_unique<qel::QELbd_tree>(data, n, dim, c.bucketSize, c.split, c.shrink, threads);
+            break;
+        }
+        return {std::move(structure), secondsSince(start)};
+    };
+}
 
 /// Walks a compare run's work and tells the observer.
 class Tracker {
@@ -103,6 +93,11 @@ public:
     void advance(std::int64_t answers) {
         done = std::min(done + answers, total); // a reference tree that fails its check costs one pass more
         if (observer.progress) observer.progress(done, total);
+    }
+    /// The build's structure; none when the run was cancelled before or during it.
+    BuiltStructure build(const StructureBuild& make) const {
+        if (cancelled()) return {};
+        return observer.build ? observer.build(make) : make();
     }
 
 private:
@@ -122,14 +117,17 @@ public:
     bool measure(const CompareConfig& config, CompareRow& row);
 
 private:
-    /// Runs chunk(first, count) over all queries in runs of `ChunkQueries`, looking at the cancel flag
-    /// before each; false when cancelled.
-    template <class Chunk> bool inChunks(Chunk chunk);
-    /// One pass over all queries through the batch searches; its seconds, or empty when cancelled.
-    std::optional<double> timedPass(const Searcher& searcher, Answers& out);
-    /// Times each query alone and reads its visit count; false when cancelled.
-    bool probePass(const Searcher& searcher, CompareRow& row);
-    void batch(const Searcher& searcher, int first, int count, Answers& out);
+    /// Runs chunk(first, count) over the positions 0..m-1 in chunks sized to `ChunkSeconds`, looking at
+    /// the cancel flag before each; empty when cancelled.
+    template <class Chunk> std::optional<PassTimes> inChunks(Chunk chunk);
+    /// One pass over all queries through the batch searches, taken as `ordered` holds them (query
+    /// order[i] at position i), into out in query order; empty when cancelled.
+    std::optional<PassTimes> timedPass(const Searcher& searcher, const std::vector<int>& order,
+                                       qel::PointArray ordered, Answers& out);
+    /// Times each query alone and reads its visit count, its answer into out; false when cancelled.
+    bool probePass(const Searcher& searcher, CompareRow& row, Answers& out);
+    /// The batch search of the configuration's kind for count queries, answers into rows of k.
+    void batch(const Searcher& searcher, qel::PointArray chunk, int count, int* idx, double* dists);
     /// The exact answers of the configuration's kind of search, computed on first use.
     const Answers* reference(SearchRange range);
     void accuracy(const Answers& found, const Answers& exact, CompareRow& row) const;
@@ -146,83 +144,100 @@ private:
     std::optional<Answers> radiusReference;  ///< the fixed-radius search
 };
 
-template <class Chunk> bool CompareRun::inChunks(Chunk chunk) {
-    for (int first = 0; first < m; first += ChunkQueries) {
-        if (tracker.cancelled()) return false;
-        const int count = std::min(ChunkQueries, m - first);
+template <class Chunk> std::optional<PassTimes> CompareRun::inChunks(Chunk chunk) {
+    PassTimes times;
+    std::int64_t size = ProgressInterval;
+    for (int first = 0; first < m;) {
+        if (tracker.cancelled()) return std::nullopt;
+        const int count = static_cast<int>(std::min<std::int64_t>(size, m - first));
+        const auto start = Clock::now();
         chunk(first, count);
+        const double seconds = secondsSince(start);
+        times.seconds += seconds;
+        times.slowestPerQuery = std::max(times.slowestPerQuery, seconds / count);
         tracker.advance(count);
+        size = nextChunkSize(size, seconds);
+        first += count;
     }
-    return true;
+    return times;
 }
 
-void CompareRun::batch(const Searcher& s, int first, int count, Answers& out) {
+void CompareRun::batch(const Searcher& s, qel::PointArray chunk, int count, int* idx, double* dists) {
     const int k = settings.k;
-    int* idx = out.idx.data() + rowStart(first, k);
-    double* dists = out.dists.data() + rowStart(first, k);
-    qel::PointArray chunk = queries + first;
+    const int threads = settings.threads;
     switch (s.range) {
     case SearchRange::Standard:
-        searchNearestBatch(*s.structure, chunk, count, k, idx, dists, s.eps, settings.power,
-                           settings.threads);
+        qel::searchNearestBatch(*s.structure, chunk, count, k, idx, dists, s.eps, settings.power, threads);
         break;
     case SearchRange::FixedRadius:
-        searchFixedRadiusBatch(*s.structure, chunk, count, radiusBound, k, idx, dists, nullptr, s.eps,
-                               settings.power, settings.threads);
+        qel::searchFixedRadiusBatch(*s.structure, chunk, count, radiusBound, k, idx, dists, nullptr, s.eps,
+                                    settings.power, threads);
         break;
     case SearchRange::Priority:
-        searchPriorityBatch(*s.tree, chunk, count, k, idx, dists, s.eps, settings.power, settings.threads);
+        qel::searchPriorityBatch(*s.tree, chunk, count, k, idx, dists, s.eps, settings.power, threads);
         break;
     }
 }
 
-std::optional<double> CompareRun::timedPass(const Searcher& searcher, Answers& out) {
-    double seconds = 0.0;
-    const bool done = inChunks([&](int first, int count) {
-        const auto start = Clock::now();
-        batch(searcher, first, count, out);
-        seconds += secondsSince(start);
+std::optional<PassTimes> CompareRun::timedPass(const Searcher& searcher, const std::vector<int>& order,
+                                               qel::PointArray ordered, Answers& out) {
+    const int k = settings.k;
+    Answers inOrder;
+    inOrder.resize(m, k);
+    const std::optional<PassTimes> times = inChunks([&](int first, int count) {
+        batch(searcher, ordered + first, count, inOrder.idx.data() + rowStart(first, k),
+              inOrder.dists.data() + rowStart(first, k));
     });
-    return done ? std::optional(seconds) : std::nullopt;
+    if (!times) return times;
+    const auto rowOf = [k](int q) { return static_cast<std::ptrdiff_t>(rowStart(q, k)); };
+    for (int i = 0; i < m; ++i) {
+        const int q = order[static_cast<std::size_t>(i)];
+        std::copy_n(inOrder.idx.begin() + rowOf(i), k, out.idx.begin() + rowOf(q));
+        std::copy_n(inOrder.dists.begin() + rowOf(i), k, out.dists.begin() + rowOf(q));
+    }
+    return times;
 }
 
-bool CompareRun::probePass(const Searcher& s, CompareRow& row) {
+bool CompareRun::probePass(const Searcher& s, CompareRow& row, Answers& out) {
     std::vector<double> seconds(static_cast<std::size_t>(m), 0.0);
-    std::vector<int> visits(static_cast<std::size_t>(m), n);
+    std::vector<int> visits(static_cast<std::size_t>(m), 0);
     const int k = settings.k;
-    const bool done = inChunks([&](int first, int count) {
-        splitOverThreads(count, settings.threads, [&, first](int i) {
-            const int q = first + i;
-            std::vector<int> idx(static_cast<std::size_t>(k));
-            std::vector<double> dists(static_cast<std::size_t>(k));
-            const auto start = Clock::now();
-            switch (s.range) {
-            case SearchRange::Standard:
-                s.structure->searchNearest(queries[q], k, idx.data(), dists.data(), s.eps, settings.power);
-                break;
-            case SearchRange::FixedRadius:
-                s.structure->searchFixedRadius(queries[q], radiusBound, k, idx.data(), dists.data(), s.eps,
-                                               settings.power);
-                break;
-            case SearchRange::Priority:
-                s.tree->searchPriority(queries[q], k, idx.data(), dists.data(), s.eps, settings.power);
-                break;
-            }
-            seconds[static_cast<std::size_t>(q)] = secondsSince(start);
-            // Brute force has no counter: it visits every point.
-            if (s.tree)
-                visits[static_cast<std::size_t>(q)] = s.range == SearchRange::FixedRadius
-                                                          ? qel::fixedRadiusSearch.radiusVisitedCount
-                                                          : qel::visitedCount;
-        });
-    });
+    // Fewer queries than this per thread cost more to start the thread than it saves.
+    constexpr int QueriesPerThread = 256;
+    const bool done =
+        inChunks([&](int first, int count) {
+            const int parts = std::clamp(settings.threads, 1, std::max(count / QueriesPerThread, 1));
+            runInParallel(static_cast<std::size_t>(parts), [&](std::size_t part) {
+                const auto p = static_cast<std::int64_t>(part);
+                const int begin = first + static_cast<int>(count * p / parts);
+                const int end = first + static_cast<int>(count * (p + 1) / parts);
+                for (int q = begin; q < end; ++q) {
+                    int* idx = out.idx.data() + rowStart(q, k);
+                    double* dists = out.dists.data() + rowStart(q, k);
+                    const auto start = Clock::now();
+                    switch (s.range) {
+                    case SearchRange::Standard:
+                        s.structure->searchNearest(queries[q], k, idx, dists, s.eps, settings.power);
+                        break;
+                    case SearchRange::FixedRadius:
+                        s.structure->searchFixedRadius(queries[q], radiusBound, k, idx, dists, s.eps,
+                                                       settings.power);
+                        break;
+                    case SearchRange::Priority:
+                        s.tree->searchPriority(queries[q], k, idx, dists, s.eps, settings.power);
+                        break;
+                    }
+                    seconds[static_cast<std::size_t>(q)] = secondsSince(start);
+                    visits[static_cast<std::size_t>(q)] = s.range == SearchRange::FixedRadius
+                                                              ? qel::fixedRadiusSearch.radiusVisitedCount
+                                                              : qel::visitedCount;
+                }
+            });
+        }).has_value();
     if (!done || m == 0) return done;
     row.slowestQuerySeconds = *std::max_element(seconds.begin(), seconds.end());
     row.mostVisited = *std::max_element(visits.begin(), visits.end());
-    double sum = 0.0;
-    for (const int v : visits)
-        sum += v;
-    row.meanVisited = sum / m;
+    row.meanVisited = std::accumulate(visits.begin(), visits.end(), 0.0) / m;
     return true;
 }
 
@@ -235,9 +250,17 @@ const Answers* CompareRun::reference(SearchRange range) {
     qel::QELbruteForce brute(data, n, dim);
     Answers exact;
     exact.resize(m, k);
+    const auto search = [&](const Searcher& searcher, int first, int count, Answers& out) {
+        batch(searcher, queries + first, count, out.idx.data() + rowStart(first, k),
+              out.dists.data() + rowStart(first, k));
+    };
     if (static_cast<double>(n) * m > BruteReferenceWork) {
-        qel::QELkd_tree tree(data, n, dim, ReferenceBucketSize, qel::SplitRule::Default);
-        if (!inChunks([&](int first, int count) { batch({&tree, &tree, kind, 0.0}, first, count, exact); }))
+        const CompareConfig exactTree{SearchMode::KdTree, kind, qel::SplitRule::Default,
+                                      qel::ShrinkRule::Default, ReferenceBucketSize};
+        const BuiltStructure built = tracker.build(buildOf(exactTree, data, n, dim, settings.threads));
+        if (!built.structure) return nullptr;
+        auto* tree = static_cast<qel::QELkd_tree*>(built.structure.get());
+        if (!inChunks([&](int first, int count) { search({tree, tree, kind, 0.0}, first, count, exact); }))
             return nullptr;
         // The tree's answers must be brute force's: the same distances in every slot of the sampled queries.
         Answers check;
@@ -245,18 +268,17 @@ const Answers* CompareRun::reference(SearchRange range) {
         const int step = std::max(1, m / ReferenceSampleQueries);
         bool equal = true;
         for (int q = 0; q < m && equal; q += step) {
-            batch({&brute, nullptr, kind, 0.0}, q, 1, check);
+            search({&brute, nullptr, kind, 0.0}, q, 1, check);
             equal = std::equal(check.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q, k)),
                                check.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q + 1, k)),
                                exact.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q, k)));
         }
         if (equal) return &slot.emplace(std::move(exact));
     }
-    if (!inChunks([&](int first, int count) { batch({&brute, nullptr, kind, 0.0}, first, count, exact); }))
+    if (!inChunks([&](int first, int count) { search({&brute, nullptr, kind, 0.0}, first, count, exact); }))
         return nullptr;
     return &slot.emplace(std::move(exact));
 }
-
 void CompareRun::accuracy(const Answers& found, const Answers& exact, CompareRow& row) const {
     const int k = settings.k;
     std::int64_t trueCount = 0;
@@ -304,45 +326,49 @@ bool CompareRun::measure(const CompareConfig& config, CompareRow& row) {
     if (!exact) return false;
     qel::setVisitLimit(config.visitLimit);
 
-    std::unique_ptr<qel::QELpointSet> structure;
     const int repetitions = std::max(settings.repetitions, 1);
+    const StructureBuild make = buildOf(config, data, n, dim, settings.threads);
+    BuiltStructure built;
     row.buildSeconds = std::numeric_limits<double>::infinity();
     for (int r = 0; r < repetitions; ++r) {
-        if (tracker.cancelled()) return false;
-        structure.reset(); // one structure in memory at a time
-        const auto start = Clock::now();
-        switch (config.mode) {
-        case SearchMode::BruteForce:
-            structure = std::make_unique<qel::QELbruteForce>(data, n, dim);
-            break;
-        case SearchMode::KdTree:
-            structure = std::make_unique<qel::QELkd_tree>(data, n, dim, config.bucketSize, config.split);
-            break;
-        case SearchMode::BdTree:
-            structure = std::make_unique<qel::QELbd_tree>(data, n, dim, config.bucketSize, config.split,
-                                                          config.shrink);
-            break;
-        }
-        row.buildSeconds = std::min(row.buildSeconds, secondsSince(start));
+        built = {}; // one structure in memory at a time
+        built = tracker.build(make);
+        if (!built.structure) return false;
+        row.buildSeconds = std::min(row.buildSeconds, built.seconds);
     }
-    auto* tree = dynamic_cast<qel::QELkd_tree*>(structure.get());
+    auto* tree = dynamic_cast<qel::QELkd_tree*>(built.structure.get());
     if (tree) {
         row.tree.emplace();
         tree->collectStats(*row.tree);
     }
-    row.memoryBytes = StructureBytes(*structure);
+    row.memoryBytes = StructureBytes(*built.structure);
 
-    const Searcher searcher{structure.get(), tree, config.range, config.eps};
-    if (!probePass(searcher, row)) return false;
+    const Searcher searcher{built.structure.get(), tree, config.range, config.eps};
     Answers found;
     found.resize(m, settings.k);
+    // Brute force visits every point, so only a tree's queries are searched alone for their visits.
+    if (tree && !probePass(searcher, row, found)) return false;
+    if (!tree && m > 0) row.meanVisited = row.mostVisited = n;
+
+    // The passes take the queries in the batch order over all of them, as the run driver does, so each
+    // chunk goes on where the caches were left; every pass needs the order, so each is charged with it.
+    const auto orderStart = Clock::now();
+    std::vector<int> order(static_cast<std::size_t>(m));
+    qel::batchOrder(*built.structure, queries, m, order.data());
+    std::vector<qel::Point> ordered(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        ordered[i] = queries[order[i]];
+    const double orderSeconds = secondsSince(orderStart);
     row.querySeconds = std::numeric_limits<double>::infinity();
+    double slowestChunk = std::numeric_limits<double>::infinity();
     for (int r = 0; r < repetitions; ++r) {
-        const std::optional<double> seconds = timedPass(searcher, found);
-        if (!seconds) return false;
-        row.querySeconds = std::min(row.querySeconds, *seconds);
+        const std::optional<PassTimes> pass = timedPass(searcher, order, ordered.data(), found);
+        if (!pass) return false;
+        row.querySeconds = std::min(row.querySeconds, orderSeconds + pass->seconds);
+        slowestChunk = std::min(slowestChunk, pass->slowestPerQuery);
     }
     row.meanQuerySeconds = m > 0 ? row.querySeconds / m : 0.0;
+    if (!tree) row.slowestQuerySeconds = m > 0 ? slowestChunk : 0.0;
     accuracy(found, *exact, row);
     return true;
 }
@@ -410,14 +436,16 @@ CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, i
                          const std::vector<CompareConfig>& configs, const CompareSettings& settings,
                          const CompareObserver& observer) {
     const int savedLimit = qel::maxPointsVisit;
-    // Per configuration: the pass that times each query and the timed passes; once per kind of search,
-    // the exact answers.
+    // Per configuration: the timed passes and, for a tree, the pass that times each query; once per kind
+    // of search, the exact answers.
     const auto radius = [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; };
+    const auto tree = [](const CompareConfig& c) { return c.mode != SearchMode::BruteForce; };
     const std::int64_t references = (std::any_of(configs.begin(), configs.end(), radius) ? 1 : 0) +
                                     (std::all_of(configs.begin(), configs.end(), radius) ? 0 : 1);
-    const std::int64_t total =
-        static_cast<std::int64_t>(m) *
-        (static_cast<std::int64_t>(configs.size()) * (std::max(settings.repetitions, 1) + 1) + references);
+    const std::int64_t passes =
+        static_cast<std::int64_t>(configs.size()) * std::max(settings.repetitions, 1) +
+        std::count_if(configs.begin(), configs.end(), tree) + references;
+    const std::int64_t total = static_cast<std::int64_t>(m) * passes;
     Tracker tracker(observer, total);
     CompareRun run(data, n, queries, m, dim, settings, tracker);
     CompareResult result;

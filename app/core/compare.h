@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,25 +60,41 @@ struct CompareSettings {
     int power = 2;
     double radius = 0.0; ///< R of the fixed-radius search, not powered
     int repetitions = 3; ///< builds and query passes per configuration, the best taken
-    int threads = 1;     ///< threads that answer the queries
+    int threads = 1;     ///< threads that build the trees and answer the queries
 };
 
-/// Progress and cancel of a compare run; both are called from the calling thread only.
+/// A structure and the seconds its build took, timed on the thread that built it.
+struct BuiltStructure {
+    std::unique_ptr<qel::QELpointSet> structure;
+    double seconds = 0.0;
+};
+
+/// A build that holds copies of everything it reads but the data points, so it can outlive a run
+/// cancelled during it.
+using StructureBuild = std::function<BuiltStructure()>;
+
+/// Progress, cancel and builds of a compare run; all are called from the calling thread only.
 struct CompareObserver {
     /// Work done of the whole run, in query answers.
     std::function<void(std::int64_t done, std::int64_t total)> progress;
-    /// Polled between configurations and between chunks of queries.
+    /// Polled between configurations, between builds and between chunks of queries, which are sized
+    /// to take a few hundredths of a second.
     std::function<bool()> cancelled;
+    /// Runs a build, for instance on a thread it can stop waiting for: the built structure, or none
+    /// when the run was cancelled during the build. Left empty, builds run on the calling thread.
+    std::function<BuiltStructure(const StructureBuild&)> build;
 };
 
 /// The measurements of one configuration.
 struct CompareRow {
     CompareConfig config;
-    double buildSeconds = 0.0;        ///< best of the repetitions
-    double querySeconds = 0.0;        ///< all queries, best of the repetitions
-    double meanQuerySeconds = 0.0;    ///< querySeconds / queries
-    double slowestQuerySeconds = 0.0; ///< the longest query, each timed alone
-    double meanVisited = 0.0;         ///< data points visited per query
+    double buildSeconds = 0.0;     ///< best of the repetitions
+    double querySeconds = 0.0;     ///< all queries, best of the repetitions
+    double meanQuerySeconds = 0.0; ///< querySeconds / queries
+    /// The longest query, each timed alone; for brute force, whose queries all read every point, the
+    /// longest mean per query of a timed chunk.
+    double slowestQuerySeconds = 0.0;
+    double meanVisited = 0.0; ///< data points visited per query
     int mostVisited = 0;
     std::optional<qel::TreeStats> tree; ///< empty for brute force
     std::size_t memoryBytes = 0;        ///< the structure's own memory; the data points are the caller's

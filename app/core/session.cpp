@@ -72,17 +72,6 @@ void checkFloatingPointFaults() {
     if (std::fetestexcept(FE_INVALID)) throw RunError("Invalid floating point operation");
 }
 
-// A query chunk's answers are wanted about this often, so the window can show progress in between.
-constexpr double ChunkSeconds = 0.025;
-
-// The size of the chunk after one of `size` queries that took `seconds`: scaled towards ChunkSeconds, at
-// most doubled, and a multiple of ProgressInterval so that the progress after it is reported.
-std::int64_t nextChunkSize(std::int64_t size, double seconds) {
-    const double scaled = static_cast<double>(size) * ChunkSeconds / std::max(seconds, 1e-6);
-    const auto wanted = static_cast<std::int64_t>(std::min(scaled, 2.0 * static_cast<double>(size)));
-    return std::max(ProgressInterval, wanted / ProgressInterval * ProgressInterval);
-}
-
 // Converts the first dim fields of a line into point; false at the first field that does not convert.
 bool convertLine(std::string_view line, int dim, qel::Point point, FieldList& fields, std::string& scratch) {
     SplitFields(line, fields);
@@ -266,11 +255,15 @@ std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<
                 readRadius();
             if (!readQueries(true)) return false;
             // A cancel inside the compare run keeps the configurations measured so far.
-            const CompareObserver observer{[&](std::int64_t done, std::int64_t total) {
-                                               if (progress) progress(done, total);
-                                               window.progress(RunPhase::Comparing, done, total);
-                                           },
-                                           [this] { return window.cancelRequested(); }};
+            CompareObserver observer;
+            observer.progress = [&](std::int64_t done, std::int64_t total) {
+                if (progress) progress(done, total);
+                window.progress(RunPhase::Comparing, done, total);
+            };
+            observer.cancelled = [this] { return window.cancelRequested(); };
+            observer.build = [this](const StructureBuild& make) {
+                return awaitBuild(make).value_or(BuiltStructure{});
+            };
             result = RunCompare(s.dataPts.get(), s.dataCount, s.queryPts.get(), s.queryCount, s.dim, configs,
                                 CompareSettings{s.k, s.power, s.radius, repetitions, threads}, observer);
             if (result->cancelled) SetStatus("Run cancelled", 2);
@@ -669,8 +662,8 @@ void RunDriver::stopIfCancelled() {
     if (window.cancelRequested()) throw RunCancelled{};
 }
 
-template <class Structure, class... Args> std::unique_ptr<Structure> RunDriver::buildStructure(Args... args) {
-    auto build = std::async(std::launch::async, [=] { return std::make_unique<Structure>(args...); });
+template <class Make> std::optional<std::invoke_result_t<Make>> RunDriver::awaitBuild(Make make) {
+    auto build = std::async(std::launch::async, std::move(make));
     while (build.wait_for(BuildPollInterval) != std::future_status::ready) {
         window.progress(RunPhase::Building, 0, 0);
         if (!window.cancelRequested()) continue;
@@ -683,9 +676,16 @@ template <class Structure, class... Args> std::unique_ptr<Structure> RunDriver::
                 // What went wrong in a build nobody waits for concerns no run.
             }
         };
-        throw RunCancelled{};
+        return std::nullopt;
     }
     return build.get();
+}
+
+template <class Structure, class... Args> std::unique_ptr<Structure> RunDriver::buildStructure(Args... args) {
+    std::optional<std::unique_ptr<Structure>> built =
+        awaitBuild([=] { return std::make_unique<Structure>(args...); });
+    if (!built) throw RunCancelled{};
+    return std::move(*built);
 }
 
 void RunDriver::finishAbandonedBuild() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "chartcontent.h"
@@ -151,6 +152,9 @@ private:
     /// Builds a structure on a thread of its own while this one keeps reporting progress, so a cancel
     /// need not wait for the build; the points of a build given up stay until it ends (see abandonedBuild).
     template <class Structure, class... Args> std::unique_ptr<Structure> buildStructure(Args... args);
+    /// What buildStructure does for any build: make() on a thread of its own, waited for while this one
+    /// reports progress and looks for a cancel; empty, the build given up, when the run is cancelled.
+    template <class Make> std::optional<std::invoke_result_t<Make>> awaitBuild(Make make);
     /// Waits for a build given up by a cancelled run and releases what it built and read.
     void finishAbandonedBuild();
     /// Reads every query line into queryPts; false when the run ends there: at a line that cannot be

@@ -156,14 +156,16 @@ TEST_F(CompareTest, ExactTreeStandsInForBruteForceOnLargeRuns) {
 TEST_F(CompareTest, CancelKeepsTheRowsFinishedBefore) {
     const Points data(100, 2, 3), queries(2000, 2, 4);
     const std::vector<CompareConfig> configs{kd(qel::SplitRule::Fair, 1), kd(qel::SplitRule::Midpoint, 1)};
-    std::int64_t reports = 0;
-    // The exact answers and the first configuration's two passes, two chunks each, then a stop between
-    // the chunks of the second configuration.
-    const CompareObserver observer{[&](std::int64_t, std::int64_t) { ++reports; },
-                                   [&] { return reports >= 7; }};
+    // The exact answers and the first configuration's two passes, then a stop between the chunks of the
+    // second configuration's first pass.
+    std::int64_t done = 0;
+    CompareObserver observer;
+    observer.progress = [&](std::int64_t answers, std::int64_t) { done = answers; };
+    observer.cancelled = [&] { return done > 3 * queries.n; };
     const CompareResult result = RunCompare(data.pts.get(), data.n, queries.pts.get(), queries.n, 2, configs,
                                             CompareSettings{1, 2, 0.0, 1, 1}, observer);
     EXPECT_TRUE(result.cancelled);
     ASSERT_EQ(result.rows.size(), 1u);
     EXPECT_EQ(result.fastestExact, 0);
+    EXPECT_LT(done, 4 * queries.n);
 }
