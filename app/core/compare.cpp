@@ -146,7 +146,10 @@ private:
 
 template <class Chunk> std::optional<PassTimes> CompareRun::inChunks(Chunk chunk) {
     PassTimes times;
-    std::int64_t size = ProgressInterval;
+    // From a query per thread on: a search that visits most of a large set takes a good part of
+    // ChunkSeconds alone.
+    const std::int64_t granule = std::max(settings.threads, 1);
+    std::int64_t size = granule;
     for (int first = 0; first < m;) {
         if (tracker.cancelled()) return std::nullopt;
         const int count = static_cast<int>(std::min<std::int64_t>(size, m - first));
@@ -156,7 +159,7 @@ template <class Chunk> std::optional<PassTimes> CompareRun::inChunks(Chunk chunk
         times.seconds += seconds;
         times.slowestPerQuery = std::max(times.slowestPerQuery, seconds / count);
         tracker.advance(count);
-        size = nextChunkSize(size, seconds);
+        size = nextChunkSize(size, seconds, granule);
         first += count;
     }
     return times;
@@ -202,11 +205,9 @@ bool CompareRun::probePass(const Searcher& s, CompareRow& row, Answers& out) {
     std::vector<double> seconds(static_cast<std::size_t>(m), 0.0);
     std::vector<int> visits(static_cast<std::size_t>(m), 0);
     const int k = settings.k;
-    // Fewer queries than this per thread cost more to start the thread than it saves.
-    constexpr int QueriesPerThread = 256;
     const bool done =
         inChunks([&](int first, int count) {
-            const int parts = std::clamp(settings.threads, 1, std::max(count / QueriesPerThread, 1));
+            const int parts = std::clamp(settings.threads, 1, count);
             runInParallel(static_cast<std::size_t>(parts), [&](std::size_t part) {
                 const auto p = static_cast<std::int64_t>(part);
                 const int begin = first + static_cast<int>(count * p / parts);

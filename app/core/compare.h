@@ -78,7 +78,7 @@ struct CompareObserver {
     /// Work done of the whole run, in query answers.
     std::function<void(std::int64_t done, std::int64_t total)> progress;
     /// Polled between configurations, between builds and between chunks of queries, which are sized
-    /// to take a few hundredths of a second.
+    /// to take a few hundredths of a second, or hold one query per thread where a query takes longer.
     std::function<bool()> cancelled;
     /// Runs a build, for instance on a thread it can stop waiting for: the built structure, or none
     /// when the run was cancelled during the build. Left empty, builds run on the calling thread.

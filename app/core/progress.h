@@ -24,11 +24,13 @@ inline bool progressDue(std::int64_t done, std::int64_t total) {
 inline constexpr double ChunkSeconds = 0.025;
 
 /// The size of the chunk after one of `size` queries that took `seconds`: scaled towards ChunkSeconds,
-/// at most doubled, and a multiple of ProgressInterval so that the progress after it is reported.
-inline std::int64_t nextChunkSize(std::int64_t size, double seconds) {
+/// at most doubled, and a multiple of `granule`, by default ProgressInterval so that the progress after
+/// it is reported.
+inline std::int64_t nextChunkSize(std::int64_t size, double seconds,
+                                  std::int64_t granule = ProgressInterval) {
     const double scaled = static_cast<double>(size) * ChunkSeconds / std::max(seconds, 1e-6);
     const auto wanted = static_cast<std::int64_t>(std::min(scaled, 2.0 * static_cast<double>(size)));
-    return std::max(ProgressInterval, wanted / ProgressInterval * ProgressInterval);
+    return std::max(granule, wanted / granule * granule);
 }
 
 inline void reportProgress(const ProgressCallback& progress, std::int64_t done, std::int64_t total) {
