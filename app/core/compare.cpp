@@ -34,6 +34,8 @@ double secondsSince(Clock::time_point start) {
 constexpr double BruteReferenceWork = 5e7;
 constexpr int ReferenceSampleQueries = 32;
 constexpr int ReferenceBucketSize = 8;
+/// A chunk expected to take less than this runs on the calling thread alone.
+constexpr double ThreadWorthSeconds = 1e-3;
 
 std::size_t rowStart(int q, int k) {
     return static_cast<std::size_t>(q) * static_cast<std::size_t>(k);
@@ -117,8 +119,8 @@ public:
     bool measure(const CompareConfig& config, CompareRow& row);
 
 private:
-    /// Runs chunk(first, count) over the positions 0..m-1 in chunks sized to `ChunkSeconds`, looking at
-    /// the cancel flag before each; empty when cancelled.
+    /// Runs chunk(first, count, threads) over the positions 0..m-1 in chunks sized to `ChunkSeconds`,
+    /// looking at the cancel flag before each; empty when cancelled.
     template <class Chunk> std::optional<PassTimes> inChunks(Chunk chunk);
     /// One pass over all queries through the batch searches, taken as `ordered` holds them (query
     /// order[i] at position i), into out in query order; empty when cancelled.
@@ -126,8 +128,9 @@ private:
                                        qel::PointArray ordered, Answers& out);
     /// Times each query alone and reads its visit count, its answer into out; false when cancelled.
     bool probePass(const Searcher& searcher, CompareRow& row, Answers& out);
-    /// The batch search of the configuration's kind for count queries, answers into rows of k.
-    void batch(const Searcher& searcher, qel::PointArray chunk, int count, int* idx, double* dists);
+    /// The batch search of the configuration's kind for count queries on threads, answers into rows of k.
+    void batch(const Searcher& searcher, qel::PointArray chunk, int count, int threads, int* idx,
+               double* dists);
     /// The exact answers of the configuration's kind of search, computed on first use.
     const Answers* reference(SearchRange range);
     void accuracy(const Answers& found, const Answers& exact, CompareRow& row) const;
@@ -148,26 +151,30 @@ template <class Chunk> std::optional<PassTimes> CompareRun::inChunks(Chunk chunk
     PassTimes times;
     // From a query per thread on: a search that visits most of a large set takes a good part of
     // ChunkSeconds alone.
-    const std::int64_t granule = std::max(settings.threads, 1);
-    std::int64_t size = granule;
+    const int threads = std::max(settings.threads, 1);
+    std::int64_t size = threads;
+    double querySeconds = 0.0; ///< per query in the last chunk; 0 before the first
     for (int first = 0; first < m;) {
         if (tracker.cancelled()) return std::nullopt;
         const int count = static_cast<int>(std::min<std::int64_t>(size, m - first));
+        // Starting the other threads costs tens of microseconds, most of a small chunk of fast queries.
+        const bool worthThreads = querySeconds * count >= ThreadWorthSeconds;
         const auto start = Clock::now();
-        chunk(first, count);
+        chunk(first, count, worthThreads ? threads : 1);
         const double seconds = secondsSince(start);
         times.seconds += seconds;
-        times.slowestPerQuery = std::max(times.slowestPerQuery, seconds / count);
+        querySeconds = seconds / count;
+        times.slowestPerQuery = std::max(times.slowestPerQuery, querySeconds);
         tracker.advance(count);
-        size = nextChunkSize(size, seconds, granule);
+        size = nextChunkSize(size, seconds, threads);
         first += count;
     }
     return times;
 }
 
-void CompareRun::batch(const Searcher& s, qel::PointArray chunk, int count, int* idx, double* dists) {
+void CompareRun::batch(const Searcher& s, qel::PointArray chunk, int count, int threads, int* idx,
+                       double* dists) {
     const int k = settings.k;
-    const int threads = settings.threads;
     switch (s.range) {
     case SearchRange::Standard:
         qel::searchNearestBatch(*s.structure, chunk, count, k, idx, dists, s.eps, settings.power, threads);
@@ -187,8 +194,8 @@ std::optional<PassTimes> CompareRun::timedPass(const Searcher& searcher, const s
     const int k = settings.k;
     Answers inOrder;
     inOrder.resize(m, k);
-    const std::optional<PassTimes> times = inChunks([&](int first, int count) {
-        batch(searcher, ordered + first, count, inOrder.idx.data() + rowStart(first, k),
+    const std::optional<PassTimes> times = inChunks([&](int first, int count, int threads) {
+        batch(searcher, ordered + first, count, threads, inOrder.idx.data() + rowStart(first, k),
               inOrder.dists.data() + rowStart(first, k));
     });
     if (!times) return times;
@@ -206,8 +213,8 @@ bool CompareRun::probePass(const Searcher& s, CompareRow& row, Answers& out) {
     std::vector<int> visits(static_cast<std::size_t>(m), 0);
     const int k = settings.k;
     const bool done =
-        inChunks([&](int first, int count) {
-            const int parts = std::clamp(settings.threads, 1, count);
+        inChunks([&](int first, int count, int threads) {
+            const int parts = std::min(threads, count);
             runInParallel(static_cast<std::size_t>(parts), [&](std::size_t part) {
                 const auto p = static_cast<std::int64_t>(part);
                 const int begin = first + static_cast<int>(count * p / parts);
@@ -251,8 +258,8 @@ const Answers* CompareRun::reference(SearchRange range) {
     qel::QELbruteForce brute(data, n, dim);
     Answers exact;
     exact.resize(m, k);
-    const auto search = [&](const Searcher& searcher, int first, int count, Answers& out) {
-        batch(searcher, queries + first, count, out.idx.data() + rowStart(first, k),
+    const auto search = [&](const Searcher& searcher, int first, int count, int threads, Answers& out) {
+        batch(searcher, queries + first, count, threads, out.idx.data() + rowStart(first, k),
               out.dists.data() + rowStart(first, k));
     };
     if (static_cast<double>(n) * m > BruteReferenceWork) {
@@ -261,7 +268,9 @@ const Answers* CompareRun::reference(SearchRange range) {
         const BuiltStructure built = tracker.build(buildOf(exactTree, data, n, dim, settings.threads));
         if (!built.structure) return nullptr;
         auto* tree = static_cast<qel::QELkd_tree*>(built.structure.get());
-        if (!inChunks([&](int first, int count) { search({tree, tree, kind, 0.0}, first, count, exact); }))
+        if (!inChunks([&](int first, int count, int threads) {
+                search({tree, tree, kind, 0.0}, first, count, threads, exact);
+            }))
             return nullptr;
         // The tree's answers must be brute force's: the same distances in every slot of the sampled queries.
         Answers check;
@@ -269,14 +278,16 @@ const Answers* CompareRun::reference(SearchRange range) {
         const int step = std::max(1, m / ReferenceSampleQueries);
         bool equal = true;
         for (int q = 0; q < m && equal; q += step) {
-            search({&brute, nullptr, kind, 0.0}, q, 1, check);
+            search({&brute, nullptr, kind, 0.0}, q, 1, 1, check);
             equal = std::equal(check.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q, k)),
                                check.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q + 1, k)),
                                exact.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q, k)));
         }
         if (equal) return &slot.emplace(std::move(exact));
     }
-    if (!inChunks([&](int first, int count) { search({&brute, nullptr, kind, 0.0}, first, count, exact); }))
+    if (!inChunks([&](int first, int count, int threads) {
+            search({&brute, nullptr, kind, 0.0}, first, count, threads, exact);
+        }))
         return nullptr;
     return &slot.emplace(std::move(exact));
 }
