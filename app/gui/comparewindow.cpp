@@ -415,6 +415,8 @@ void CompareWindow::drawCharts() {
     auto* rowAxis = new QBarCategoryAxis;
     rowAxis->append(numbers);
     rowAxis->setTitleText(QStringLiteral("Row"));
+    // Two-digit row numbers are a little wider than a default grid's bars; cut, they would read "...".
+    rowAxis->setTruncateLabels(false);
     auto* secondsAxis = new QValueAxis;
     secondsAxis->setTitleText(QStringLiteral("Seconds (build, then queries)"));
     secondsAxis->setLabelFormat(QStringLiteral("%.3g"));
