@@ -48,8 +48,9 @@ run: build
 	    $(BUILD)/app/cli/knnbench-cli --data data/data.pts --query data/query.pts -k 3 --results -; \
 	fi
 
-# Both windows after a run on the sample, then the results of a run on a million generated points,
-# whole and zoomed in, rendered offscreen into $(BUILD)/screenshots/*.png.
+# Both windows after a run on the sample, the compare window after a compare run on the sample, then
+# the results of a run on a million generated points, whole and zoomed in, rendered offscreen into
+# $(BUILD)/screenshots/*.png.
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/app/gui/knnbench-screenshots $(BUILD)/screenshots
 

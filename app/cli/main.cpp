@@ -37,6 +37,11 @@ int main(int argc, char** argv) {
     knn::RunDriver driver(window);
     driver.setThreads(
         options.threads.value_or(std::max(1, static_cast<int>(std::thread::hardware_concurrency()))));
+    if (options.compare) {
+        const auto result = driver.CompareConfigurations(*options.compare, options.repetitions);
+        const bool written = result && writeTable(knn::CompareTable(*result), "-") && finishStandardOutput();
+        return written ? 0 : 1;
+    }
     bool complete = driver.BitBtn1Click();
     if (complete && options.dataTablePath) complete = writeTable(driver.dataTable(), *options.dataTablePath);
     if (complete && options.resultsPath) complete = writeTable(driver.queryTable(), *options.resultsPath);

@@ -2,9 +2,14 @@
 // started from flags never reaches a library fatal error through them.
 #include "options.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <string_view>
+#include <utility>
+
+#include "session.h"
 
 namespace knn::cli {
 
@@ -40,6 +45,15 @@ const char* const UsageText =
     "                         format (\"-\": standard output; needs --mode kd or bd)\n"
     "  --threads N            threads that load the data, build the tree and answer the queries, at\n"
     "                         least 1 (default: one per core); results and messages do not depend on it\n"
+    "  --compare GRID         measure many configurations on the data and print one row each as\n"
+    "                         tab-separated text, the winners named in the last column. GRID is\n"
+    "                         \"default\" or words KEY=VALUES (values separated by commas, A..B for\n"
+    "                         a range of integers): mode (brute, kd, bd), search (standard, radius,\n"
+    "                         priority), split (0..5 or a name), shrink (0..3 or a name), bucket,\n"
+    "                         eps, max-visit (0: no limit); a key left out takes its default,\n"
+    "                         e.g. \"mode=kd,bd split=0..4 bucket=1,4,16 eps=0,0.5\"\n"
+    "  --repeat R             builds and query passes per configuration of --compare, the best\n"
+    "                         taken, at least 1 (default 3)\n"
     "  --version              print the program's version\n"
     "  --help                 print this text\n"
     "\n"
@@ -73,6 +87,141 @@ constexpr std::array<std::string_view, 3> RangeNames{"standard", "radius", "prio
 constexpr std::array<std::string_view, 6> SplitNames{"standard",         "midpoint",     "fair",
                                                      "sliding-midpoint", "sliding-fair", "default"};
 constexpr std::array<std::string_view, 4> ShrinkNames{"none", "simple", "centroid", "default"};
+
+/// The text in double quotes.
+std::string quoted(std::string_view text) {
+    std::string out(1, '"');
+    out.append(text);
+    out += '"';
+    return out;
+}
+
+/// One value of a grid key, or the text that says what is wrong with it.
+template <class T> using Parsed = std::variant<T, std::string>;
+
+/// The values of "A,B,..." where each may be a range "A..B" when parseOne takes integers.
+template <class T, class ParseOne>
+Parsed<std::vector<T>> gridValues(std::string_view text, bool ranges, ParseOne parseOne) {
+    std::vector<T> values;
+    for (std::size_t begin = 0; begin <= text.size();) {
+        const std::size_t end = std::min(text.find(',', begin), text.size());
+        const std::string_view value = text.substr(begin, end - begin);
+        begin = end + 1;
+        const std::size_t dots = value.find("..");
+        if (ranges && dots != std::string_view::npos) {
+            const auto low = parseInt(value.substr(0, dots));
+            const auto high = parseInt(value.substr(dots + 2));
+            if (!low || !high || *low > *high) return quoted(value) + " is no range A..B";
+            for (int v = *low; v <= *high; ++v) {
+                Parsed<T> one = parseOne(std::to_string(v));
+                if (auto* why = std::get_if<std::string>(&one)) return *why;
+                values.push_back(std::get<T>(one));
+            }
+            continue;
+        }
+        Parsed<T> one = parseOne(value);
+        if (auto* why = std::get_if<std::string>(&one)) return *why;
+        values.push_back(std::get<T>(one));
+    }
+    return values;
+}
+
+template <class T, std::size_t N>
+auto namedItem(const std::array<std::string_view, N>& names, bool numbersAllowed, const char* what) {
+    return [&names, numbersAllowed, what](std::string_view value) -> Parsed<T> {
+        if (const auto item = parseItem(value, names, numbersAllowed)) return static_cast<T>(*item);
+        return std::string("unknown ").append(what).append(" ") + quoted(value);
+    };
+}
+
+auto integerAtLeast(int minimum) {
+    return [minimum](std::string_view value) -> Parsed<int> {
+        const auto number = parseInt(value);
+        if (!number || *number < minimum)
+            return quoted(value) + " is no integer of at least " + std::to_string(minimum);
+        return *number;
+    };
+}
+
+Parsed<double> errorBound(std::string_view value) {
+    double eps = 0.0;
+    const auto result = std::from_chars(value.data(), value.data() + value.size(), eps);
+    if (result.ec != std::errc() || result.ptr != value.data() + value.size() || !(eps >= 0.0) ||
+        !std::isfinite(eps))
+        return quoted(value) + " is no error bound of at least 0";
+    return eps;
+}
+
+/// The configurations of a grid text; the text that says what is wrong, naming the bad word.
+Parsed<std::vector<CompareConfig>> parseGrid(std::string_view text) {
+    if (text == "default") return DefaultCompareConfigs();
+    CompareGrid grid{{SearchMode::KdTree},
+                     {SearchRange::Standard},
+                     {qel::SplitRule::Default},
+                     {qel::ShrinkRule::Default},
+                     {1},
+                     {0.0},
+                     {0}};
+    std::array<bool, 7> given{};
+    std::size_t begin = text.find_first_not_of(' ');
+    while (begin != std::string_view::npos) {
+        const std::size_t end = std::min(text.find(' ', begin), text.size());
+        const std::string_view word = text.substr(begin, end - begin);
+        begin = text.find_first_not_of(' ', end);
+        auto bad = [&](const std::string& why) { return "bad word " + quoted(word) + ": " + why; };
+        const std::size_t equals = word.find('=');
+        if (equals == std::string_view::npos) return bad("not KEY=VALUES");
+        const std::string_view key = word.substr(0, equals);
+        const std::string_view values = word.substr(equals + 1);
+        constexpr std::array<std::string_view, 7> Keys{"mode",   "search", "split",    "shrink",
+                                                       "bucket", "eps",    "max-visit"};
+        const auto keyIndex = parseItem(key, Keys, false);
+        if (!keyIndex) return bad("unknown key (mode, search, split, shrink, bucket, eps or max-visit)");
+        if (std::exchange(given[static_cast<std::size_t>(*keyIndex)], true)) return bad("key given twice");
+        std::optional<std::string> why;
+        auto take = [&why](auto parsed, auto& target) {
+            if (auto* text = std::get_if<std::string>(&parsed)) {
+                why = *text;
+            } else {
+                target = std::move(std::get<0>(parsed));
+            }
+        };
+        switch (*keyIndex) {
+        case 0:
+            take(gridValues<SearchMode>(values, false, namedItem<SearchMode>(ModeNames, false, "mode")),
+                 grid.modes);
+            break;
+        case 1:
+            take(gridValues<SearchRange>(values, false, namedItem<SearchRange>(RangeNames, false, "search")),
+                 grid.ranges);
+            break;
+        case 2:
+            take(gridValues<qel::SplitRule>(values, true,
+                                            namedItem<qel::SplitRule>(SplitNames, true, "splitting rule")),
+                 grid.splits);
+            break;
+        case 3:
+            take(gridValues<qel::ShrinkRule>(values, true,
+                                             namedItem<qel::ShrinkRule>(ShrinkNames, true, "shrinking rule")),
+                 grid.shrinks);
+            break;
+        case 4:
+            take(gridValues<int>(values, true, integerAtLeast(1)), grid.buckets);
+            break;
+        case 5:
+            take(gridValues<double>(values, false, errorBound), grid.eps);
+            break;
+        case 6:
+            take(gridValues<int>(values, true, integerAtLeast(0)), grid.visitLimits);
+            break;
+        }
+        if (why) return bad(*why);
+    }
+    std::vector<CompareConfig> configs = ExpandGrid(grid);
+    if (configs.empty())
+        return std::string("the grid holds no configuration (brute force has no priority search)");
+    return configs;
+}
 
 } // namespace
 
@@ -169,6 +318,12 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
             options.resultsPath = value;
         } else if (flag == "--data-table") {
             options.dataTablePath = value;
+        } else if (flag == "--compare") {
+            Parsed<std::vector<CompareConfig>> grid = parseGrid(value);
+            if (auto* why = std::get_if<std::string>(&grid)) return UsageError{"--compare: " + *why};
+            options.compare = std::move(std::get<0>(grid));
+        } else if (flag == "--repeat") {
+            error = atLeast(1, options.repetitions);
         } else if (flag == "--dump") {
             options.dumpPath = value;
         } else if (flag == "--decimal-separator") {

@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
+
+#include "compare.h"
 
 namespace knn::cli {
 
@@ -31,6 +34,8 @@ struct CliOptions {
     std::optional<int> threads;               ///< --threads; empty = one per core
     bool treeStats = false;                   ///< --tree-stats
     std::optional<std::string> dumpPath;      ///< --dump ("-" = standard output)
+    std::optional<std::vector<CompareConfig>> compare; ///< --compare GRID, expanded; empty = one run
+    int repetitions = 3;                               ///< --repeat, for --compare
 };
 
 struct HelpRequested {};

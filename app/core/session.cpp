@@ -62,16 +62,6 @@ std::string modeTitle(SearchMode mode) {
     return {};
 }
 
-// The distance the user sees for a powered distance d: the metric's root, taken under the guard.
-double reportedDistance(double d, int power) {
-    if (qel::metricKind != 2 && qel::metricKind != 3) return d;
-    errno = 0;
-    const double root = qel::metricKind == 2 ? std::sqrt(d) : std::pow(std::fabs(d), 1.0 / power);
-    if (errno == ERANGE) throw RunError("Out of range error: check root-taking function!");
-    if (errno == EDOM) throw RunError("Domain error: check root-taking function!");
-    return root;
-}
-
 // The floating-point faults that end a run.
 constexpr int RunFaults = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
 
@@ -80,17 +70,6 @@ void checkFloatingPointFaults() {
     if (std::fetestexcept(FE_OVERFLOW)) throw RunError("Floating point overflow");
     if (std::fetestexcept(FE_DIVBYZERO)) throw RunError("Floating point division by zero");
     if (std::fetestexcept(FE_INVALID)) throw RunError("Invalid floating point operation");
-}
-
-// A query chunk's answers are wanted about this often, so the window can show progress in between.
-constexpr double ChunkSeconds = 0.025;
-
-// The size of the chunk after one of `size` queries that took `seconds`: scaled towards ChunkSeconds, at
-// most doubled, and a multiple of ProgressInterval so that the progress after it is reported.
-std::int64_t nextChunkSize(std::int64_t size, double seconds) {
-    const double scaled = static_cast<double>(size) * ChunkSeconds / std::max(seconds, 1e-6);
-    const auto wanted = static_cast<std::int64_t>(std::min(scaled, 2.0 * static_cast<double>(size)));
-    return std::max(ProgressInterval, wanted / ProgressInterval * ProgressInterval);
 }
 
 // Converts the first dim fields of a line into point; false at the first field that does not convert.
@@ -141,12 +120,21 @@ void storeResults(SearchSession& s, int q) {
     double* rowDists = s.resultDists.data() + static_cast<std::size_t>(q) * k;
     int* rowIdx = s.resultIdx.data() + static_cast<std::size_t>(q) * k;
     for (std::size_t j = 0; j < k; ++j) {
-        rowDists[j] = reportedDistance(rowDists[j], s.power);
+        rowDists[j] = ReportedDistance(rowDists[j], s.power);
         rowIdx[j] += 1;
     }
 }
 
 } // namespace
+
+double ReportedDistance(double d, int power) {
+    if (qel::metricKind != 2 && qel::metricKind != 3) return d;
+    errno = 0;
+    const double root = qel::metricKind == 2 ? std::sqrt(d) : std::pow(std::fabs(d), 1.0 / power);
+    if (errno == ERANGE) throw RunError("Out of range error: check root-taking function!");
+    if (errno == EDOM) throw RunError("Domain error: check root-taking function!");
+    return root;
+}
 
 void PointArrayDeleter::operator()(qel::Point* points) const {
     qel::releasePointArray(points);
@@ -208,19 +196,8 @@ void RunDriver::SetStatus(const std::string& text, int panel) {
     window.writeStatus(panel, text);
 }
 
-bool RunDriver::PrepareSearch() {
-    window.clearChart();
-    chartContent.clear();
-    window.clearReport();
-    phaseTimes.reached = TimedPhase::Load;
-    PhaseClock loadClock(phaseTimes.loadSeconds);
-    if (!LoadPoints()) return false;
-    loadClock.stop();
-    stopIfCancelled();
+void RunDriver::readNeighbourCount() {
     SearchSession& s = state;
-    // Dropped here, the data file's lines are out of memory while the structure is built.
-    if (!window.hasChart() && !window.tableShown(TableId::DataTable)) s.dataLines.reset();
-
     const int requested = window.neighbourCount();
     s.k = requested > s.dataCount ? s.dataCount - 1 : requested;
     const int unsearchable = s.k;
@@ -230,13 +207,10 @@ bool RunDriver::PrepareSearch() {
     if (unsearchable != s.k)
         window.addReportLine("K raised from " + std::to_string(unsearchable) +
                              " to 1: a search needs a neighbour");
+}
 
-    std::string text = NormalizeNumber(window.errorBoundText());
-    window.setErrorBoundText(text);
-    s.eps = ConvertNumber(text).value_or(0.0);
-    window.setErrorBoundText(FormatDouble(s.eps));
-    window.addReportLine("Error bound = " + FormatDouble(s.eps));
-
+void RunDriver::readMetric() {
+    SearchSession& s = state;
     switch (window.metricItem()) {
     case 0:
         qel::metricKind = 1, s.power = 1;
@@ -255,6 +229,72 @@ bool RunDriver::PrepareSearch() {
         window.addReportLine("Distance metric = LP (" + std::to_string(s.power) + ")");
         break;
     }
+}
+
+void RunDriver::readRadius() {
+    const std::string text = NormalizeNumber(window.radiusText());
+    window.setRadiusText(text);
+    state.radius = ConvertNumber(text).value_or(0.0);
+    window.setRadiusText(FormatDouble(state.radius));
+}
+
+std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<CompareConfig>& configs,
+                                                              int repetitions,
+                                                              const ProgressCallback& progress) {
+    std::optional<CompareResult> result;
+    runHandler(window, [&] {
+        ResetRun();
+        window.clearReport();
+        unlessCancelled([&] {
+            if (!LoadPoints()) return false;
+            SearchSession& s = state;
+            readNeighbourCount();
+            readMetric();
+            if (std::any_of(configs.begin(), configs.end(),
+                            [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; }))
+                readRadius();
+            if (!readQueries(true)) return false;
+            // A cancel inside the compare run keeps the configurations measured so far.
+            CompareObserver observer;
+            observer.progress = [&](std::int64_t done, std::int64_t total) {
+                if (progress) progress(done, total);
+                window.progress(RunPhase::Comparing, done, total);
+            };
+            observer.cancelled = [this] { return window.cancelRequested(); };
+            observer.build = [this](const StructureBuild& make) {
+                return awaitBuild(make).value_or(BuiltStructure{});
+            };
+            result = RunCompare(s.dataPts.get(), s.dataCount, s.queryPts.get(), s.queryCount, s.dim, configs,
+                                CompareSettings{s.k, s.power, s.radius, repetitions, threads}, observer);
+            if (result->cancelled) SetStatus("Run cancelled", 2);
+            return true;
+        });
+    });
+    return result;
+}
+
+bool RunDriver::PrepareSearch() {
+    window.clearChart();
+    chartContent.clear();
+    window.clearReport();
+    phaseTimes.reached = TimedPhase::Load;
+    PhaseClock loadClock(phaseTimes.loadSeconds);
+    if (!LoadPoints()) return false;
+    loadClock.stop();
+    stopIfCancelled();
+    SearchSession& s = state;
+    // Dropped here, the data file's lines are out of memory while the structure is built.
+    if (!window.hasChart() && !window.tableShown(TableId::DataTable)) s.dataLines.reset();
+
+    readNeighbourCount();
+
+    std::string text = NormalizeNumber(window.errorBoundText());
+    window.setErrorBoundText(text);
+    s.eps = ConvertNumber(text).value_or(0.0);
+    window.setErrorBoundText(FormatDouble(s.eps));
+    window.addReportLine("Error bound = " + FormatDouble(s.eps));
+
+    readMetric();
 
     s.earlyStop = window.earlyTermination();
     if (s.earlyStop) {
@@ -307,10 +347,7 @@ bool RunDriver::PrepareSearch() {
     }
     if (window.fixedRadiusSelected()) {
         s.searchRange = SearchRange::FixedRadius;
-        text = NormalizeNumber(window.radiusText());
-        window.setRadiusText(text);
-        s.radius = ConvertNumber(text).value_or(0.0);
-        window.setRadiusText(FormatDouble(s.radius));
+        readRadius();
         window.addReportLine("Search range = Fixed radius");
     }
     if (window.priorityRangeSelected()) {
@@ -360,7 +397,7 @@ bool RunDriver::RunQueries() {
 
     phaseTimes.reached = TimedPhase::Queries;
     PhaseClock queryClock(phaseTimes.queriesSeconds);
-    if (!readQueries(task)) return false;
+    if (!readQueries(task.structure != nullptr)) return false;
     // Chunks follow the batch searches' own order over the whole run, so each one continues where the
     // caches were left.
     std::vector<int> order(static_cast<std::size_t>(s.queryCount));
@@ -394,7 +431,7 @@ bool RunDriver::RunQueries() {
     return true;
 }
 
-bool RunDriver::readQueries(const QueryTask& task) {
+bool RunDriver::readQueries(bool searchable) {
     SearchSession& s = state;
     for (int q = 0; q < s.queryCount; ++q) {
         if (!ReadPt(s.dim, q, s.queryPts[static_cast<std::size_t>(q)], *s.queryLines)) {
@@ -404,7 +441,7 @@ bool RunDriver::readQueries(const QueryTask& task) {
         }
         if (q > 0) continue;
         SetStatus("Query loaded", 1); // later queries would write the same text again
-        if (!task.structure) return false;
+        if (!searchable) return false;
     }
     return true;
 }
@@ -625,8 +662,8 @@ void RunDriver::stopIfCancelled() {
     if (window.cancelRequested()) throw RunCancelled{};
 }
 
-template <class Structure, class... Args> std::unique_ptr<Structure> RunDriver::buildStructure(Args... args) {
-    auto build = std::async(std::launch::async, [=] { return std::make_unique<Structure>(args...); });
+template <class Make> std::optional<std::invoke_result_t<Make>> RunDriver::awaitBuild(Make make) {
+    auto build = std::async(std::launch::async, std::move(make));
     while (build.wait_for(BuildPollInterval) != std::future_status::ready) {
         window.progress(RunPhase::Building, 0, 0);
         if (!window.cancelRequested()) continue;
@@ -639,9 +676,16 @@ template <class Structure, class... Args> std::unique_ptr<Structure> RunDriver::
                 // What went wrong in a build nobody waits for concerns no run.
             }
         };
-        throw RunCancelled{};
+        return std::nullopt;
     }
     return build.get();
+}
+
+template <class Structure, class... Args> std::unique_ptr<Structure> RunDriver::buildStructure(Args... args) {
+    std::optional<std::unique_ptr<Structure>> built =
+        awaitBuild([=] { return std::make_unique<Structure>(args...); });
+    if (!built) throw RunCancelled{};
+    return std::move(*built);
 }
 
 void RunDriver::finishAbandonedBuild() {

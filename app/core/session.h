@@ -9,16 +9,18 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
-#include <qel/bdtree.h>
 #include "chartcontent.h"
-#include <qel/kdtree.h>
+#include "compare.h"
 #include "pointfile.h"
-#include <qel/qelinclude.h>
 #include "resulttable.h"
 #include "statistics.h"
 #include "windowops.h"
+#include <qel/bdtree.h>
+#include <qel/kdtree.h>
+#include <qel/qelinclude.h>
 
 namespace knn {
 
@@ -26,6 +28,10 @@ namespace knn {
 enum class SearchMode { BruteForce = 0, KdTree = 1, BdTree = 2 };
 /// Standard 0, FixedRadius 1, Priority 2, in the order of the "Search range" buttons.
 enum class SearchRange { Standard = 0, FixedRadius = 1, Priority = 2 };
+
+/// The distance the user sees for a library distance d: the metric's root. A root the maths library
+/// reports out of range or out of its domain raises a `RunError`.
+double ReportedDistance(double d, int power);
 
 /// A library point array released with the library's own routine.
 struct PointArrayDeleter {
@@ -86,6 +92,14 @@ public:
     bool BitBtn1Click();
     /// The "Reload data" button: LoadPoints alone. True when the load succeeded.
     bool BitBtn3Click();
+    /// A compare run: loads the files and reads every query as "OK" does, takes k, the metric and R from
+    /// the panel and measures every configuration, each the best of `repetitions`. Its progress goes to
+    /// `progress` and to the window, and a cancel the window asks for ends it with the configurations
+    /// measured so far. Empty when the run ended before measuring (the load, a query line, a cancel or
+    /// an error), after its message.
+    std::optional<CompareResult> CompareConfigurations(const std::vector<CompareConfig>& configs,
+                                                       int repetitions,
+                                                       const ProgressCallback& progress = {});
 
     void ResetRun();
     /// Loads, echoes the options, builds the structure and prepares tables and result rows; false
@@ -121,6 +135,12 @@ private:
     void fillTable(TableId which, const TextLines& lines);
     /// Appends the Index and Dist columns to the query table and writes every query's results.
     void writeResultColumns();
+    /// "NN Amount:" cut to the data, into k; reported.
+    void readNeighbourCount();
+    /// The metric into `qel::metricKind` and the power; reported.
+    void readMetric();
+    /// "R =" normalised, read into radius and written back.
+    void readRadius();
     /// Passes progress to the window every `ProgressInterval` items and at the end.
     void reportPhase(RunPhase phase, std::int64_t done, std::int64_t total);
     /// Reports progress of the phase to the window, then stops the run if the user cancelled it.
@@ -132,11 +152,15 @@ private:
     /// Builds a structure on a thread of its own while this one keeps reporting progress, so a cancel
     /// need not wait for the build; the points of a build given up stay until it ends (see abandonedBuild).
     template <class Structure, class... Args> std::unique_ptr<Structure> buildStructure(Args... args);
+    /// What buildStructure does for any build: make() on a thread of its own, waited for while this one
+    /// reports progress and looks for a cancel; empty, the build given up, when the run is cancelled.
+    template <class Make> std::optional<std::invoke_result_t<Make>> awaitBuild(Make make);
     /// Waits for a build given up by a cancelled run and releases what it built and read.
     void finishAbandonedBuild();
     /// Reads every query line into queryPts; false when the run ends there: at a line that cannot be
-    /// read, after its messages, or, once the first query is read, when the run has no structure.
-    bool readQueries(const QueryTask& task);
+    /// read, after its messages, or, once the first query is read, when the run is not searchable (it
+    /// has no structure).
+    bool readQueries(bool searchable);
     /// Answers the queries at positions first..last-1 of order through the batch searches into their
     /// result rows; false, with the rows left as they were, when the searches raised a floating-point
     /// fault.
@@ -155,7 +179,7 @@ private:
     RunTimings phaseTimes;     ///< phase times of the current run
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
-    int threads = 1; ///< threads that convert the data lines, build the tree and answer the queries
+    int threads = 1;           ///< threads that convert the data lines, build the tree and answer the queries
 
     qel::QELkd_tree* answering = nullptr; ///< see answeringTree
     std::function<void()> abandonedBuild; ///< waits for a given-up build, then frees it and its points

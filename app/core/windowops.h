@@ -32,6 +32,7 @@ enum class RunPhase {
     Results,     ///< writing the Index and Dist cells
     Chart,       ///< reading points for the chart
     Building,    ///< constructing the search structure: one call, reported with done and total 0
+    Comparing,   ///< a compare run (done counts query answers of all its configurations)
 };
 
 /// How far a run got, in run order: a phase's time means something only once the run reached it.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "comparewindow.h"
 #include "mainwindow.h"
 #include "resultswindow.h"
 #include "session.h"
@@ -24,6 +25,11 @@ void DesktopBench::build() {
         form2->setRunDriver(*newDriver);
         // A load alone replaces the points the last run's tree read: its panel and Save tree go then.
         QObject::connect(form1.get(), &MainWindow::handlerEnded, form2, &ResultsWindow::showTreeStats);
+        compare = new CompareWindow(*form1, *newDriver);
+        QObject::connect(form1.get(), &MainWindow::compareRequested, compare, [this] {
+            compare->show();
+            compare->raise();
+        });
         driver = std::move(newDriver);
     });
 }

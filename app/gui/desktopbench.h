@@ -1,6 +1,6 @@
 // The desktop program's parts, built in this order: the main window "KNN", the results window (hidden,
 // owned by the main window so only the main window counts as the application's window), the window
-// operations over both and the run driver behind "OK" and "Reload data".
+// operations over both, the run driver behind "OK" and "Reload data", and the compare window.
 #pragma once
 
 #include "desktopops.h"
@@ -11,6 +11,7 @@ namespace knn {
 class RunDriver;
 }
 
+class CompareWindow;
 class MainWindow;
 class ResultsWindow;
 
@@ -30,4 +31,5 @@ public:
     std::unique_ptr<knn::RunDriver> driver; ///< the run state behind "OK" and "Reload data"
     std::unique_ptr<MainWindow> form1;      ///< the main window
     ResultsWindow* form2 = nullptr;         ///< the results window, owned by form1
+    CompareWindow* compare = nullptr;       ///< the compare window, owned by form1
 };

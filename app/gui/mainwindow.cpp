@@ -125,6 +125,8 @@ QString phaseCaption(knn::RunPhase phase) {
         return QStringLiteral("Results %p%");
     case knn::RunPhase::Chart:
         return QStringLiteral("Chart %p%");
+    case knn::RunPhase::Comparing:
+        return QStringLiteral("Comparing %p%");
     }
     return QStringLiteral("%p%");
 }
@@ -175,10 +177,13 @@ void MainWindow::buildWidgets() {
     BitBtn1 =
         named(new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), client),
               QStringLiteral("BitBtn1"), QStringLiteral("Perform search"));
+    BitBtn4 = named(new QPushButton(QStringLiteral("Compare..."), client), QStringLiteral("BitBtn4"),
+                    QStringLiteral("Measure many configurations on the same data"));
+    connect(BitBtn4, &QPushButton::clicked, this, &MainWindow::compareRequested);
     BitBtn1->setDefault(true);
     connect(BitBtn1, &QPushButton::clicked, this, &MainWindow::BitBtn1Click);
     connect(BitBtn3, &QPushButton::clicked, this, &MainWindow::BitBtn3Click);
-    for (QPushButton* button : {BitBtn3, BitBtn1})
+    for (QPushButton* button : {BitBtn3, BitBtn4, BitBtn1})
         button->setMinimumWidth(110);
     AboutButton = named(new QPushButton(QStringLiteral("About"), client), QStringLiteral("AboutButton"),
                         QStringLiteral("What the options do, and the point-file format (F1)"));
@@ -200,6 +205,7 @@ void MainWindow::buildWidgets() {
     buttons->addWidget(BitBtn3);
     buttons->addWidget(AboutButton);
     buttons->addStretch();
+    buttons->addWidget(BitBtn4);
     buttons->addWidget(runProgress);
     buttons->addWidget(CancelButton);
     buttons->addWidget(BitBtn1);
@@ -653,10 +659,11 @@ void MainWindow::BitBtn3Click() {
     runExclusively([this] { driver->BitBtn3Click(); });
 }
 
-void MainWindow::runExclusively(const std::function<void()>& handler) {
+void MainWindow::runExclusively(const std::function<void()>& handler, QWidget* cancelControl) {
     if (running || !driver) return;
     running = true;
     cancelPending = false;
+    runCancelControl = cancelControl;
     BitBtn1->setEnabled(false);
     BitBtn3->setEnabled(false);
     runClock.start();
@@ -667,6 +674,7 @@ void MainWindow::runExclusively(const std::function<void()>& handler) {
     const auto restore = qScopeGuard([this] {
         qApp->removeEventFilter(this);
         running = false;
+        runCancelControl = nullptr;
         runProgress->hide();
         CancelButton->hide();
         BitBtn1->setEnabled(true);
@@ -706,7 +714,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // A message box of the run is answered as usual.
     if (QWidget* modal = QApplication::activeModalWidget(); widget && modal && widget->window() == modal)
         return false;
-    if (widget == CancelButton) return false;
+    if (widget && (widget == CancelButton || widget == runCancelControl)) return false;
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
         requestCancel();
     return true;

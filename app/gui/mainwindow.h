@@ -37,6 +37,10 @@ public:
     /// The text of status panel 0, 1 or 2.
     QString statusText(int panel) const;
     void setStatusText(int panel, const QString& text);
+    /// Runs a driver handler as a run: "OK" and "Reload data" disabled and every input swallowed but
+    /// that of the Cancel buttons (the main window's and `cancelControl`, when given) and the run's
+    /// message boxes, so no second run starts inside it.
+    void runExclusively(const std::function<void()>& handler, QWidget* cancelControl = nullptr);
     /// Progress of a phase of the running handler: lets the windows repaint and hear Cancel (a few
     /// times a second at most) and, once a run is older than half a second, shows the progress bar.
     void showProgress(knn::RunPhase phase, std::int64_t done, std::int64_t total);
@@ -100,6 +104,7 @@ public:
     QPushButton* BitBtn1; ///< "OK"
     QPushButton* BitBtn2; ///< "Enable all options" / "Default all options"
     QPushButton* BitBtn3; ///< "Reload data"
+    QPushButton* BitBtn4; ///< "Compare...": opens the compare window
 
     QPushButton* AboutButton;  ///< opens the About window, as F1 does
     QPushButton* CancelButton; ///< stops a run; shown beside the progress bar
@@ -136,8 +141,10 @@ public Q_SLOTS:
     void showAbout();
 
 Q_SIGNALS:
-    /// A driver handler ("OK", "Reload data") has ended, however it ended.
+    /// A driver handler ("OK", "Reload data", a compare run) has ended, however it ended.
     void handlerEnded();
+    /// "Compare..." was clicked.
+    void compareRequested();
 
 protected:
     /// Closing during a run cancels it; the window closes once the run has stopped using it.
@@ -146,8 +153,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    /// Runs a driver handler with "OK" and "Reload data" disabled, so no second run starts inside it.
-    void runExclusively(const std::function<void()>& handler);
     void buildWidgets();
     QWidget* buildPathRows();
     QWidget* buildOptionPanel();
@@ -164,13 +169,14 @@ private:
     /// Runs the file chooser and puts a confirmed path into `pathBox`.
     void choosePath(QLineEdit* pathBox);
 
-    knn::RunDriver* driver = nullptr; ///< runs "OK" and "Reload data"
-    bool running = false;             ///< a driver handler is running
-    bool closeWhenRunEnds = false;    ///< the user closed the window during a run
-    bool cancelPending = false;       ///< the user cancelled the running handler
-    AboutWindow* about = nullptr;     ///< created when first asked for
-    QElapsedTimer runClock;           ///< age of the running handler
-    QElapsedTimer repaintClock;       ///< time since the last repaint during a run
-    QLabel* statusPanels[3];          ///< panels of `StatusBar1`: input file, query file, run progress
-    QProgressBar* runProgress;        ///< the progress of a long run's phases
+    knn::RunDriver* driver = nullptr;    ///< runs "OK" and "Reload data"
+    bool running = false;                ///< a driver handler is running
+    bool closeWhenRunEnds = false;       ///< the user closed the window during a run
+    bool cancelPending = false;          ///< the user cancelled the running handler
+    QWidget* runCancelControl = nullptr; ///< another window's Cancel that the running handler hears
+    AboutWindow* about = nullptr;        ///< created when first asked for
+    QElapsedTimer runClock;              ///< age of the running handler
+    QElapsedTimer repaintClock;          ///< time since the last repaint during a run
+    QLabel* statusPanels[3];             ///< panels of `StatusBar1`: input file, query file, run progress
+    QProgressBar* runProgress;           ///< the progress of a long run's phases
 };

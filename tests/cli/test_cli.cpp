@@ -2,6 +2,7 @@
 // of a failed load and the usage errors, each checked with its exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -418,8 +419,75 @@ INSTANTIATE_TEST_SUITE_P(
                   "bad value \"..\" for --decimal-separator: must be one character"},
         UsageCase{"ZeroThreads", {"--threads", "0"}, "bad value \"0\" for --threads: must be at least 1"},
         UsageCase{"MissingValue", {"--eps"}, "--eps needs a value"},
-        UsageCase{"UnknownFlag", {"--colour", "red"}, "unknown flag --colour"}),
+        UsageCase{"UnknownFlag", {"--colour", "red"}, "unknown flag --colour"},
+        UsageCase{"GridUnknownKey",
+                  {"--compare", "mode=kd leaf=4"},
+                  "--compare: bad word \"leaf=4\": unknown key (mode, search, split, shrink, bucket, eps or "
+                  "max-visit)"},
+        UsageCase{"GridWordWithoutValues",
+                  {"--compare", "bucket"},
+                  "--compare: bad word \"bucket\": not KEY=VALUES"},
+        UsageCase{"GridUnknownMode",
+                  {"--compare", "mode=kd,quad"},
+                  "--compare: bad word \"mode=kd,quad\": unknown mode \"quad\""},
+        UsageCase{"GridBadRange",
+                  {"--compare", "bucket=4..1"},
+                  "--compare: bad word \"bucket=4..1\": \"4..1\" is no range A..B"},
+        UsageCase{"GridNegativeEps",
+                  {"--compare", "eps=0,-1"},
+                  "--compare: bad word \"eps=0,-1\": \"-1\" is no error bound of at least 0"},
+        UsageCase{"GridKeyTwice",
+                  {"--compare", "split=1 split=2"},
+                  "--compare: bad word \"split=2\": key given twice"},
+        UsageCase{"GridWithoutConfiguration",
+                  {"--compare", "mode=brute search=priority"},
+                  "--compare: the grid holds no configuration (brute force has no priority search)"},
+        UsageCase{"ZeroRepetitions", {"--repeat", "0"}, "bad value \"0\" for --repeat: must be at least 1"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
+
+TEST_F(CliTest, CompareTableFollowsTheStatisticsAndNamesTheWinners) {
+    write("data.pts", "0 0\n1 0\n0 1\n1 1\n2 2\n3 1\n");
+    write("query.pts", "0.1 0.1\n2.5 1.5\n");
+    const CliRun cli =
+        runOn({"-k", "2", "--repeat", "1", "--compare", "mode=brute,kd split=0,fair bucket=1..2"});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    EXPECT_EQ(cli.err, "");
+    std::vector<std::string> lines;
+    for (std::istringstream in(cli.out); std::getline(in, lines.emplace_back());) {
+    }
+    lines.pop_back();
+    const auto header =
+        std::find(lines.begin(), lines.end(),
+                  "#\tStructure\tSearch\tSplit\tShrink\tBucket\tEps\tMax visit\tBuild s\tQuery s\t"
+                  "Mean query s\tSlowest query s\tBuild + query s\tMean visited\tMost visited\t"
+                  "Leaves\tEmpty leaves\tSplit nodes\tShrink nodes\tDepth\tAspect ratio\t"
+                  "Memory bytes\tRecall\tMean error\tLargest error\tEmpty slots\tWinner");
+    ASSERT_NE(header, lines.end()) << cli.out;
+    EXPECT_EQ(lines.front(), Rule); // the statistics block comes first
+    EXPECT_EQ(*(header - 2), "No. of K neighbors = 2");
+    // Brute force once (its rules and bucket do not apply), then the kd-tree's two rules at two buckets.
+    const std::vector<std::string> rows(header + 1, lines.end());
+    ASSERT_EQ(rows.size(), 5u);
+    const char* const options[] = {
+        "1\tbrute\tstandard\t-\t-\t-\t-\t-\t", "2\tkd\tstandard\tstandard\t-\t1\t0\tnone\t",
+        "3\tkd\tstandard\tstandard\t-\t2\t0\tnone\t", "4\tkd\tstandard\tfair\t-\t1\t0\tnone\t",
+        "5\tkd\tstandard\tfair\t-\t2\t0\tnone\t"};
+    int winners = 0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        EXPECT_EQ(rows[r].rfind(options[r], 0), 0u) << rows[r];
+        EXPECT_EQ(std::count(rows[r].begin(), rows[r].end(), '\t'), 26) << rows[r];
+        // Every configuration is exact, so the fastest is both winners; recall 1, errors 0, no empty slot.
+        const auto winner = rows[r].substr(rows[r].rfind('\t') + 1);
+        if (!winner.empty()) {
+            ++winners;
+            EXPECT_EQ(winner, "fastest exact, fastest recall >= 0.95");
+        }
+        EXPECT_NE(rows[r].find("\t1\t0\t0\t0\t"), std::string::npos) << rows[r];
+    }
+    EXPECT_EQ(winners, 1);
+    EXPECT_NE(rows[0].find("\t6\t6\t-\t-\t-\t-\t-\t-\t"), std::string::npos)
+        << rows[0]; // visits all, no tree
+}
 
 TEST_F(CliTest, OutputThatCannotBeWrittenExitsWithOne) {
     write("data.pts", "1 10\n2 20\n");

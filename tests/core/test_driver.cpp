@@ -90,7 +90,9 @@ struct MetricCase {
     const char* distance;      ///< from (0, 0) to (1, 2)
     const char* emptyDistance; ///< the root of the distance of an empty slot (1/p is not exact)
 };
-void PrintTo(const MetricCase& row, std::ostream* out) { *out << row.reportLine; }
+void PrintTo(const MetricCase& row, std::ostream* out) {
+    *out << row.reportLine;
+}
 
 class DriverMetrics : public DriverTest, public testing::WithParamInterface<MetricCase> {};
 
@@ -209,7 +211,9 @@ struct LoadFailure {
     bool optionsWritten;
     const char* inputStatus;
 };
-void PrintTo(const LoadFailure& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const LoadFailure& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class DriverLoadFailures : public DriverTest, public testing::WithParamInterface<LoadFailure> {};
 
@@ -410,6 +414,15 @@ TEST_F(DriverTest, CancelDuringTheBuildEndsTheRunAndTheNextRunWorks) {
     EXPECT_EQ(window.resultsShown, 0);
     EXPECT_EQ(driver.timings().reached, TimedPhase::Build);
     EXPECT_EQ(driver.answeringTree(), nullptr);
+
+    // A compare run's builds are given up the same way, keeping the rows measured before.
+    window.cancelling = false;
+    const std::optional<CompareResult> compared = driver.CompareConfigurations(
+        {CompareConfig{SearchMode::KdTree, SearchRange::Standard, qel::SplitRule::Fair}}, 1);
+    ASSERT_TRUE(compared);
+    EXPECT_TRUE(compared->cancelled);
+    EXPECT_TRUE(compared->rows.empty());
+    EXPECT_EQ(window.status[2], "Run cancelled");
 
     window.cancelIn.reset();
     window.cancelling = false;

@@ -1,0 +1,761 @@
+// The compare run: per configuration, the builds, for a tree a pass that times each query alone and reads
+// the visit counter, the timed passes of the batch searches over all queries and the comparison with the
+// exact answer.
+#include "compare.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <numeric>
+
+#include "numbers.h"
+#include "parallel.h"
+#include "progress.h"
+#include "session.h"
+#include <qel/kd.h>
+#include <qel/kdbatch.h>
+#include <qel/kdfixedrad.h>
+
+namespace knn {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+/// Up to this many distance computations (n times m) the exact answer comes from brute force; above,
+/// from an exact kd-tree, checked against brute force on `ReferenceSampleQueries` queries.
+constexpr double BruteReferenceWork = 5e7;
+constexpr int ReferenceSampleQueries = 32;
+constexpr int ReferenceBucketSize = 8;
+/// A chunk expected to take less than this runs on the calling thread alone.
+constexpr double ThreadWorthSeconds = 1e-3;
+
+std::size_t rowStart(int q, int k) {
+    return static_cast<std::size_t>(q) * static_cast<std::size_t>(k);
+}
+
+/// Answers of m queries, k slots each.
+struct Answers {
+    std::vector<int> idx;
+    std::vector<double> dists;
+
+    void resize(int m, int k) {
+        idx.assign(rowStart(m, k), qel::noIndex);
+        dists.assign(rowStart(m, k), qel::unboundedDistance);
+    }
+};
+
+/// The seconds of a pass over all queries, chunk by chunk, and the longest mean per query of a chunk.
+struct PassTimes {
+    double seconds = 0.0;
+    double slowestPerQuery = 0.0;
+};
+
+/// A built structure and what a configuration searches it with.
+struct Searcher {
+    qel::QELpointSet* structure;
+    qel::QELkd_tree* tree; ///< the same structure when it is a tree
+    SearchRange range;
+    double eps;
+};
+
+/// The build of a configuration's structure over n points of dim coordinates, on `threads` threads.
+StructureBuild buildOf(const CompareConfig& c, qel::PointArray data, int n, int dim, int threads) {
+    return [=]() -> BuiltStructure {
+        const auto start = Clock::now();
+        std::unique_ptr<qel::QELpointSet> structure;
+        switch (c.mode) {
+        case SearchMode::BruteForce:
+            structure = std::make_unique<qel::QELbruteForce>(data, n, dim);
+            break;
+        case SearchMode::KdTree:
+            structure = std::make_unique<qel::QELkd_tree>(data, n, dim, c.bucketSize, c.split, threads);
+            break;
+        case SearchMode::BdTree:
+            structure =
+                std::make_unique<qel::QELbd_tree>(data, n, dim, c.bucketSize, c.split, c.shrink, threads);
+            break;
+        }
+        return {std::move(structure), secondsSince(start)};
+    };
+}
+
+/// Walks a compare run's work and tells the observer.
+class Tracker {
+public:
+    Tracker(const CompareObserver& observer, std::int64_t total) : observer(observer), total(total) {}
+    bool cancelled() const { return observer.cancelled && observer.cancelled(); }
+    void advance(std::int64_t answers) {
+        done = std::min(done + answers, total); // a reference tree that fails its check costs one pass more
+        if (observer.progress) observer.progress(done, total);
+    }
+    /// The build's structure; none when the run was cancelled before or during it.
+    BuiltStructure build(const StructureBuild& make) const {
+        if (cancelled()) return {};
+        return observer.build ? observer.build(make) : make();
+    }
+
+private:
+    const CompareObserver& observer;
+    std::int64_t total;
+    std::int64_t done = 0;
+};
+
+class CompareRun {
+public:
+    CompareRun(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
+               const CompareSettings& settings, Tracker& tracker)
+        : data(data), n(n), queries(queries), m(m), dim(dim), settings(settings), tracker(tracker),
+          radiusBound(qel::coordinateTerm(settings.radius, settings.power)) {}
+
+    /// False when cancelled.
+    bool measure(const CompareConfig& config, CompareRow& row);
+
+private:
+    /// Runs chunk(first, count, threads) over the positions 0..m-1 in chunks sized to `ChunkSeconds`,
+    /// looking at the cancel flag before each; empty when cancelled.
+    template <class Chunk> std::optional<PassTimes> inChunks(Chunk chunk);
+    /// One pass over all queries through the batch searches, taken as `ordered` holds them (query
+    /// order[i] at position i), into out in query order; empty when cancelled.
+    std::optional<PassTimes> timedPass(const Searcher& searcher, const std::vector<int>& order,
+                                       qel::PointArray ordered, Answers& out);
+    /// Times each query alone and reads its visit count, its answer into out; false when cancelled.
+    bool probePass(const Searcher& searcher, CompareRow& row, Answers& out);
+    /// The batch search of the configuration's kind for count queries on threads, answers into rows of k.
+    void batch(const Searcher& searcher, qel::PointArray chunk, int count, int threads, int* idx,
+               double* dists);
+    /// The exact answers of the configuration's kind of search, computed on first use.
+    const Answers* reference(SearchRange range);
+    void accuracy(const Answers& found, const Answers& exact, CompareRow& row) const;
+
+    qel::PointArray data;
+    int n;
+    qel::PointArray queries;
+    int m;
+    int dim;
+    const CompareSettings& settings;
+    Tracker& tracker;
+    double radiusBound;
+    std::optional<Answers> nearestReference; ///< standard and priority searches
+    std::optional<Answers> radiusReference;  ///< the fixed-radius search
+};
+
+template <class Chunk> std::optional<PassTimes> CompareRun::inChunks(Chunk chunk) {
+    PassTimes times;
+    // From a query per thread on: a search that visits most of a large set takes a good part of
+    // ChunkSeconds alone.
+    const int threads = std::max(settings.threads, 1);
+    std::int64_t size = threads;
+    double querySeconds = 0.0; ///< per query in the last chunk; 0 before the first
+    for (int first = 0; first < m;) {
+        if (tracker.cancelled()) return std::nullopt;
+        const int count = static_cast<int>(std::min<std::int64_t>(size, m - first));
+        // Starting the other threads costs tens of microseconds, most of a small chunk of fast queries.
+        const bool worthThreads = querySeconds * count >= ThreadWorthSeconds;
+        const auto start = Clock::now();
+        chunk(first, count, worthThreads ? threads : 1);
+        const double seconds = secondsSince(start);
+        times.seconds += seconds;
+        querySeconds = seconds / count;
+        times.slowestPerQuery = std::max(times.slowestPerQuery, querySeconds);
+        tracker.advance(count);
+        size = nextChunkSize(size, seconds, threads);
+        first += count;
+    }
+    return times;
+}
+
+void CompareRun::batch(const Searcher& s, qel::PointArray chunk, int count, int threads, int* idx,
+                       double* dists) {
+    const int k = settings.k;
+    switch (s.range) {
+    case SearchRange::Standard:
+        qel::searchNearestBatch(*s.structure, chunk, count, k, idx, dists, s.eps, settings.power, threads);
+        break;
+    case SearchRange::FixedRadius:
+        qel::searchFixedRadiusBatch(*s.structure, chunk, count, radiusBound, k, idx, dists, nullptr, s.eps,
+                                    settings.power, threads);
+        break;
+    case SearchRange::Priority:
+        qel::searchPriorityBatch(*s.tree, chunk, count, k, idx, dists, s.eps, settings.power, threads);
+        break;
+    }
+}
+
+std::optional<PassTimes> CompareRun::timedPass(const Searcher& searcher, const std::vector<int>& order,
+                                               qel::PointArray ordered, Answers& out) {
+    const int k = settings.k;
+    Answers inOrder;
+    inOrder.resize(m, k);
+    const std::optional<PassTimes> times = inChunks([&](int first, int count, int threads) {
+        batch(searcher, ordered + first, count, threads, inOrder.idx.data() + rowStart(first, k),
+              inOrder.dists.data() + rowStart(first, k));
+    });
+    if (!times) return times;
+    const auto rowOf = [k](int q) { return static_cast<std::ptrdiff_t>(rowStart(q, k)); };
+    for (int i = 0; i < m; ++i) {
+        const int q = order[static_cast<std::size_t>(i)];
+        std::copy_n(inOrder.idx.begin() + rowOf(i), k, out.idx.begin() + rowOf(q));
+        std::copy_n(inOrder.dists.begin() + rowOf(i), k, out.dists.begin() + rowOf(q));
+    }
+    return times;
+}
+
+bool CompareRun::probePass(const Searcher& s, CompareRow& row, Answers& out) {
+    std::vector<double> seconds(static_cast<std::size_t>(m), 0.0);
+    std::vector<int> visits(static_cast<std::size_t>(m), 0);
+    const int k = settings.k;
+    const bool done =
+        inChunks([&](int first, int count, int threads) {
+            const int parts = std::min(threads, count);
+            runInParallel(static_cast<std::size_t>(parts), [&](std::size_t part) {
+                const auto p = static_cast<std::int64_t>(part);
+                const int begin = first + static_cast<int>(count * p / parts);
+                const int end = first + static_cast<int>(count * (p + 1) / parts);
+                for (int q = begin; q < end; ++q) {
+                    int* idx = out.idx.data() + rowStart(q, k);
+                    double* dists = out.dists.data() + rowStart(q, k);
+                    const auto start = Clock::now();
+                    switch (s.range) {
+                    case SearchRange::Standard:
+                        s.structure->searchNearest(queries[q], k, idx, dists, s.eps, settings.power);
+                        break;
+                    case SearchRange::FixedRadius:
+                        s.structure->searchFixedRadius(queries[q], radiusBound, k, idx, dists, s.eps,
+                                                       settings.power);
+                        break;
+                    case SearchRange::Priority:
+                        s.tree->searchPriority(queries[q], k, idx, dists, s.eps, settings.power);
+                        break;
+                    }
+                    seconds[static_cast<std::size_t>(q)] = secondsSince(start);
+                    visits[static_cast<std::size_t>(q)] = s.range == SearchRange::FixedRadius
+                                                              ? qel::fixedRadiusSearch.radiusVisitedCount
+                                                              : qel::visitedCount;
+                }
+            });
+        }).has_value();
+    if (!done || m == 0) return done;
+    row.slowestQuerySeconds = *std::max_element(seconds.begin(), seconds.end());
+    row.mostVisited = *std::max_element(visits.begin(), visits.end());
+    row.meanVisited = std::accumulate(visits.begin(), visits.end(), 0.0) / m;
+    return true;
+}
+
+const Answers* CompareRun::reference(SearchRange range) {
+    std::optional<Answers>& slot = range == SearchRange::FixedRadius ? radiusReference : nearestReference;
+    if (slot) return &*slot;
+    const SearchRange kind = range == SearchRange::FixedRadius ? range : SearchRange::Standard;
+    const int k = settings.k;
+    qel::setVisitLimit(0);
+    qel::QELbruteForce brute(data, n, dim);
+    Answers exact;
+    exact.resize(m, k);
+    const auto search = [&](const Searcher& searcher, int first, int count, int threads, Answers& out) {
+        batch(searcher, queries + first, count, threads, out.idx.data() + rowStart(first, k),
+              out.dists.data() + rowStart(first, k));
+    };
+    if (static_cast<double>(n) * m > BruteReferenceWork) {
+        const CompareConfig exactTree{SearchMode::KdTree, kind, qel::SplitRule::Default,
+                                      qel::ShrinkRule::Default, ReferenceBucketSize};
+        const BuiltStructure built = tracker.build(buildOf(exactTree, data, n, dim, settings.threads));
+        if (!built.structure) return nullptr;
+        auto* tree = static_cast<qel::QELkd_tree*>(built.structure.get());
+        if (!inChunks([&](int first, int count, int threads) {
+                search({tree, tree, kind, 0.0}, first, count, threads, exact);
+            }))
+            return nullptr;
+        // The tree's answers must be brute force's: the same distances in every slot of the sampled queries.
+        Answers check;
+        check.resize(m, k);
+        const int step = std::max(1, m / ReferenceSampleQueries);
+        bool equal = true;
+        for (int q = 0; q < m && equal; q += step) {
+            search({&brute, nullptr, kind, 0.0}, q, 1, 1, check);
+            equal = std::equal(check.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q, k)),
+                               check.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q + 1, k)),
+                               exact.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q, k)));
+        }
+        if (equal) return &slot.emplace(std::move(exact));
+    }
+    if (!inChunks([&](int first, int count, int threads) {
+            search({&brute, nullptr, kind, 0.0}, first, count, threads, exact);
+        }))
+        return nullptr;
+    return &slot.emplace(std::move(exact));
+}
+void CompareRun::accuracy(const Answers& found, const Answers& exact, CompareRow& row) const {
+    const int k = settings.k;
+    std::int64_t trueCount = 0;
+    std::int64_t foundCount = 0;
+    double errorSum = 0.0;
+    int errorQueries = 0;
+    row.largestError = 0.0;
+    row.emptySlotQueries = 0;
+    for (int q = 0; q < m; ++q) {
+        const int* trueIdx = exact.idx.data() + rowStart(q, k);
+        const int* foundIdx = found.idx.data() + rowStart(q, k);
+        const int filled = static_cast<int>(std::find(trueIdx, trueIdx + k, qel::noIndex) - trueIdx);
+        if (std::find(foundIdx, foundIdx + k, qel::noIndex) != foundIdx + k) ++row.emptySlotQueries;
+        if (filled == 0) continue;
+        trueCount += filled;
+        // A neighbour is true when it is no farther than the last exact one: among points at that very
+        // distance any is as good, whatever the tie order.
+        const double last = exact.dists[rowStart(q, k) + static_cast<std::size_t>(filled - 1)];
+        int correct = 0;
+        double lastFound = 0.0;
+        for (int j = 0; j < k; ++j) {
+            if (foundIdx[j] == qel::noIndex) continue;
+            const double d = qel::pointDistance(dim, queries[q], data[foundIdx[j]], settings.power);
+            if (d <= last) ++correct;
+            if (j == filled - 1) lastFound = d;
+        }
+        foundCount += std::min(correct, filled);
+        if (foundIdx[filled - 1] == qel::noIndex) continue;
+        const double trueDistance = ReportedDistance(last, settings.power);
+        const double foundDistance = ReportedDistance(lastFound, settings.power);
+        const double error = trueDistance > 0.0     ? foundDistance / trueDistance - 1.0
+                             : foundDistance == 0.0 ? 0.0
+                                                    : std::numeric_limits<double>::infinity();
+        errorSum += error;
+        ++errorQueries;
+        row.largestError = std::max(row.largestError, error);
+    }
+    row.recall = trueCount > 0 ? static_cast<double>(foundCount) / static_cast<double>(trueCount) : 1.0;
+    row.meanError = errorQueries > 0 ? errorSum / errorQueries : std::numeric_limits<double>::quiet_NaN();
+}
+
+bool CompareRun::measure(const CompareConfig& config, CompareRow& row) {
+    row.config = config;
+    const Answers* exact = reference(config.range);
+    if (!exact) return false;
+    qel::setVisitLimit(config.visitLimit);
+
+    const int repetitions = std::max(settings.repetitions, 1);
+    const StructureBuild make = buildOf(config, data, n, dim, settings.threads);
+    BuiltStructure built;
+    row.buildSeconds = std::numeric_limits<double>::infinity();
+    for (int r = 0; r < repetitions; ++r) {
+        built = {}; // one structure in memory at a time
+        built = tracker.build(make);
+        if (!built.structure) return false;
+        row.buildSeconds = std::min(row.buildSeconds, built.seconds);
+    }
+    auto* tree = dynamic_cast<qel::QELkd_tree*>(built.structure.get());
+    if (tree) {
+        row.tree.emplace();
+        tree->collectStats(*row.tree);
+    }
+    row.memoryBytes = StructureBytes(*built.structure);
+
+    const Searcher searcher{built.structure.get(), tree, config.range, config.eps};
+    Answers found;
+    found.resize(m, settings.k);
+    // Brute force visits every point, so only a tree's queries are searched alone for their visits.
+    if (tree && !probePass(searcher, row, found)) return false;
+    if (!tree && m > 0) row.meanVisited = row.mostVisited = n;
+
+    // The passes take the queries in the batch order over all of them, as the run driver does, so each
+    // chunk goes on where the caches were left; every pass needs the order, so each is charged with it.
+    const auto orderStart = Clock::now();
+    std::vector<int> order(static_cast<std::size_t>(m));
+    qel::batchOrder(*built.structure, queries, m, order.data());
+    std::vector<qel::Point> ordered(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        ordered[i] = queries[order[i]];
+    const double orderSeconds = secondsSince(orderStart);
+    row.querySeconds = std::numeric_limits<double>::infinity();
+    double slowestChunk = std::numeric_limits<double>::infinity();
+    for (int r = 0; r < repetitions; ++r) {
+        const std::optional<PassTimes> pass = timedPass(searcher, order, ordered.data(), found);
+        if (!pass) return false;
+        row.querySeconds = std::min(row.querySeconds, orderSeconds + pass->seconds);
+        slowestChunk = std::min(slowestChunk, pass->slowestPerQuery);
+    }
+    row.meanQuerySeconds = m > 0 ? row.querySeconds / m : 0.0;
+    if (!tree) row.slowestQuerySeconds = m > 0 ? slowestChunk : 0.0;
+    accuracy(found, *exact, row);
+    return true;
+}
+
+/// The fastest row by query time among those that pass; -1 for none.
+template <class Pass> int fastest(const std::vector<CompareRow>& rows, Pass pass) {
+    int best = -1;
+    for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+        const CompareRow& row = rows[static_cast<std::size_t>(i)];
+        if (pass(row) && (best < 0 || row.querySeconds < rows[static_cast<std::size_t>(best)].querySeconds))
+            best = i;
+    }
+    return best;
+}
+
+} // namespace
+
+CompareConfig CompareConfig::Normalized() const {
+    CompareConfig c = *this;
+    if (c.mode == SearchMode::BruteForce) {
+        c.split = qel::SplitRule::Default;
+        c.bucketSize = 1;
+        c.eps = 0.0;
+        c.visitLimit = 0;
+    }
+    if (c.mode != SearchMode::BdTree) c.shrink = qel::ShrinkRule::Default;
+    return c;
+}
+
+std::vector<CompareConfig> ExpandGrid(const CompareGrid& grid) {
+    std::vector<CompareConfig> configs;
+    for (const SearchMode mode : grid.modes)
+        for (const SearchRange range : grid.ranges)
+            for (const qel::SplitRule split : grid.splits)
+                for (const qel::ShrinkRule shrink : grid.shrinks)
+                    for (const int bucket : grid.buckets)
+                        for (const double eps : grid.eps)
+                            for (const int limit : grid.visitLimits) {
+                                if (mode == SearchMode::BruteForce && range == SearchRange::Priority)
+                                    continue;
+                                const CompareConfig c =
+                                    CompareConfig{mode, range, split, shrink, bucket, eps, limit}
+                                        .Normalized();
+                                if (std::find(configs.begin(), configs.end(), c) == configs.end())
+                                    configs.push_back(c);
+                            }
+    return configs;
+}
+
+std::vector<CompareConfig> DefaultCompareConfigs() {
+    std::vector<CompareConfig> configs{CompareConfig{SearchMode::BruteForce, SearchRange::Standard}};
+    for (const int bucket : {1, 4, 16})
+        for (int split = 0; split < 5; ++split)
+            configs.push_back(CompareConfig{SearchMode::KdTree, SearchRange::Standard,
+                                            static_cast<qel::SplitRule>(split), qel::ShrinkRule::Default,
+                                            bucket}
+                                  .Normalized());
+    for (int shrink = 0; shrink < 3; ++shrink)
+        configs.push_back(CompareConfig{SearchMode::BdTree, SearchRange::Standard, qel::SplitRule::Default,
+                                        static_cast<qel::ShrinkRule>(shrink), 4});
+    return configs;
+}
+
+CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
+                         const std::vector<CompareConfig>& configs, const CompareSettings& settings,
+                         const CompareObserver& observer) {
+    const int savedLimit = qel::maxPointsVisit;
+    // Per configuration: the timed passes and, for a tree, the pass that times each query; once per kind
+    // of search, the exact answers.
+    const auto radius = [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; };
+    const auto tree = [](const CompareConfig& c) { return c.mode != SearchMode::BruteForce; };
+    const std::int64_t references = (std::any_of(configs.begin(), configs.end(), radius) ? 1 : 0) +
+                                    (std::all_of(configs.begin(), configs.end(), radius) ? 0 : 1);
+    const std::int64_t passes =
+        static_cast<std::int64_t>(configs.size()) * std::max(settings.repetitions, 1) +
+        std::count_if(configs.begin(), configs.end(), tree) + references;
+    const std::int64_t total = static_cast<std::int64_t>(m) * passes;
+    Tracker tracker(observer, total);
+    CompareRun run(data, n, queries, m, dim, settings, tracker);
+    CompareResult result;
+    result.configCount = static_cast<int>(configs.size());
+    for (const CompareConfig& config : configs) {
+        CompareRow row;
+        if (!run.measure(config, row)) {
+            result.cancelled = true;
+            break;
+        }
+        result.rows.push_back(std::move(row));
+    }
+    qel::setVisitLimit(savedLimit);
+    result.fastestExact = fastest(result.rows, [](const CompareRow& row) { return row.exact(); });
+    result.fastestAccurate =
+        fastest(result.rows, [](const CompareRow& row) { return row.recall >= AccurateRecall; });
+    return result;
+}
+
+std::size_t StructureBytes(qel::QELpointSet& structure) {
+    auto* tree = dynamic_cast<qel::QELkd_tree*>(&structure);
+    if (!tree) return sizeof(qel::QELbruteForce);
+    const auto n = static_cast<std::size_t>(std::max(tree->dataCount, 0));
+    std::size_t bytes =
+        dynamic_cast<qel::QELbd_tree*>(tree) ? sizeof(qel::QELbd_tree) : sizeof(qel::QELkd_tree);
+    bytes += n * sizeof(int);
+    if (tree->leafPoints) bytes += n * sizeof(qel::Point);
+    if (tree->boxLower) bytes += 2 * static_cast<std::size_t>(tree->dimensionCount) * sizeof(double);
+    // The shared empty leaf belongs to no tree.
+    std::vector<const qel::QELkd_node*> pending;
+    if (tree->rootNode) pending.push_back(tree->rootNode);
+    while (!pending.empty()) {
+        const qel::QELkd_node* node = pending.back();
+        pending.pop_back();
+        if (qel::isSharedEmptyLeaf(node)) continue;
+        switch (qel::kindOf(*node)) {
+        case qel::NodeKind::Split: {
+            const auto& split = static_cast<const qel::QELkd_split&>(*node);
+            bytes += sizeof(qel::QELkd_split);
+            pending.insert(pending.end(), {split.lowerChild, split.upperChild});
+            break;
+        }
+        case qel::NodeKind::Shrink: {
+            const auto& shrink = static_cast<const qel::QELbd_shrink&>(*node);
+            bytes += sizeof(qel::QELbd_shrink) +
+                     static_cast<std::size_t>(shrink.boundCount) * sizeof(qel::HalfSpace);
+            pending.insert(pending.end(), {shrink.innerChild, shrink.outerChild});
+            break;
+        }
+        case qel::NodeKind::Leaf:
+            bytes += sizeof(qel::QELkd_leaf);
+            break;
+        }
+    }
+    return bytes;
+}
+
+std::string ModeName(SearchMode mode) {
+    switch (mode) {
+    case SearchMode::BruteForce:
+        return "brute";
+    case SearchMode::KdTree:
+        return "kd";
+    case SearchMode::BdTree:
+        return "bd";
+    }
+    return {};
+}
+
+std::string RangeName(SearchRange range) {
+    switch (range) {
+    case SearchRange::Standard:
+        return "standard";
+    case SearchRange::FixedRadius:
+        return "radius";
+    case SearchRange::Priority:
+        return "priority";
+    }
+    return {};
+}
+
+std::string SplitName(qel::SplitRule rule) {
+    static const char* const names[] = {"standard",         "midpoint",     "fair",
+                                        "sliding-midpoint", "sliding-fair", "default"};
+    return names[static_cast<int>(rule)];
+}
+
+std::string ShrinkName(qel::ShrinkRule rule) {
+    static const char* const names[] = {"none", "simple", "centroid", "default"};
+    return names[static_cast<int>(rule)];
+}
+
+namespace {
+
+/// v to 6 significant digits, in the test bench's number format.
+std::string short6(double v) {
+    if (std::isnan(v)) return "n/a";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::general, 6).ptr;
+    double rounded = v;
+    std::from_chars(text, end, rounded);
+    return FormatDouble(rounded);
+}
+
+enum Column {
+    Structure = 1,
+    Search,
+    Split,
+    Shrink,
+    Bucket,
+    Eps,
+    MaxVisit,
+    BuildSeconds,
+    QuerySeconds,
+    MeanQuerySeconds,
+    SlowestQuerySeconds,
+    TotalSeconds,
+    MeanVisited,
+    MostVisited,
+    Leaves,
+    EmptyLeaves,
+    SplitNodes,
+    ShrinkNodes,
+    Depth,
+    AspectRatio,
+    MemoryBytes,
+    Recall,
+    MeanError,
+    LargestError,
+    EmptySlots,
+    Winner,
+    ColumnCount
+};
+
+const char* const Captions[ColumnCount] = {"#",
+                                           "Structure",
+                                           "Search",
+                                           "Split",
+                                           "Shrink",
+                                           "Bucket",
+                                           "Eps",
+                                           "Max visit",
+                                           "Build s",
+                                           "Query s",
+                                           "Mean query s",
+                                           "Slowest query s",
+                                           "Build + query s",
+                                           "Mean visited",
+                                           "Most visited",
+                                           "Leaves",
+                                           "Empty leaves",
+                                           "Split nodes",
+                                           "Shrink nodes",
+                                           "Depth",
+                                           "Aspect ratio",
+                                           "Memory bytes",
+                                           "Recall",
+                                           "Mean error",
+                                           "Largest error",
+                                           "Empty slots",
+                                           "Winner"};
+
+/// The value of a measurement column; NaN where the configuration has none (the tree columns of brute force).
+double measurement(const CompareRow& row, int column) {
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    const qel::TreeStats* t = row.tree ? &*row.tree : nullptr;
+    switch (column) {
+    case BuildSeconds:
+        return row.buildSeconds;
+    case QuerySeconds:
+        return row.querySeconds;
+    case MeanQuerySeconds:
+        return row.meanQuerySeconds;
+    case SlowestQuerySeconds:
+        return row.slowestQuerySeconds;
+    case TotalSeconds:
+        return row.buildSeconds + row.querySeconds;
+    case MeanVisited:
+        return row.meanVisited;
+    case MostVisited:
+        return row.mostVisited;
+    case Leaves:
+        return t ? t->leafCount : none;
+    case EmptyLeaves:
+        return t ? t->emptyLeafCount : none;
+    case SplitNodes:
+        return t ? t->splitNodeCount : none;
+    case ShrinkNodes:
+        return t ? t->shrinkNodeCount : none;
+    case Depth:
+        return t ? t->treeDepth : none;
+    case AspectRatio:
+        return t ? t->aspectMean : none;
+    case MemoryBytes:
+        return static_cast<double>(row.memoryBytes);
+    case Recall:
+        return row.recall;
+    case MeanError:
+        return row.meanError;
+    case LargestError:
+        return row.largestError;
+    case EmptySlots:
+        return row.emptySlotQueries;
+    default:
+        return none;
+    }
+}
+
+std::string optionText(const CompareConfig& c, int column) {
+    const bool tree = c.mode != SearchMode::BruteForce;
+    switch (column) {
+    case Structure:
+        return ModeName(c.mode);
+    case Search:
+        return RangeName(c.range);
+    case Split:
+        return tree ? SplitName(c.split) : "-";
+    case Shrink:
+        return c.mode == SearchMode::BdTree ? ShrinkName(c.shrink) : "-";
+    case Bucket:
+        return tree ? std::to_string(c.bucketSize) : "-";
+    case Eps:
+        return tree ? FormatDouble(c.eps) : "-";
+    case MaxVisit:
+        return !tree ? "-" : c.visitLimit > 0 ? std::to_string(c.visitLimit) : "none";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+std::string CompareLabel(const CompareConfig& c) {
+    if (c.mode == SearchMode::BruteForce) return "brute " + RangeName(c.range);
+    std::string label = ModeName(c.mode);
+    const auto add = [&label](std::string_view prefix, const std::string& value) {
+        label.append(prefix).append(value);
+    };
+    add(" ", SplitName(c.split));
+    if (c.mode == SearchMode::BdTree) add(" ", ShrinkName(c.shrink));
+    add(" b", std::to_string(c.bucketSize));
+    if (c.range != SearchRange::Standard) add(" ", RangeName(c.range));
+    if (c.eps != 0.0) add(" e", FormatDouble(c.eps));
+    if (c.visitLimit > 0) add(" v", std::to_string(c.visitLimit));
+    return label;
+}
+
+ResultTable CompareTable(const CompareResult& result) {
+    ResultTable table;
+    for (const char* caption : Captions)
+        table.appendColumn(caption);
+    for (int r = 0; r < static_cast<int>(result.rows.size()); ++r) {
+        const CompareRow& row = result.rows[static_cast<std::size_t>(r)];
+        table.appendRow(std::to_string(r + 1));
+        for (int c = Structure; c <= MaxVisit; ++c)
+            table.setCell(r, c, optionText(row.config, c));
+        for (int c = BuildSeconds; c < Winner; ++c) {
+            const double v = measurement(row, c);
+            const bool integral =
+                c == MostVisited || (c >= Leaves && c <= Depth) || c == MemoryBytes || c == EmptySlots;
+            table.setCell(r, c,
+                          std::isnan(v) && !row.tree && c >= Leaves && c <= AspectRatio ? "-"
+                          : integral ? std::to_string(static_cast<std::int64_t>(v))
+                                     : short6(v));
+        }
+        std::string winner;
+        if (r == result.fastestExact) winner = "fastest exact";
+        if (r == result.fastestAccurate)
+            winner += (winner.empty() ? "" : ", ") + std::string("fastest recall >= 0.95");
+        table.setCell(r, Winner, winner);
+    }
+    return table;
+}
+
+double CompareSortKey(const CompareRow& row, int rowNumber, int column) {
+    const CompareConfig& c = row.config;
+    switch (column) {
+    case Structure:
+        return static_cast<double>(c.mode);
+    case Search:
+        return static_cast<double>(c.range);
+    case Split:
+        return static_cast<double>(c.split);
+    case Shrink:
+        return static_cast<double>(c.shrink);
+    case Bucket:
+        return c.bucketSize;
+    case Eps:
+        return c.eps;
+    case MaxVisit:
+        return c.visitLimit;
+    case 0:
+    case Winner:
+        return rowNumber;
+    default:
+        return measurement(row, column);
+    }
+}
+
+} // namespace knn

@@ -1,0 +1,141 @@
+// The compare run: many configurations (structure, search, rules, bucket size, eps, visit limit) measured
+// on the same data and queries, each against the exact answer, so a user sees which one serves best.
+// Build and query times are the best of a few repetitions; accuracy is measured, never assumed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "resulttable.h"
+#include <qel/bdtree.h>
+#include <qel/kdtree.h>
+
+namespace knn {
+
+enum class SearchMode;
+enum class SearchRange;
+
+/// One configuration. Options its structure does not use keep fixed values (see `Normalized`), so two
+/// configurations that search alike compare equal.
+struct CompareConfig {
+    SearchMode mode;
+    SearchRange range;
+    qel::SplitRule split = qel::SplitRule::Default;
+    qel::ShrinkRule shrink = qel::ShrinkRule::Default; ///< bd-tree only
+    int bucketSize = 1;
+    double eps = 0.0;
+    int visitLimit = 0; ///< 0: no limit
+
+    /// Brute force uses none of the options after the search; a kd-tree no shrinking rule.
+    CompareConfig Normalized() const;
+    bool operator==(const CompareConfig&) const = default;
+};
+
+/// Values per option; the grid is every combination of them, brute force never with the priority search.
+struct CompareGrid {
+    std::vector<SearchMode> modes;
+    std::vector<SearchRange> ranges;
+    std::vector<qel::SplitRule> splits;
+    std::vector<qel::ShrinkRule> shrinks;
+    std::vector<int> buckets;
+    std::vector<double> eps;
+    std::vector<int> visitLimits;
+};
+
+/// The combinations of the grid, normalised, each once, in the order of the lists (modes outermost).
+std::vector<CompareConfig> ExpandGrid(const CompareGrid& grid);
+
+/// The default grid: brute force; kd-tree with the splitting rules 0 to 4 at buckets 1, 4 and 16;
+/// bd-tree with the shrinking rules 0 to 2 at bucket 4; standard search, eps 0, no visit limit.
+std::vector<CompareConfig> DefaultCompareConfigs();
+
+/// What every configuration of a compare run shares. `qel::metricKind` is the caller's to set.
+struct CompareSettings {
+    int k = 1;
+    int power = 2;
+    double radius = 0.0; ///< R of the fixed-radius search, not powered
+    int repetitions = 3; ///< builds and query passes per configuration, the best taken
+    int threads = 1;     ///< threads that build the trees and answer the queries
+};
+
+/// A structure and the seconds its build took, timed on the thread that built it.
+struct BuiltStructure {
+    std::unique_ptr<qel::QELpointSet> structure;
+    double seconds = 0.0;
+};
+
+/// A build that holds copies of everything it reads but the data points, so it can outlive a run
+/// cancelled during it.
+using StructureBuild = std::function<BuiltStructure()>;
+
+/// Progress, cancel and builds of a compare run; all are called from the calling thread only.
+struct CompareObserver {
+    /// Work done of the whole run, in query answers.
+    std::function<void(std::int64_t done, std::int64_t total)> progress;
+    /// Polled between configurations, between builds and between chunks of queries, which are sized
+    /// to take a few hundredths of a second, or hold one query per thread where a query takes longer.
+    std::function<bool()> cancelled;
+    /// Runs a build, for instance on a thread it can stop waiting for: the built structure, or none
+    /// when the run was cancelled during the build. Left empty, builds run on the calling thread.
+    std::function<BuiltStructure(const StructureBuild&)> build;
+};
+
+/// The measurements of one configuration.
+struct CompareRow {
+    CompareConfig config;
+    double buildSeconds = 0.0;     ///< best of the repetitions
+    double querySeconds = 0.0;     ///< all queries, best of the repetitions
+    double meanQuerySeconds = 0.0; ///< querySeconds / queries
+    /// The longest query, each timed alone; for brute force, whose queries all read every point, the
+    /// longest mean per query of a timed chunk.
+    double slowestQuerySeconds = 0.0;
+    double meanVisited = 0.0; ///< data points visited per query
+    int mostVisited = 0;
+    std::optional<qel::TreeStats> tree; ///< empty for brute force
+    std::size_t memoryBytes = 0;        ///< the structure's own memory; the data points are the caller's
+    double recall = 0.0;                ///< true neighbours found / true neighbours, over all queries
+    double meanError = 0.0; ///< relative error of the last exact neighbour's distance; NaN: no query had one
+    double largestError = 0.0;
+    int emptySlotQueries = 0; ///< queries whose answer holds an empty slot
+
+    bool exact() const { return recall == 1.0 && largestError == 0.0; }
+};
+
+struct CompareResult {
+    std::vector<CompareRow> rows; ///< the configurations measured, in run order
+    int configCount = 0;          ///< configurations asked for
+    bool cancelled = false;       ///< rows holds the configurations finished before the cancel
+    int fastestExact = -1;        ///< row of least query time among the exact ones; -1 for none
+    int fastestAccurate = -1;     ///< row of least query time with recall >= `AccurateRecall`; -1 for none
+};
+
+inline constexpr double AccurateRecall = 0.95;
+
+/// Measures every configuration over n data points and m queries of dim coordinates (k <= n). The
+/// library's visit limit is set per configuration and put back at the end.
+CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
+                         const std::vector<CompareConfig>& configs, const CompareSettings& settings,
+                         const CompareObserver& observer = {});
+
+/// Memory of a built structure: its object, index, leaf addresses, box and nodes.
+std::size_t StructureBytes(qel::QELpointSet& structure);
+
+/// Names used in the table and by the headless front end's grid.
+std::string ModeName(SearchMode mode);
+std::string RangeName(SearchRange range);
+std::string SplitName(qel::SplitRule rule);
+std::string ShrinkName(qel::ShrinkRule rule);
+/// A short label of a configuration, for the chart.
+std::string CompareLabel(const CompareConfig& config);
+
+/// The results as a table: "#", the options, the measurements and "Winner", one row per configuration.
+ResultTable CompareTable(const CompareResult& result);
+/// The value a column sorts by (the row number for the option columns, which sort by their text).
+double CompareSortKey(const CompareRow& row, int rowNumber, int column);
+
+} // namespace knn
