@@ -229,6 +229,24 @@ TEST_P(AdversarialShapes, NaNCoordinatesEndTheBuild) {
     }
 }
 
+// Points whose coordinates along the longest side are NaN, or NaN and -inf: the fair rule's cut sent
+// them all to one side and moved along the cell, one level deeper each time, until memory ran out. Found
+// by fuzz_batch (finding F8 of fuzz/README.md).
+TEST_P(AdversarialShapes, NonFiniteAlongTheLongestSideEndsTheBuild) {
+    const double nan = std::nan("");
+    const double inf = INFINITY;
+    const std::vector<std::vector<double>> pointSets[] = {{{0, 0}, {nan, 1}, {nan, 1}, {1, -1}},
+                                                          {{-inf, 0}, {nan, 0}, {0, 1}}};
+    for (const auto& rows : pointSets) {
+        PointSet set(static_cast<int>(rows.size()), 2);
+        for (int i = 0; i < set.size(); ++i)
+            std::copy_n(rows[static_cast<std::size_t>(i)].begin(), 2, set[i]);
+        const TreeShape& shape = GetParam();
+        auto tree = buildTree(shape.structure, set, 1, shape.split, shape.shrink);
+        EXPECT_TRUE(treeshape::leavesCoverIndex(*tree)) << rows.size() << " points";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryRule, AdversarialShapes, testing::ValuesIn(everyTreeShape()), shapeName);
 INSTANTIATE_TEST_SUITE_P(EveryRuleOnce, MillionPoints, testing::ValuesIn(sampledTreeShapes()), shapeName);
 
