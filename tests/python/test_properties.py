@@ -16,7 +16,7 @@ from scipy.spatial import cKDTree
 
 import knnbench
 
-settings.register_profile("quick", max_examples=60, derandomize=True, database=None, deadline=None,
+settings.register_profile("quick", max_examples=100, derandomize=True, database=None, deadline=None,
                           suppress_health_check=[HealthCheck.too_slow])
 settings.register_profile("thorough", max_examples=1000, derandomize=True, database=None, deadline=None,
                           suppress_health_check=[HealthCheck.too_slow])
@@ -44,7 +44,8 @@ def coordinates(draw, rows, width, special=False):
     if rows > 1 and draw(st.booleans()):
         values[draw(st.integers(0, rows - 1))] = values[0]
     if special and rows > 0 and draw(st.integers(0, 7)) == 0:
-        values[draw(st.integers(0, rows - 1)), draw(st.integers(0, width - 1))] = draw(st.sampled_from(SPECIALS))
+        where = draw(st.integers(0, rows - 1)), draw(st.integers(0, width - 1))
+        values[where] = draw(st.sampled_from(SPECIALS))
     return values
 
 
@@ -139,11 +140,15 @@ def finite(array):
     return bool(np.all(np.isfinite(np.asarray(array, dtype=np.float64))))
 
 
-@given(data=data_sets(), structure=STRUCTURES, k=st.integers(-1, 33), eps=st.sampled_from([0.0, 0.0, 0.5, -0.1]),
-       metric=st.sampled_from(METRICS), search=st.sampled_from(["standard", "priority"]),
-       max_visit=st.sampled_from([0, 0, 0, 2, -1]), threads=st.sampled_from([1, 2, 3, -1, 0]),
-       draw=st.data())
-def test_query_answers_or_raises_value_error(data, structure, k, eps, metric, search, max_visit, threads, draw):
+def one_fault(draw, faults):
+    """None for a valid call (most often), else the argument to make wrong and its wrong value."""
+    name = draw.draw(st.sampled_from([None] * 3 * len(faults) + list(faults)))
+    return name, (draw.draw(st.sampled_from(faults[name])) if name else None)
+
+
+@given(data=data_sets(), structure=STRUCTURES, metric=st.sampled_from(METRICS),
+       search=st.sampled_from(["standard", "priority"]), draw=st.data())
+def test_query_answers_or_raises_value_error(data, structure, metric, search, draw):
     points, queries = data
     kind, split, shrink, bucket = structure
     name, p, scipy_p = metric
@@ -153,33 +158,43 @@ def test_query_answers_or_raises_value_error(data, structure, k, eps, metric, se
         return
     tree = build(kind, split, shrink, bucket, draw.draw(layouts(points)), draw.draw(st.sampled_from([1, 3])))
     n = len(points)
-    wrong = (k < 1 or k > n or eps < 0 or max_visit < 0 or threads not in (1, 2, 3, -1)
-             or (search == "priority" and kind == "brute") or not finite(queries))
+    args = dict(k=draw.draw(st.integers(1, max(n, 1))), eps=draw.draw(st.sampled_from([0.0, 0.0, 0.5])),
+                max_visit=draw.draw(st.sampled_from([0] * 5 + [2])),
+                threads=draw.draw(st.sampled_from([1, 2, 3, -1])))
+    fault, value = one_fault(draw, {"k": [0, -1, n + 1, n + 7], "eps": [-0.1, math.inf, math.nan],
+                                    "max_visit": [-1], "threads": [0, -2]})
+    if fault:
+        args[fault] = value
     x = draw.draw(layouts(queries))
-    if wrong:
+    if fault or args["k"] > n or (search == "priority" and kind == "brute") or not finite(queries):
         with pytest.raises(ValueError):
-            tree.query(x, k=k, eps=eps, metric=name, p=p, search=search, max_visit=max_visit, threads=threads)
+            tree.query(x, metric=name, p=p, search=search, **args)
         return
-    d, i = tree.query(x, k=k, eps=eps, metric=name, p=p, search=search, max_visit=max_visit, threads=threads)
+    k = args["k"]
+    d, i = tree.query(x, metric=name, p=p, search=search, **args)
     shape = (k,) if queries.ndim == 1 else (len(queries), k)
     assert d.shape == i.shape == shape and d.dtype == np.float64 and i.dtype == np.int64
     assert np.all((i >= 0) & (i <= n)) and ascending(d)
-    if max_visit == 0 and np.size(queries) > 0:
+    if args["max_visit"] == 0 and np.size(queries) > 0:
         check_against_ckdtree(points, np.atleast_2d(queries), np.atleast_2d(d), np.atleast_2d(i), k, scipy_p,
-                              eps)
+                              args["eps"])
 
 
-@given(data=data_sets(special_points=False), structure=STRUCTURES, k=st.integers(-1, 33), r=st.sampled_from(
-    [0.0, 1.0, 2.5, 1e-300, 1e150, 1e300, math.inf, -1.0, math.nan]), eps=st.sampled_from([0.0, 0.0, 0.5]),
-       metric=st.sampled_from(METRICS), threads=st.sampled_from([1, 2, 3, -1]), draw=st.data())
-def test_query_radius_counts_like_ckdtree(data, structure, k, r, eps, metric, threads, draw):
+@given(data=data_sets(special_points=False), structure=STRUCTURES, metric=st.sampled_from(METRICS),
+       draw=st.data())
+def test_query_radius_counts_like_ckdtree(data, structure, metric, draw):
     points, queries = data
     kind, split, shrink, bucket = structure
     name, p, scipy_p = metric
     tree = build(kind, split, shrink, bucket, points, 1)
     n = len(points)
+    r = draw.draw(st.sampled_from([0.0, 1.0, 2.5, 1e-300, 1e150, 1e300, math.inf]))
+    k, eps = draw.draw(st.integers(0, n + 2)), draw.draw(st.sampled_from([0.0, 0.0, 0.5]))
+    threads = draw.draw(st.sampled_from([1, 2, 3, -1]))
+    fault, value = one_fault(draw, {"r": [-1.0, math.nan], "k": [-1]})
+    r, k = (value, k) if fault == "r" else (r, value) if fault == "k" else (r, k)
     x = draw.draw(layouts(queries))
-    if not (r >= 0) or k < 0 or not finite(queries):
+    if fault or not finite(queries):
         with pytest.raises(ValueError):
             tree.query_radius(x, r, k, eps=eps, metric=name, p=p, threads=threads)
         return
@@ -208,7 +223,8 @@ def test_query_radius_counts_like_ckdtree(data, structure, k, r, eps, metric, th
             assert count[row] == cKDTree(points).query_ball_point(query, r, p=scipy_p, return_length=True)
 
 
-@given(shape=st.sampled_from([(5,), (0,), (2, 3, 1), (3, 0), (0, 0), ()]), kind=st.sampled_from(["kd", "bd", "brute"]),
+@given(shape=st.sampled_from([(5,), (0,), (2, 3, 1), (3, 0), (0, 0), ()]),
+       kind=st.sampled_from(["kd", "bd", "brute"]),
        bucket=st.integers(-1, 2))
 def test_points_of_the_wrong_shape_raise_value_error(shape, kind, bucket):
     points = np.ones(shape)
