@@ -17,8 +17,8 @@
 #include <numeric>
 #include <vector>
 
-#include <qel/bdtree.h>
 #include "fuzzsupport.h"
+#include <qel/bdtree.h>
 #include <qel/kdbatch.h>
 #include <qel/kdtree.h>
 
@@ -64,8 +64,8 @@ void checkSame(const Rows& single, const Rows& batch, bool withIndices, bool wit
     for (std::size_t i = 0; i < single.indices.size(); ++i) {
         const bool inRow = i < entries;
         FUZZ_CHECK(batch.indices[i] == (inRow && withIndices ? single.indices[i] : untouchedIndex));
-        FUZZ_CHECK(sameBits(batch.distances[i],
-                            inRow && withDistances ? single.distances[i] : untouchedDistance));
+        FUZZ_CHECK(
+            sameBits(batch.distances[i], inRow && withDistances ? single.distances[i] : untouchedDistance));
     }
     const std::size_t rows = single.counts.size() - guard;
     for (std::size_t q = 0; q < single.counts.size(); ++q)
@@ -97,7 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int dim = input.ConsumeIntegralInRange(1, 5);
     const int n = input.ConsumeIntegralInRange(0, 40);
     qel::metricKind = input.ConsumeIntegralInRange(1, 4);
-    const int power = qel::metricKind == 2 ? 2 : qel::metricKind == 3 ? input.ConsumeIntegralInRange(1, 7) : 1;
+    const int power = qel::metricKind == 2   ? 2
+                      : qel::metricKind == 3 ? input.ConsumeIntegralInRange(1, 7)
+                                             : 1;
     static constexpr double epsValues[8] = {0.0, 0.0, 0.0, 0.0, 0.1, 0.5, 1.0, -0.5};
     const double eps = epsValues[input.ConsumeIntegral<std::uint8_t>() % 8];
     const std::uint8_t limitByte = input.ConsumeIntegral<std::uint8_t>();
@@ -175,8 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::feclearexcept(FE_ALL_EXCEPT);
         try {
             if (search == Search::Standard)
-                qel::searchNearestBatch(*set, queries.array, m, k, batch.indices.data(), batch.distances.data(),
-                                        eps, power, threads);
+                qel::searchNearestBatch(*set, queries.array, m, k, batch.indices.data(),
+                                        batch.distances.data(), eps, power, threads);
             else if (search == Search::Priority)
                 qel::searchPriorityBatch(*tree, queries.array, m, k, batch.indices.data(),
                                          batch.distances.data(), eps, power, threads);
