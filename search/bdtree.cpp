@@ -43,14 +43,14 @@ bool pointsCoincide(PointArray pa, IndexArray idx, int n, int dim) {
     return true;
 }
 
-/// True when no point's coordinate along d is finite.
-bool noneFiniteAlong(PointArray pa, IndexArray idx, int n, int d) {
-    return std::all_of(idx, idx + n, [&](int i) { return !std::isfinite(pa[i][d]); });
+/// True when some point's coordinate along d is NaN or infinite.
+bool someNonFiniteAlong(PointArray pa, IndexArray idx, int n, int d) {
+    return std::any_of(idx, idx + n, [&](int i) { return !std::isfinite(pa[i][d]); });
 }
 
 /// True when cutting on from this cut could never end, or only after one cut per point: the cut sends
-/// every point to a side whose cell is the whole cell, or to one side along a dimension where no point's
-/// coordinate is finite, or it sends one of several coincident points away and leaves the others
+/// every point to a side whose cell is the whole cell, or to one side along a dimension where some
+/// point's coordinate is NaN or infinite, or it sends one of several coincident points away and leaves the others
 /// the whole cell (so the same cut would come again for each of them).
 bool cutMakesNoProgress(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& cell, int cutDim,
                         double cutValue, int nLow) {
@@ -59,9 +59,9 @@ bool cutMakesNoProgress(PointArray pa, IndexArray idx, int n, int dim, const QEL
     const bool lowerIsWhole = unordered || cutValue == cell.upper[cutDim];
     const bool upperIsWhole = unordered || cutValue == cell.lower[cutDim];
     if ((nLow == n && lowerIsWhole) || (nLow == 0 && upperIsWhole)) return true;
-    // NaN and infinite coordinates that a cut does not part stay together under every later cut there:
-    // the fair rules would move the cut along the cell, level after level, until memory ran out.
-    if ((nLow == n || nLow == 0) && noneFiniteAlong(pa, idx, n, cutDim)) return true;
+    // NaN and infinite coordinates upset the fair rules' spreads: they would move the cut along the cell
+    // by a sliver, level after level, until memory ran out.
+    if ((nLow == n || nLow == 0) && someNonFiniteAlong(pa, idx, n, cutDim)) return true;
     const bool peelsOne = n > 2 && ((nLow == n - 1 && lowerIsWhole) || (nLow == 1 && upperIsWhole));
     return peelsOne && pointsCoincide(pa, idx, n, dim);
 }
