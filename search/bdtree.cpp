@@ -43,9 +43,15 @@ bool pointsCoincide(PointArray pa, IndexArray idx, int n, int dim) {
     return true;
 }
 
+/// True when some point's coordinate along d is NaN or infinite.
+bool someNonFiniteAlong(PointArray pa, IndexArray idx, int n, int d) {
+    return std::any_of(idx, idx + n, [&](int i) { return !std::isfinite(pa[i][d]); });
+}
+
 /// True when cutting on from this cut could never end, or only after one cut per point: the cut sends
-/// every point to a side whose cell is the whole cell, or it sends one of several coincident points
-/// away and leaves the others the whole cell (so the same cut would come again for each of them).
+/// every point to a side whose cell is the whole cell, or to one side along a dimension where some
+/// point's coordinate is NaN or infinite, or it sends one of several coincident points away and leaves the others
+/// the whole cell (so the same cut would come again for each of them).
 bool cutMakesNoProgress(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& cell, int cutDim,
                         double cutValue, int nLow) {
     // A cut at NaN (from NaN coordinates) bounds neither side's cell.
@@ -53,6 +59,9 @@ bool cutMakesNoProgress(PointArray pa, IndexArray idx, int n, int dim, const QEL
     const bool lowerIsWhole = unordered || cutValue == cell.upper[cutDim];
     const bool upperIsWhole = unordered || cutValue == cell.lower[cutDim];
     if ((nLow == n && lowerIsWhole) || (nLow == 0 && upperIsWhole)) return true;
+    // NaN and infinite coordinates upset the fair rules' spreads: they would move the cut along the cell
+    // by a sliver, level after level, until memory ran out.
+    if ((nLow == n || nLow == 0) && someNonFiniteAlong(pa, idx, n, cutDim)) return true;
     const bool peelsOne = n > 2 && ((nLow == n - 1 && lowerIsWhole) || (nLow == 1 && upperIsWhole));
     return peelsOne && pointsCoincide(pa, idx, n, dim);
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -226,6 +227,29 @@ TEST_P(AdversarialShapes, NaNCoordinatesEndTheBuild) {
         testdata::MetricGuard guard(2);
         for (SearchKind kind : allSearches)
             runSearch(*tree, kind, set[1], 5, 0.0, 2, 1.0);
+    }
+}
+
+// NaN or infinite coordinates along a cell's longest side: the fair rules' cut sent every point to one
+// side and moved along the cell by a sliver, one level deeper each time, until memory ran out. Found by
+// fuzz_batch (finding F8 of fuzz/README.md).
+TEST_P(AdversarialShapes, NonFiniteAlongTheLongestSideEndsTheBuild) {
+    const double nan = std::nan("");
+    const double inf = INFINITY;
+    const double a = 10 * std::numeric_limits<double>::denorm_min();
+    const double b = 15 * std::numeric_limits<double>::denorm_min();
+    const double e = 1e-5; // the factor, not a literal: the coordinates are these products' roundings
+    const std::vector<std::vector<double>> pointSets[] = {
+        {{0, 0}, {nan, 1}, {nan, 1}, {1, -1}},
+        {{-inf, 0}, {nan, 0}, {0, 1}},
+        {{-12 * e, -13 * e}, {-8 * e, a}, {-8 * e, b}, {nan, b}, {b, b}, {b, nan}}};
+    for (const auto& rows : pointSets) {
+        PointSet set(static_cast<int>(rows.size()), 2);
+        for (int i = 0; i < set.size(); ++i)
+            std::copy_n(rows[static_cast<std::size_t>(i)].begin(), 2, set[i]);
+        const TreeShape& shape = GetParam();
+        auto tree = buildTree(shape.structure, set, 1, shape.split, shape.shrink);
+        EXPECT_TRUE(treeshape::leavesCoverIndex(*tree)) << rows.size() << " points";
     }
 }
 
