@@ -23,7 +23,7 @@
 
 #include <qel/kdutil.h>
 
-#include "workerthreads.h"
+#include <qel/workerthreads.h>
 
 namespace qel {
 

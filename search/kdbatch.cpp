@@ -23,7 +23,7 @@
 #include <qel/kdfixedrad.h>
 #include <qel/kdimage.h>
 
-#include "workerthreads.h"
+#include <qel/workerthreads.h>
 
 namespace qel {
 

@@ -12,7 +12,7 @@
 #include <numeric>
 
 #include "numbers.h"
-#include "parallel.h"
+#include <qel/workerthreads.h>
 #include "progress.h"
 #include "session.h"
 #include <qel/kd.h>
@@ -215,7 +215,7 @@ bool CompareRun::probePass(const Searcher& s, CompareRow& row, Answers& out) {
     const bool done =
         inChunks([&](int first, int count, int threads) {
             const int parts = std::min(threads, count);
-            runInParallel(static_cast<std::size_t>(parts), [&](std::size_t part) {
+            qel::runOnThreads(static_cast<std::size_t>(parts), [&](std::size_t part) {
                 const auto p = static_cast<std::int64_t>(part);
                 const int begin = first + static_cast<int>(count * p / parts);
                 const int end = first + static_cast<int>(count * (p + 1) / parts);

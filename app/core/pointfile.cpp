@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "numbers.h"
-#include "parallel.h"
+#include <qel/workerthreads.h>
 #include "windowops.h"
 
 #if __has_include(<sys/mman.h>)
@@ -299,7 +299,7 @@ DataConversion ConvertEveryLine(int dim, const TextLines& lines, qel::PointArray
                                                       std::max<std::size_t>(n / MinLinesPerThread, 1));
     // Each thread converts a run of consecutive lines, so the runs' findings join in file order.
     std::vector<DataConversion> found(parts);
-    runInParallel(parts, [&](std::size_t part) {
+    qel::runOnThreads(parts, [&](std::size_t part) {
         found[part] = convertLines(dim, lines, n * part / parts, n * (part + 1) / parts, points,
                                    part == 0 ? progress : ProgressCallback{});
     });

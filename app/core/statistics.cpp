@@ -10,7 +10,7 @@
 #include <limits>
 
 #include "numbers.h"
-#include "parallel.h"
+#include <qel/workerthreads.h>
 #include "windowops.h"
 
 namespace knn {
@@ -127,7 +127,7 @@ void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, Column
     std::vector<ColumnStats> stats(columnCount);
     std::atomic<std::size_t> nextColumn{0};
     std::atomic<std::int64_t> columnsDone{0};
-    runInParallel(std::clamp<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), 1,
+    qel::runOnThreads(std::clamp<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), 1,
                                           std::max<std::size_t>(columnCount, 1)),
                   [&](std::size_t part) {
                       std::vector<double> values;
