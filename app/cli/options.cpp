@@ -82,11 +82,6 @@ std::optional<int> parseItem(std::string_view text, const std::array<std::string
 }
 
 constexpr std::array<std::string_view, 4> MetricNames{"manhattan", "euclidean", "chebyshev", "custom"};
-constexpr std::array<std::string_view, 3> ModeNames{"brute", "kd", "bd"};
-constexpr std::array<std::string_view, 3> RangeNames{"standard", "radius", "priority"};
-constexpr std::array<std::string_view, 6> SplitNames{"standard",         "midpoint",     "fair",
-                                                     "sliding-midpoint", "sliding-fair", "default"};
-constexpr std::array<std::string_view, 4> ShrinkNames{"none", "simple", "centroid", "default"};
 
 /// The text in double quotes.
 std::string quoted(std::string_view text) {

@@ -516,38 +516,19 @@ std::size_t StructureBytes(qel::QELpointSet& structure) {
 }
 
 std::string ModeName(SearchMode mode) {
-    switch (mode) {
-    case SearchMode::BruteForce:
-        return "brute";
-    case SearchMode::KdTree:
-        return "kd";
-    case SearchMode::BdTree:
-        return "bd";
-    }
-    return {};
+    return std::string(ModeNames[static_cast<std::size_t>(mode)]);
 }
 
 std::string RangeName(SearchRange range) {
-    switch (range) {
-    case SearchRange::Standard:
-        return "standard";
-    case SearchRange::FixedRadius:
-        return "radius";
-    case SearchRange::Priority:
-        return "priority";
-    }
-    return {};
+    return std::string(RangeNames[static_cast<std::size_t>(range)]);
 }
 
 std::string SplitName(qel::SplitRule rule) {
-    static const char* const names[] = {"standard",         "midpoint",     "fair",
-                                        "sliding-midpoint", "sliding-fair", "default"};
-    return names[static_cast<int>(rule)];
+    return std::string(SplitNames[static_cast<std::size_t>(rule)]);
 }
 
 std::string ShrinkName(qel::ShrinkRule rule) {
-    static const char* const names[] = {"none", "simple", "centroid", "default"};
-    return names[static_cast<int>(rule)];
+    return std::string(ShrinkNames[static_cast<std::size_t>(rule)]);
 }
 
 namespace {

@@ -3,12 +3,14 @@
 // Build and query times are the best of a few repetitions; accuracy is measured, never assumed.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "resulttable.h"
@@ -125,7 +127,14 @@ CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, i
 /// Memory of a built structure: its object, index, leaf addresses, box and nodes.
 std::size_t StructureBytes(qel::QELpointSet& structure);
 
-/// Names used in the table and by the headless front end's grid.
+/// The options' names by item index, in the table, the headless front end's flags and its grid.
+inline constexpr std::array<std::string_view, 3> ModeNames{"brute", "kd", "bd"};
+inline constexpr std::array<std::string_view, 3> RangeNames{"standard", "radius", "priority"};
+inline constexpr std::array<std::string_view, 6> SplitNames{"standard",         "midpoint",     "fair",
+                                                            "sliding-midpoint", "sliding-fair", "default"};
+inline constexpr std::array<std::string_view, 4> ShrinkNames{"none", "simple", "centroid", "default"};
+
+/// One option's name, from the tables above.
 std::string ModeName(SearchMode mode);
 std::string RangeName(SearchRange range);
 std::string SplitName(qel::SplitRule rule);
