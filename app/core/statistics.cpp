@@ -127,6 +127,7 @@ void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, Column
     std::vector<ColumnStats> stats(columnCount);
     std::atomic<std::size_t> nextColumn{0};
     std::atomic<std::int64_t> columnsDone{0};
+    if (progress) progress(0, dim); // the phase shows, and hears a cancel, before its first column
     qel::runOnThreads(std::clamp<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), 1,
                                           std::max<std::size_t>(columnCount, 1)),
                   [&](std::size_t part) {

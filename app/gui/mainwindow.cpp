@@ -668,6 +668,7 @@ void MainWindow::runExclusively(const std::function<void()>& handler, QWidget* c
     BitBtn3->setEnabled(false);
     runClock.start();
     repaintClock.invalidate();
+    shownPhase.reset();
     // Events are processed during the run so that Cancel works; everything else the user does waits.
     qApp->installEventFilter(this);
     // Whatever leaves the handler, the buttons come back.
@@ -688,7 +689,9 @@ void MainWindow::runExclusively(const std::function<void()>& handler, QWidget* c
 
 void MainWindow::showProgress(knn::RunPhase phase, std::int64_t done, std::int64_t total) {
     if (!running) return;
-    if (repaintClock.isValid() && repaintClock.elapsed() < repaintIntervalMs) return;
+    // A new phase always shows, however short it is: its caption is what the user may want to cancel.
+    if (phase == shownPhase && repaintClock.isValid() && repaintClock.elapsed() < repaintIntervalMs) return;
+    shownPhase = phase;
     // A phase without a count (the build) shows a busy bar.
     runProgress->setRange(0, total > 0 ? progressSteps : 0);
     runProgress->setValue(total > 0 ? static_cast<int>(done * progressSteps / total) : 0);

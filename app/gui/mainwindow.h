@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace knn {
 class RunDriver;
@@ -177,6 +178,7 @@ private:
     AboutWindow* about = nullptr;        ///< created when first asked for
     QElapsedTimer runClock;              ///< age of the running handler
     QElapsedTimer repaintClock;          ///< time since the last repaint during a run
+    std::optional<knn::RunPhase> shownPhase; ///< the phase the progress bar names
     QLabel* statusPanels[3];             ///< panels of `StatusBar1`: input file, query file, run progress
     QProgressBar* runProgress;           ///< the progress of a long run's phases
 };
