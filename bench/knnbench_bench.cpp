@@ -812,8 +812,9 @@ void measurePerQuery(const DataKey& key, int queryCount, int k, int reps, const 
             const double build = cpuNow() - start;
             qel::QELkd_tree& tree = *trees.back();
             start = cpuNow();
-            tree.useSearchImage(walk != Walk::Nodes);
+            // The copy's setting first: it turns the image on.
             tree.copyPointsInLeafOrder(walk == Walk::ImageWithCopy);
+            tree.useSearchImage(walk != Walk::Nodes);
             tree.searchImage();
             if (walk != Walk::Nodes)
                 std::printf("| kd-tree sliding midpoint%s | %d | %s | %s |\n",

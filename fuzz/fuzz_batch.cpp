@@ -123,10 +123,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         set = structure == 1 ? std::make_unique<qel::QELkd_tree>(points.array, n, dim, bucket, split)
                              : std::make_unique<qel::QELbd_tree>(points.array, n, dim, bucket, split, shrink);
         tree = static_cast<qel::QELkd_tree*>(set.get());
-        tree->useSearchImage((imageByte & 1) == 0);
+        // The copy's setting first: it turns the image on.
         tree->copyPointsInLeafOrder((imageByte & 2) != 0);
+        tree->useSearchImage((imageByte & 1) == 0);
         // Made now, so that neither side's flags include the making.
-        (void)tree->searchImage();
+        (void)tree->madeSearchImage();
     }
 
     const int m = input.ConsumeIntegralInRange(0, 24);

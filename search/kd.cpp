@@ -40,7 +40,20 @@ template <class Metric, class View> struct NearestSteps {
         return sides.nearChild;
     }
 
-    static bool resumes(const Visit& visit, int) { return !visit.boundTest || farStillWanted(visit.dist); }
+    /// A split's far cell is tested against the error bound; in an exact search a shrink node's second
+    /// child too, like any cell, since its cell distance bounds its points'.
+    static bool resumes(const Visit& visit, int) {
+        if (visit.boundTest) return farStillWanted(visit.dist);
+        return !(nearestSearch.exactUnlimited && outOfReach(visit.dist));
+    }
+
+    /// True when no point whose distance is at least lowerBound could enter the list now. Written so
+    /// that a NaN bound (NaN distances in the list) rules nothing out.
+    static bool outOfReach(double lowerBound) {
+        const QELmin_k& nearest = *nearestSearch.activeNearest;
+        return nearest.held == nearest.capacity &&
+               slackenedCellDistance(lowerBound) >= nearest.currentBound();
+    }
 
     /// The far cell is searched when it can still hold a point nearer than the k-th one found so far.
     static bool farStillWanted(double farDistance) {
@@ -133,13 +146,7 @@ template <class Metric> struct ExtentSteps {
         return bound;
     }
 
-    /// True when no point whose distance is at least lowerBound could enter the list now. Written so
-    /// that a NaN bound (NaN distances in the list) rules nothing out.
-    static bool outOfReach(double lowerBound) {
-        const QELmin_k& nearest = *nearestSearch.activeNearest;
-        return nearest.held == nearest.capacity &&
-               slackenedCellDistance(lowerBound) >= nearest.currentBound();
-    }
+    static bool outOfReach(double lowerBound) { return Base::outOfReach(lowerBound); }
 
     /// True when the subtree whose offsets are the current ones with raisedDim raised to gap, estimated
     /// at estimate, is out of reach.
@@ -174,7 +181,6 @@ template <class Metric> struct ExtentSteps {
             state.pointOffsets[static_cast<std::size_t>(change.dim)] = change.previous;
             state.offsetEstimate = change.previousEstimate;
         }
-        // A shrink node's second child too: its cell distance bounds its points' like any cell's.
         if (outOfReach(visit.dist) || (visit.boundTest && !Base::farStillWanted(visit.dist))) return false;
         if (skipped(visit.estimate, visit.cutDim, visit.gap, power)) return false;
         if (visit.cutDim >= 0) raiseOffset(visit.cutDim, visit.gap, power);
@@ -222,12 +228,13 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
     }
     state.errorFactor = coordinateTerm(1.0 + eps, power);
     QELmin_k& nearest = emptiedList(state.activeNearest, k);
+    state.exactUnlimited = eps == 0.0 && maxPointsVisit == 0 && offsetsBoundDistances(q, dimensionCount, power);
     if (rootNode != nullptr) {
         const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
         const SearchImage* image = searchImage();
         if (image == nullptr) {
             rootNode->searchStep(rootDistance, power);
-        } else if (eps == 0.0 && maxPointsVisit == 0 && offsetsBoundDistances(q, dimensionCount, power)) {
+        } else if (state.exactUnlimited) {
             state.pointOffsets.resize(static_cast<std::size_t>(dimensionCount));
             for (int d = 0; d < dimensionCount; ++d) {
                 const double lower = image->pointsLower[static_cast<std::size_t>(d)];

@@ -151,6 +151,11 @@ QELkd_tree::~QELkd_tree() {
 }
 
 const SearchImage* QELkd_tree::searchImage() {
+    if (scratchCoordinates.tree == this) return scratchCoordinates.image;
+    return imageSearched ? madeSearchImage() : nullptr;
+}
+
+const SearchImage* QELkd_tree::madeSearchImage() {
     if (!nodeImageReady.load(std::memory_order_acquire)) {
         const std::lock_guard<std::mutex> lock(nodeImageMaking);
         if (!nodeImageReady.load(std::memory_order_relaxed)) {
@@ -164,7 +169,8 @@ const SearchImage* QELkd_tree::searchImage() {
 void QELkd_tree::useSearchImage(bool use) {
     delete nodeImage;
     nodeImage = nullptr;
-    nodeImageReady.store(!use, std::memory_order_release);
+    nodeImageReady.store(false, std::memory_order_release);
+    imageSearched = use;
 }
 
 void QELkd_tree::copyPointsInLeafOrder(bool copy) {

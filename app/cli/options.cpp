@@ -224,6 +224,7 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
     CliOptions options;
     bool dataGiven = false;
     bool queryGiven = false;
+    bool repeatGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view flag = argv[i];
         std::optional<std::string_view> inlineValue;
@@ -319,6 +320,7 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
             options.compare = std::move(std::get<0>(grid));
         } else if (flag == "--repeat") {
             error = atLeast(1, options.repetitions);
+            repeatGiven = true;
         } else if (flag == "--dump") {
             options.dumpPath = value;
         } else if (flag == "--decimal-separator") {
@@ -333,6 +335,17 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
     if (!queryGiven) return UsageError{"--query is required"};
     if (options.modeItem == 0 && options.rangeItem == 2)
         return UsageError{"priority search needs a tree: use --mode kd or --mode bd"};
+    // A compare run writes only its table: an output asked for beside it would silently not appear.
+    if (options.compare) {
+        const std::pair<bool, const char*> outputs[] = {{options.resultsPath.has_value(), "--results"},
+                                                        {options.dataTablePath.has_value(), "--data-table"},
+                                                        {options.treeStats, "--tree-stats"},
+                                                        {options.dumpPath.has_value(), "--dump"}};
+        for (const auto& [given, name] : outputs)
+            if (given) return UsageError{std::string(name) + " does not go with --compare"};
+    } else if (repeatGiven) {
+        return UsageError{"--repeat needs --compare"};
+    }
     if (options.modeItem == 0 && (options.treeStats || options.dumpPath))
         return UsageError{std::string(options.treeStats ? "--tree-stats" : "--dump") +
                           " needs a tree: use --mode kd or --mode bd"};

@@ -442,7 +442,11 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"GridWithoutConfiguration",
                   {"--compare", "mode=brute search=priority"},
                   "--compare: the grid holds no configuration (brute force has no priority search)"},
-        UsageCase{"ZeroRepetitions", {"--repeat", "0"}, "bad value \"0\" for --repeat: must be at least 1"}),
+        UsageCase{"ZeroRepetitions", {"--repeat", "0"}, "bad value \"0\" for --repeat: must be at least 1"},
+        UsageCase{"CompareWithResults",
+                  {"--compare", "default", "--results", "-"},
+                  "--results does not go with --compare"},
+        UsageCase{"RepeatWithoutCompare", {"--repeat", "2"}, "--repeat needs --compare"}),
     [](const testing::TestParamInfo<UsageCase>& info) { return info.param.name; });
 
 TEST_F(CliTest, CompareTableFollowsTheStatisticsAndNamesTheWinners) {

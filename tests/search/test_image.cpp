@@ -88,7 +88,6 @@ TEST_P(ImageAgainstNodeWalk, SameAnswersTieOrderAndVisits) {
         SCOPED_TRACE(data.name);
         auto imaged = buildTree(shape.structure, data.points, bucket, shape.split, shape.shrink);
         auto walked = buildTree(shape.structure, data.points, bucket, shape.split, shape.shrink);
-        walked->useSearchImage(false);
         // The copy of the coordinates in leaf order must not change a bit either.
         imaged->copyPointsInLeafOrder(bucket > 1);
         ASSERT_NE(imaged->searchImage(), nullptr);
@@ -152,7 +151,7 @@ TEST(SearchImage, ExtentsSkipLeavesTheCellsCannot) {
     }
     auto imaged = buildTree(Structure::Kd, set, 4, qel::SplitRule::Midpoint);
     auto walked = buildTree(Structure::Kd, set, 4, qel::SplitRule::Midpoint);
-    walked->useSearchImage(false);
+    imaged->useSearchImage(true);
     testdata::MetricGuard guard(2);
     double q[2] = {45.0, 0.5};
     const Outcome node = search(*walked, SearchKind::Standard, q, 3, 0.0, 2, 0.0);
@@ -171,18 +170,21 @@ TEST(SearchImage, CentroidTreesSkipShrinkChildrenOutOfReach) {
             buildTree(Structure::Bd, set, 4, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Centroid);
         auto walked =
             buildTree(Structure::Bd, set, 4, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Centroid);
-        walked->useSearchImage(false);
+        imaged->useSearchImage(true);
         const PointSet queries = testdata::uniformPoints(20, 3, 17);
         long long visits = 0;
+        long long nodeVisits = 0;
         for (int j = 0; j < queries.size(); ++j) {
             const Outcome node = search(*walked, SearchKind::Standard, queries[j], 10, 0.0, 2, 0.0);
             const Outcome image = search(*imaged, SearchKind::Standard, queries[j], 10, 0.0, 2, 0.0);
             EXPECT_EQ(image.answer.indices, node.answer.indices);
             EXPECT_EQ(bitsOf(image.answer.distances), bitsOf(node.answer.distances));
             visits += image.visited;
+            nodeVisits += node.visited;
         }
         if (std::string(shape.name) == "uniform") {
             EXPECT_LT(visits / queries.size(), set.size() / 100);
+            EXPECT_LT(nodeVisits / queries.size(), set.size() / 100);
         }
     }
 }
@@ -216,9 +218,9 @@ TEST(SearchImage, FirstSearchesOnSeveralThreadsAgreeWithTheNodeWalk) {
         return found;
     };
     auto walked = buildTree(Structure::Bd, set, 3, qel::SplitRule::Default, qel::ShrinkRule::Simple);
-    walked->useSearchImage(false);
     const std::vector<std::vector<int>> expected = answers(*walked);
     auto tree = buildTree(Structure::Bd, set, 3, qel::SplitRule::Default, qel::ShrinkRule::Simple);
+    tree->useSearchImage(true);
     std::vector<std::vector<std::vector<int>>> found(4);
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < found.size(); ++t)

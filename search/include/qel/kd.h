@@ -38,6 +38,8 @@ struct NearestSearchState {
     double errorFactor = 1.0;                ///< coordinateTerm(1 + eps, power): a far cell is searched only
                                              ///< while its distance times this is below the k-th distance
     std::unique_ptr<QELmin_k> activeNearest; ///< the k best so far; kept between searches, emptied at entry
+    bool exactUnlimited = false;             ///< eps 0, no visit limit, distances bounded by cell distances:
+                                             ///< a deferred cell that cannot beat a full list is skipped
     std::vector<double> pointOffsets;        ///< exact search on an image: per coordinate, a lower bound on
                                              ///< the query's distance to every point of the current subtree
     std::vector<OffsetChange> offsetChanges; ///< the raises of pointOffsets below the subtrees still open

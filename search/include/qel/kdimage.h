@@ -82,9 +82,10 @@ std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree, bool copyPo
 /// The coordinates of the image's leaf-order positions, one point after the other.
 std::vector<double> coordinatesInLeafOrder(const SearchImage& image, int dim);
 
-/// A copy of an image's coordinates in leaf order that the calling thread's searches of that image read
-/// while it is set: the scratch of one batch call, which the image itself never sees.
+/// A copy of a tree's coordinates in leaf order that the calling thread's searches of that tree read,
+/// on its image, while it is set: the scratch of one batch call, which the tree itself never sees.
 struct ScratchCoordinates {
+    const QELkd_tree* tree = nullptr;
     const SearchImage* image = nullptr;
     const double* coordinates = nullptr;
 };

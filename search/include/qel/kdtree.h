@@ -155,16 +155,23 @@ public:
     /// Where the searches' leaf scans find the points' addresses.
     LeafPointOrder leafOrder() const { return {pointIndex, pointIndex + std::max(dataCount, 0), leafPoints}; }
 
-    /// The compact image of the nodes that the searches run on, made by the first call (from any thread)
-    /// from the nodes as they are then; null when the searches walk the nodes themselves.
+    /// The compact image of the nodes that the calling thread's searches run on: the tree's image when
+    /// useSearchImage is on (made by the first call, from any thread, from the nodes as they are then),
+    /// the image of the batch call this thread is answering for when it reads a copy of the points, else
+    /// null: the searches walk the nodes themselves.
     const SearchImage* searchImage();
-    /// With true (the default) the searches run on the image, made anew from the nodes at the next
-    /// search: a caller who changes nodes after the tree has been searched calls it to bring the image in
-    /// step. With false they walk the node objects. Not while another thread searches the tree.
+    /// The tree's image, made by the first call from the nodes as they are then, whether or not the
+    /// searches use it; null for a tree without nodes. Thread-safe.
+    const SearchImage* madeSearchImage();
+    /// With true the searches run on the image, made anew from the nodes at the next search: a caller who
+    /// changes nodes after the tree has been searched calls it to bring the image in step. With false (the
+    /// default) they walk the node objects, which is as fast for points read in place and spares the
+    /// image's making (about as long as a bucket-1 build's last levels) and memory; a batch call still
+    /// makes the image when its copy of the points pays. Not while another thread searches the tree.
     void useSearchImage(bool use);
-    /// With true the image also holds a copy of the coordinates in leaf order (dimensionCount doubles per
-    /// point), so that a leaf scan reads contiguous memory; with false (the default) the searches read the
-    /// caller's points in place. Takes effect at the next search, like useSearchImage.
+    /// With true the searches run on an image that also holds a copy of the coordinates in leaf order
+    /// (dimensionCount doubles per point), so that a leaf scan reads contiguous memory; with false (the
+    /// default) they read the caller's points in place. Turns the image on; takes effect at the next search.
     void copyPointsInLeafOrder(bool copy);
 
     int dimensionCount;    ///< coordinates per point
@@ -180,8 +187,9 @@ public:
 
 private:
     SearchImage* nodeImage = nullptr;   ///< owned; valid once nodeImageReady is set
-    std::atomic<bool> nodeImageReady{}; ///< nodeImage is made, or the searches walk the nodes
+    std::atomic<bool> nodeImageReady{}; ///< nodeImage is made
     std::mutex nodeImageMaking;         ///< held while the first search makes nodeImage
+    bool imageSearched = false;         ///< the searches run on nodeImage
     bool imageCopiesPoints = false;     ///< nodeImage holds the coordinates in leaf order
 };
 
