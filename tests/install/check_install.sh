@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the project into a temporary prefix, then builds the example against the installed search
-# library twice, through its CMake package and through pkg-config, and runs both builds.
-#   check_install.sh BUILD_DIR SOURCE_DIR CXX
+# library twice, through its CMake package and through pkg-config, and runs both builds; with PYTHON,
+# imports the installed Python module with that interpreter and answers a query through it.
+#   check_install.sh BUILD_DIR SOURCE_DIR CXX [PYTHON]
 set -euo pipefail
-build=$1 source=$2 cxx=$3
+build=$1 source=$2 cxx=$3 python=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
@@ -26,3 +27,12 @@ expected="1: point 4 (0.5, 0.5) at distance 0.141421
 diff <(echo "$expected") "$work/cmake.txt"
 diff "$work/cmake.txt" "$work/pc.txt"
 echo "installed library: the example builds and runs through find_package and pkg-config"
+
+if [ -n "$python" ]; then
+    module=$(find "$work/prefix" -name 'knnbench*.so')
+    PYTHONPATH=$(dirname "$module") PYTHONDONTWRITEBYTECODE=1 "$python" -c '
+import knnbench
+d, i = knnbench.KdTree([[0.0, 0.0], [1.0, 1.0], [0.2, 0.1]]).query([0.9, 0.8], k=2)
+assert list(i) == [1, 2], i
+print("installed Python module:", knnbench.__file__)'
+fi
