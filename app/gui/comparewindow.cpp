@@ -34,6 +34,7 @@
 #include <QTableView>
 #include <QValueAxis>
 #include <algorithm>
+#include <numeric>
 #include <cmath>
 #include <fstream>
 
@@ -352,39 +353,45 @@ void CompareWindow::drawCharts() {
     recall->addAxis(timeAxis, Qt::AlignLeft);
     // A logarithmic axis takes no zero: the fastest times are kept above a nanosecond.
     const auto time = [](const knn::CompareRow& row) { return std::max(row.querySeconds, 1e-9); };
-    std::vector<int> order(result.rows.size());
-    double lowestRecall = 1.0;
-    for (int r = 0; r < static_cast<int>(result.rows.size()); ++r) {
-        const knn::CompareRow& row = result.rows[static_cast<std::size_t>(r)];
-        order[static_cast<std::size_t>(r)] = r;
-        lowestRecall = std::min(lowestRecall, row.recall);
-        auto* point = new QScatterSeries;
-        point->append(row.recall, time(row));
-        point->setMarkerSize(r == result.fastestExact || r == result.fastestAccurate ? 14 : 9);
-        if (r == result.fastestExact || r == result.fastestAccurate)
-            point->setColor(r == result.fastestExact ? exactColour.darker(140) : accurateColour.darker(140));
-        // A format without placeholders shows as it is: the configuration's own label.
-        point->setPointLabelsFormat(QString::number(r + 1) + QStringLiteral(" ") +
-                                    QString::fromStdString(knn::CompareLabel(row.config)));
-        point->setPointLabelsVisible(true);
-        point->setPointLabelsClipping(false);
-        recall->addSeries(point);
-        point->attachAxis(recallAxis);
-        point->attachAxis(timeAxis);
-    }
     // The Pareto front: from the fastest on, each configuration that recalls more than every faster one.
+    std::vector<int> order(result.rows.size());
+    std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&](int a, int b) {
         return result.rows[static_cast<std::size_t>(a)].querySeconds <
                result.rows[static_cast<std::size_t>(b)].querySeconds;
     });
     auto* front = new QLineSeries;
     front->setName(QStringLiteral("Pareto front"));
+    std::vector<bool> onFront(result.rows.size(), false);
     double bestRecall = -1.0;
     for (const int r : order) {
         const knn::CompareRow& row = result.rows[static_cast<std::size_t>(r)];
         if (row.recall <= bestRecall) continue;
         bestRecall = row.recall;
+        onFront[static_cast<std::size_t>(r)] = true;
         front->append(row.recall, time(row));
+    }
+    double lowestRecall = 1.0;
+    for (int r = 0; r < static_cast<int>(result.rows.size()); ++r) {
+        const knn::CompareRow& row = result.rows[static_cast<std::size_t>(r)];
+        lowestRecall = std::min(lowestRecall, row.recall);
+        const bool winner = r == result.fastestExact || r == result.fastestAccurate;
+        auto* point = new QScatterSeries;
+        point->append(row.recall, time(row));
+        point->setMarkerSize(winner ? 14 : 9);
+        if (winner) point->setColor(r == result.fastestExact ? exactColour.darker(140) : accurateColour.darker(140));
+        // Configurations often share a recall (all exact ones 1): only the front and the winners carry
+        // their whole label, the others their row number, so the labels stay readable. A format without
+        // placeholders shows as it is.
+        QString label = QString::number(r + 1);
+        if (winner || onFront[static_cast<std::size_t>(r)])
+            label += QStringLiteral(" ") + QString::fromStdString(knn::CompareLabel(row.config));
+        point->setPointLabelsFormat(label);
+        point->setPointLabelsVisible(true);
+        point->setPointLabelsClipping(false);
+        recall->addSeries(point);
+        point->attachAxis(recallAxis);
+        point->attachAxis(timeAxis);
     }
     recall->addSeries(front);
     front->attachAxis(recallAxis);
