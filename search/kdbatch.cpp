@@ -67,11 +67,14 @@ std::uint64_t leafKey(const QELkd_tree& tree, Point q) {
 }
 
 /// The answer order of batchOrder as a vector.
-std::vector<int> answerOrder(QELpointSet& structure, PointArray queries, int m) {
+std::vector<int> answerOrder(QELpointSet& structure, PointArray queries, int m, int threads) {
     std::vector<int> order(static_cast<std::size_t>(m));
-    batchOrder(structure, queries, m, order.data());
+    batchOrder(structure, queries, m, order.data(), threads);
     return order;
 }
+
+/// Fewest queries worth a thread of their own when finding their leaves.
+constexpr int queriesPerKeyThread = 1024;
 
 /// Queries a batch answers first, reading the points in place; the points they visit tell whether a
 /// copy of the coordinates in leaf order pays for the rest.
@@ -175,17 +178,23 @@ template <class T> T* row(T* rows, int q, int k) {
 
 } // namespace
 
-void batchOrder(QELpointSet& structure, PointArray queries, int m, int* order) {
+void batchOrder(QELpointSet& structure, PointArray queries, int m, int* order, int threads) {
     std::iota(order, order + std::max(m, 0), 0);
     const auto* tree = dynamic_cast<const QELkd_tree*>(&structure);
     if (m <= 0 || tree == nullptr || tree->rootNode == nullptr) return;
     // The flags the key arithmetic raises (NaN and infinite coordinates) are put back as they were: the
-    // searches raise their own.
+    // searches raise their own. Other threads' flags end with them.
     std::fexcept_t flags;
     std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
     std::vector<std::pair<std::uint64_t, int>> keyed(static_cast<std::size_t>(m));
-    for (int q = 0; q < m; ++q)
-        keyed[static_cast<std::size_t>(q)] = {leafKey(*tree, queries[q]), q};
+    const int parts = std::clamp(m / queriesPerKeyThread, 1, threadsFor(threads));
+    runOnThreads(static_cast<std::size_t>(parts), [&](std::size_t part) {
+        const auto first = static_cast<int>(static_cast<long long>(m) * static_cast<long long>(part) / parts);
+        const auto last =
+            static_cast<int>(static_cast<long long>(m) * static_cast<long long>(part + 1) / parts);
+        for (int q = first; q < last; ++q)
+            keyed[static_cast<std::size_t>(q)] = {leafKey(*tree, queries[q]), q};
+    });
     std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
     // Integer keys, ties by position: NaN coordinates cannot upset the sort.
     std::sort(keyed.begin(), keyed.end());
@@ -197,7 +206,7 @@ void searchNearestBatch(QELpointSet& structure, PointArray queries, int m, int k
                         DistArray dists, double eps, int power, int threads) {
     if (m <= 0) return;
     if (k > structure.pointCount()) reportError("Requesting more near neighbors than data points", Fatal);
-    answerAll(structure, answerOrder(structure, queries, m), threads, [&](int q) {
+    answerAll(structure, answerOrder(structure, queries, m, threads), threads, [&](int q) {
         structure.searchNearest(queries[q], k, row(nnIdx, q, k), row(dists, q, k), eps, power);
         return visitedCount;
     });
@@ -206,7 +215,7 @@ void searchNearestBatch(QELpointSet& structure, PointArray queries, int m, int k
 void searchPriorityBatch(QELkd_tree& tree, PointArray queries, int m, int k, IndexArray nnIdx,
                          DistArray dists, double eps, int power, int threads) {
     if (m <= 0) return;
-    answerAll(tree, answerOrder(tree, queries, m), threads, [&](int q) {
+    answerAll(tree, answerOrder(tree, queries, m, threads), threads, [&](int q) {
         tree.searchPriority(queries[q], k, row(nnIdx, q, k), row(dists, q, k), eps, power);
         return visitedCount;
     });
@@ -216,7 +225,7 @@ void searchFixedRadiusBatch(QELpointSet& structure, PointArray queries, int m, d
                             IndexArray nnIdx, DistArray dists, int* counts, double eps, int power,
                             int threads) {
     if (m <= 0) return;
-    answerAll(structure, answerOrder(structure, queries, m), threads, [&](int q) {
+    answerAll(structure, answerOrder(structure, queries, m, threads), threads, [&](int q) {
         const int count = structure.searchFixedRadius(queries[q], radiusBound, k, row(nnIdx, q, k),
                                                       row(dists, q, k), eps, power);
         if (counts != nullptr) counts[q] = count;

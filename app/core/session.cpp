@@ -401,7 +401,8 @@ bool RunDriver::RunQueries() {
     // Chunks follow the batch searches' own order over the whole run, so each one continues where the
     // caches were left.
     std::vector<int> order(static_cast<std::size_t>(s.queryCount));
-    if (task.structure) qel::batchOrder(*task.structure, s.queryPts.get(), s.queryCount, order.data());
+    if (task.structure)
+        qel::batchOrder(*task.structure, s.queryPts.get(), s.queryCount, order.data(), threads);
     bool faulted = false;
     std::int64_t size = ProgressInterval;
     for (int first = 0; first < s.queryCount && !faulted;) {

@@ -34,9 +34,9 @@
 #include <QTableView>
 #include <QValueAxis>
 #include <algorithm>
-#include <numeric>
 #include <cmath>
 #include <fstream>
+#include <numeric>
 
 namespace {
 
@@ -379,7 +379,8 @@ void CompareWindow::drawCharts() {
         auto* point = new QScatterSeries;
         point->append(row.recall, time(row));
         point->setMarkerSize(winner ? 14 : 9);
-        if (winner) point->setColor(r == result.fastestExact ? exactColour.darker(140) : accurateColour.darker(140));
+        if (winner)
+            point->setColor(r == result.fastestExact ? exactColour.darker(140) : accurateColour.darker(140));
         // Configurations often share a recall (all exact ones 1): only the front and the winners carry
         // their whole label, the others their row number, so the labels stay readable. A format without
         // placeholders shows as it is.

@@ -185,4 +185,15 @@ TEST(BatchSearch, QueriesWithNaNCoordinatesAnswerAsAlone) {
     }
 }
 
+TEST(BatchSearch, OrderDoesNotDependOnThreads) {
+    const PointSet set = testdata::clusteredPoints(3000, 3);
+    const PointSet queries = testdata::uniformPoints(5000, 3, 4);
+    auto tree = buildTree(Structure::Kd, set, 4, qel::SplitRule::Default);
+    std::vector<int> alone(static_cast<std::size_t>(queries.size()));
+    std::vector<int> shared(alone.size());
+    qel::batchOrder(*tree, queries.points(), queries.size(), alone.data(), 1);
+    qel::batchOrder(*tree, queries.points(), queries.size(), shared.data(), 3);
+    EXPECT_EQ(shared, alone);
+}
+
 } // namespace

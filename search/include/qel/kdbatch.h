@@ -24,8 +24,9 @@ namespace qel {
 /// The positions 0..m-1 of the queries, into order (m entries), in the order the batches answer them: by
 /// the leaves of a tree the queries fall in, as given for any other structure (brute force reads every
 /// point for every query anyway). A caller that splits many queries over several batch calls keeps the
-/// caches warm across them by passing the queries in this order.
-void batchOrder(QELpointSet& structure, PointArray queries, int m, int* order);
+/// caches warm across them by passing the queries in this order. The queries' leaves are found on
+/// `threads` threads (below 1: one per core); the order does not depend on it.
+void batchOrder(QELpointSet& structure, PointArray queries, int m, int* order, int threads = 1);
 
 /// `structure.searchNearest` for every query. k greater than the structure's point count is the fatal
 /// "Requesting more near neighbors than data points", reported before any search (when m > 0).
