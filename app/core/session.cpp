@@ -530,11 +530,14 @@ bool RunDriver::LoadPoints() {
         return false;
     }
 
-    if (columns < window.dimensionsValue() || window.dimensionsAuto()) {
+    // A value typed below 1 reaches here while its box still has the focus; like one beyond the
+    // columns, it gives way to them, as a point needs a coordinate to search by.
+    const int wantedDim = window.dimensionsValue();
+    if (columns < wantedDim || wantedDim < 1 || window.dimensionsAuto()) {
         s.dim = columns;
         window.setDimensionsValue(columns);
     } else {
-        s.dim = window.dimensionsValue();
+        s.dim = wantedDim;
     }
     const auto lineCount = static_cast<int>(s.dataLines->size());
     // The data lines are converted once, all of them, before the statistics block, which reads its

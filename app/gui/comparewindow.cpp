@@ -73,6 +73,16 @@ QString seconds(double v) {
     return QString::number(v, 'g', 3) + QStringLiteral(" s");
 }
 
+/// Removes and deletes the series and axes of the last drawing; removeAxis alone hands an axis back to
+/// the caller, so each run would leave its axes behind.
+void clearChart(QChart* chart) {
+    chart->removeAllSeries();
+    for (QAbstractAxis* axis : chart->axes()) {
+        chart->removeAxis(axis);
+        delete axis;
+    }
+}
+
 } // namespace
 
 int CompareModel::rowCount(const QModelIndex& parent) const {
@@ -341,9 +351,7 @@ void CompareWindow::showResult(knn::CompareResult result) {
 void CompareWindow::drawCharts() {
     const knn::CompareResult& result = rows->result();
     QChart* recall = RecallChart->chart();
-    recall->removeAllSeries();
-    for (QAbstractAxis* axis : recall->axes())
-        recall->removeAxis(axis);
+    clearChart(recall);
     auto* recallAxis = new QValueAxis;
     recallAxis->setTitleText(QStringLiteral("Recall"));
     auto* timeAxis = new QLogValueAxis;
@@ -406,9 +414,7 @@ void CompareWindow::drawCharts() {
     }
 
     QChart* bars = TimeChart->chart();
-    bars->removeAllSeries();
-    for (QAbstractAxis* axis : bars->axes())
-        bars->removeAxis(axis);
+    clearChart(bars);
     auto* build = new QBarSet(QStringLiteral("Build"));
     auto* query = new QBarSet(QStringLiteral("Query"));
     QStringList numbers;

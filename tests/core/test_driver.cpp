@@ -191,6 +191,12 @@ TEST_F(DriverTest, DimensionsByHandTakeTheSmallerOfValueAndColumns) {
     EXPECT_EQ(window.writtenDimensions, 3);
     EXPECT_EQ(window.maxDataBound, 2);
     EXPECT_EQ(window.maxDataValue, 2);
+    // A value below 1 (typed, its box not yet left) takes the columns too.
+    window.dimensions = -1;
+    window.writtenDimensions = -1;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(options()[0], "Data & query dimension = 3");
+    EXPECT_EQ(window.writtenDimensions, 3);
 }
 
 TEST_F(DriverTest, StatisticsBlockComesFirstAndNeverEndsTheLoad) {

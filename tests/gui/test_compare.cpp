@@ -1,10 +1,12 @@
 // The compare window on the sample: a grid picked from the lists, run to the table with the winners
-// highlighted, a row applied to the option panel and run from "OK", and a run cancelled midway.
+// highlighted, a row applied to the option panel and run from "OK", a run cancelled midway, and the
+// charts of one run going when the next one draws.
 #include "comparewindow.h"
 #include "guitest.h"
 #include "radiogroup.h"
 #include "spinedit.h"
 
+#include <QAbstractAxis>
 #include <QAbstractItemModelTester>
 #include <QChartView>
 #include <QCheckBox>
@@ -12,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -30,6 +33,7 @@ private Q_SLOTS:
 
     void pickedGridRunsToTheTableAndAppliesARow();
     void cancelStopsTheRun();
+    void aNewRunDeletesTheLastRunsAxes();
 
 private:
     CompareWindow& window() { return *bench->compare; }
@@ -112,6 +116,19 @@ void CompareTest::cancelStopsTheRun() {
     QVERIFY(w.RunButton->isEnabled());
     QVERIFY(!w.CancelButton->isEnabled());
     QVERIFY(form1().BitBtn1->isEnabled());
+}
+
+void CompareTest::aNewRunDeletesTheLastRunsAxes() {
+    CompareWindow& w = window();
+    QTest::mouseClick(w.RunButton, Qt::LeftButton);
+    QList<QPointer<QAbstractAxis>> first;
+    for (QChartView* view : {w.RecallChart, w.TimeChart})
+        for (QAbstractAxis* axis : view->chart()->axes())
+            first << axis;
+    QCOMPARE(first.size(), 4);
+    QTest::mouseClick(w.RunButton, Qt::LeftButton);
+    for (const QPointer<QAbstractAxis>& axis : first)
+        QVERIFY(axis.isNull());
 }
 
 QTEST_MAIN(CompareTest)
