@@ -75,13 +75,14 @@ template <class Members> int widestSpreadDimension(Members members, int n, int d
     if (n == 0) return 0;
     double best = 0.0;
     int bestDim = 0;
-    for (int d = 0; d < dim; ++d) {
-        const double s = coordinateSpread(members, n, d);
-        if (s > best) {
-            best = s;
-            bestDim = d;
-        }
-    }
+    forEachRange(
+        members, n, dim, [](int) { return true; },
+        [&](int d, double low, double high) {
+            if (high - low > best) {
+                best = high - low;
+                bestDim = d;
+            }
+        });
     return bestDim;
 }
 
