@@ -6,7 +6,8 @@
 // coordinates into leaf order for its own searches and frees the copy at its end; the tree and other
 // threads keep reading the points in place. Every row is the structure's own one-query search, and a
 // copied point's distance is summed as in place, so neither the order, the threads nor the copy change
-// an answer.
+// an answer. Brute force, which reads every point for every query, instead answers a block of queries per
+// pass over its points, with the rows of its one-query search.
 #include <qel/kdbatch.h>
 
 #include <algorithm>
@@ -132,12 +133,38 @@ private:
     std::vector<double> coordinates;
 };
 
+/// Calls range(first, end) for consecutive ranges of `block` positions from first to end, which parts
+/// threads take in turn from a shared counter.
+template <class Range>
+void runInBlocks(long long parts, long long first, long long end, long long block, Range range) {
+    std::atomic<long long> next{first};
+    std::vector<int> raised(static_cast<std::size_t>(parts), 0);
+    runOnThreads(raised.size(), [&](std::size_t part) {
+        if (part > 0) std::feclearexcept(FE_ALL_EXCEPT);
+        try {
+            for (long long start = next.fetch_add(block); start < end; start = next.fetch_add(block))
+                range(start, std::min(start + block, end));
+        } catch (...) {
+            next.store(end); // the other threads stop at their next block
+            throw;
+        }
+        if (part > 0) raised[part] = std::fetestexcept(FE_ALL_EXCEPT);
+    });
+    const int flags = std::accumulate(raised.begin(), raised.end(), 0, [](int a, int b) { return a | b; });
+    if (flags != 0) std::feraiseexcept(flags);
+}
+
+/// The threads that answer m queries.
+long long partsFor(int threads, long long m) {
+    return std::max<long long>(std::min<long long>(threadsFor(threads), m), 1);
+}
+
 /// Calls answer(q), which returns the points it visited, for every position of order, on the requested
 /// threads: a sample first on the calling thread, then the rest reading a scratch copy if it pays.
 template <class Answer>
 void answerAll(QELpointSet& structure, const std::vector<int>& order, int threads, Answer answer) {
     const auto m = static_cast<long long>(order.size());
-    const long long parts = std::max<long long>(std::min<long long>(threadsFor(threads), m), 1);
+    const long long parts = partsFor(threads, m);
     const std::size_t sampled = std::min(sampleQueries, order.size());
     long long visits = 0;
     for (std::size_t i = 0; i < sampled; ++i)
@@ -152,28 +179,30 @@ void answerAll(QELpointSet& structure, const std::vector<int>& order, int thread
     // Blocks small enough that the threads end close together, large enough to keep a thread's queries
     // neighbours.
     const long long block = std::clamp<long long>(m / (parts * 8), 1, 64);
-    std::atomic<long long> next{static_cast<long long>(sampled)};
-    std::vector<int> raised(static_cast<std::size_t>(parts), 0);
-    runOnThreads(raised.size(), [&](std::size_t part) {
-        if (part > 0) std::feclearexcept(FE_ALL_EXCEPT);
+    runInBlocks(parts, static_cast<long long>(sampled), m, block, [&](long long first, long long end) {
         const BatchScratch::InUse use(scratch);
-        try {
-            for (long long first = next.fetch_add(block); first < m; first = next.fetch_add(block))
-                for (long long i = first; i < std::min(first + block, m); ++i)
-                    answer(order[static_cast<std::size_t>(i)]);
-        } catch (...) {
-            next.store(m); // the other threads stop at their next block
-            throw;
-        }
-        if (part > 0) raised[part] = std::fetestexcept(FE_ALL_EXCEPT);
+        for (long long i = first; i < end; ++i)
+            answer(order[static_cast<std::size_t>(i)]);
     });
-    const int flags = std::accumulate(raised.begin(), raised.end(), 0, [](int a, int b) { return a | b; });
-    if (flags != 0) std::feraiseexcept(flags);
 }
 
-/// The start of row q of a result array of rows of k entries, or null for a null array.
-template <class T> T* row(T* rows, int q, int k) {
-    return rows == nullptr ? nullptr : rows + static_cast<std::ptrdiff_t>(q) * std::max(k, 0);
+/// Queries a brute-force block answers in one pass over the points, at most: enough that copying the
+/// points out is a small part of the block's work, few enough that the threads end close together.
+constexpr long long bruteForceBlock = 128;
+
+/// The structure as a brute-force set when it is exactly one (a derived class may search otherwise).
+QELbruteForce* bruteForceOf(QELpointSet& structure) {
+    return typeid(structure) == typeid(QELbruteForce) ? static_cast<QELbruteForce*>(&structure) : nullptr;
+}
+
+/// Calls answer(first, count) for blocks of the m queries on the requested threads: one block per thread,
+/// or blocks of bruteForceBlock queries when there are more.
+template <class Block> void answerInBlocks(int m, int threads, Block answer) {
+    const long long parts = partsFor(threads, m);
+    const long long block = std::min<long long>((m + parts - 1) / parts, bruteForceBlock);
+    runInBlocks(parts, 0, m, block, [&](long long first, long long end) {
+        answer(static_cast<int>(first), static_cast<int>(end - first));
+    });
 }
 
 } // namespace
@@ -206,8 +235,15 @@ void searchNearestBatch(QELpointSet& structure, PointArray queries, int m, int k
                         DistArray dists, double eps, int power, int threads) {
     if (m <= 0) return;
     if (k > structure.pointCount()) reportError("Requesting more near neighbors than data points", Fatal);
+    if (QELbruteForce* brute = bruteForceOf(structure)) {
+        answerInBlocks(m, threads, [&](int first, int count) {
+            brute->searchNearestBlock(queries + first, count, k, resultRow(nnIdx, first, k),
+                                      resultRow(dists, first, k), power);
+        });
+        return;
+    }
     answerAll(structure, answerOrder(structure, queries, m, threads), threads, [&](int q) {
-        structure.searchNearest(queries[q], k, row(nnIdx, q, k), row(dists, q, k), eps, power);
+        structure.searchNearest(queries[q], k, resultRow(nnIdx, q, k), resultRow(dists, q, k), eps, power);
         return visitedCount;
     });
 }
@@ -216,7 +252,7 @@ void searchPriorityBatch(QELkd_tree& tree, PointArray queries, int m, int k, Ind
                          DistArray dists, double eps, int power, int threads) {
     if (m <= 0) return;
     answerAll(tree, answerOrder(tree, queries, m, threads), threads, [&](int q) {
-        tree.searchPriority(queries[q], k, row(nnIdx, q, k), row(dists, q, k), eps, power);
+        tree.searchPriority(queries[q], k, resultRow(nnIdx, q, k), resultRow(dists, q, k), eps, power);
         return visitedCount;
     });
 }
@@ -225,9 +261,17 @@ void searchFixedRadiusBatch(QELpointSet& structure, PointArray queries, int m, d
                             IndexArray nnIdx, DistArray dists, int* counts, double eps, int power,
                             int threads) {
     if (m <= 0) return;
+    if (QELbruteForce* brute = bruteForceOf(structure)) {
+        answerInBlocks(m, threads, [&](int first, int count) {
+            brute->searchFixedRadiusBlock(queries + first, count, radiusBound, k, resultRow(nnIdx, first, k),
+                                          resultRow(dists, first, k),
+                                          counts == nullptr ? nullptr : counts + first, power);
+        });
+        return;
+    }
     answerAll(structure, answerOrder(structure, queries, m, threads), threads, [&](int q) {
-        const int count = structure.searchFixedRadius(queries[q], radiusBound, k, row(nnIdx, q, k),
-                                                      row(dists, q, k), eps, power);
+        const int count = structure.searchFixedRadius(queries[q], radiusBound, k, resultRow(nnIdx, q, k),
+                                                      resultRow(dists, q, k), eps, power);
         if (counts != nullptr) counts[q] = count;
         return fixedRadiusSearch.radiusVisitedCount;
     });

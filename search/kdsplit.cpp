@@ -42,26 +42,17 @@ int midpointCutDimension(Members members, const QELorthRect& cell, int n, int di
     const double longest = longestSide(cell, dim);
     double bestSpread = -1.0;
     int cutDim = 0;
-    // The candidates' ranges come from one pass over the points per group of dimensions.
-    constexpr int groupSize = 8;
-    int dims[groupSize];
-    double lows[groupSize];
-    double highs[groupSize];
-    for (int d = 0; d < dim;) {
-        int count = 0;
-        for (; d < dim && count < groupSize; ++d)
-            if (!((1 - SideLengthTolerance) * longest > side(cell, d))) dims[count++] = d;
-        coordinateRanges(members, n, dims, count, lows, highs);
-        for (int j = 0; j < count; ++j) {
-            const double s = highs[j] - lows[j];
+    forEachRange(
+        members, n, dim, [&](int d) { return !((1 - SideLengthTolerance) * longest > side(cell, d)); },
+        [&](int d, double low, double high) {
+            const double s = high - low;
             if (s > bestSpread) {
                 bestSpread = s;
-                cutDim = dims[j];
-                minValue = lows[j];
-                maxValue = highs[j];
+                cutDim = d;
+                minValue = low;
+                maxValue = high;
             }
-        }
-    }
+        });
     if (bestSpread < 0.0) coordinateRange(members, n, cutDim, minValue, maxValue); // every spread NaN
     return cutDim;
 }
@@ -81,14 +72,16 @@ void fairCandidates(Members members, const QELorthRect& cell, int n, int dim, in
     const double longest = longestSide(cell, dim);
     double bestSpread = 0.0;
     cutDim = 0;
-    for (int d = 0; d < dim; ++d) {
-        if (!(side(cell, d) > 0.0) || (2.0 * longest) / side(cell, d) > FairRatioBound) continue;
-        const double s = coordinateSpread(members, n, d);
-        if (s > bestSpread) {
-            bestSpread = s;
-            cutDim = d;
-        }
-    }
+    forEachRange(
+        members, n, dim,
+        [&](int d) { return side(cell, d) > 0.0 && !((2.0 * longest) / side(cell, d) > FairRatioBound); },
+        [&](int d, double low, double high) {
+            const double s = high - low;
+            if (s > bestSpread) {
+                bestSpread = s;
+                cutDim = d;
+            }
+        });
     double otherLongest = 0.0;
     for (int d = 0; d < dim; ++d)
         if (d != cutDim && side(cell, d) > otherLongest) otherLongest = side(cell, d);

@@ -4,6 +4,7 @@
 #include <qel/kdutil.h>
 
 #include <utility>
+#include <vector>
 
 namespace qel {
 
@@ -75,24 +76,28 @@ template <class Members> int widestSpreadDimension(Members members, int n, int d
     if (n == 0) return 0;
     double best = 0.0;
     int bestDim = 0;
-    for (int d = 0; d < dim; ++d) {
-        const double s = coordinateSpread(members, n, d);
-        if (s > best) {
-            best = s;
-            bestDim = d;
-        }
-    }
+    forEachRange(
+        members, n, dim, [](int) { return true; },
+        [&](int d, double low, double high) {
+            if (high - low > best) {
+                best = high - low;
+                bestDim = d;
+            }
+        });
     return bestDim;
 }
 
-template <class Members> void partitionAtRank(Members members, int n, int d, double& cutValue, int nLow) {
-    auto v = [&](int i) { return members.point(i)[d]; };
+namespace {
+
+/// Puts the nLow smallest of the n values v(0..n-1) first, swap(i, j) exchanging positions i and j,
+/// and sets cutValue between the sides.
+template <class Value, class Swap> void selectAtRank(int n, int nLow, Value v, Swap swap, double& cutValue) {
     int l = 0;
     int r = n - 1;
     while (l < r) {
         const int m = (l + r) / 2;
-        if (v(m) > v(r)) members.swap(m, r);
-        members.swap(l, m);
+        if (v(m) > v(r)) swap(m, r);
+        swap(l, m);
         const double c = v(l);
         // Member r (>= c) stops the upward scan and the pivot at l the downward one.
         int i = l;
@@ -105,9 +110,9 @@ template <class Members> void partitionAtRank(Members members, int n, int d, dou
                 --j;
             while (v(j) > c);
             if (i >= j) break;
-            members.swap(i, j);
+            swap(i, j);
         }
-        members.swap(l, j);
+        swap(l, j);
         if (j > nLow)
             r = j - 1;
         else if (j < nLow)
@@ -119,8 +124,33 @@ template <class Members> void partitionAtRank(Members members, int n, int d, dou
     int largest = 0;
     for (int i = 1; i < nLow; ++i)
         if (v(i) > v(largest)) largest = i;
-    members.swap(largest, nLow - 1);
+    swap(largest, nLow - 1);
     cutValue = (v(nLow - 1) + v(nLow)) * 0.5;
+}
+
+/// Members from which the selection reads a copy of the coordinates it compares, kept in step with the
+/// members: their points lie scattered in memory, and it reads each several times.
+constexpr int copiedKeysFrom = 1024;
+
+} // namespace
+
+template <class Members> void partitionAtRank(Members members, int n, int d, double& cutValue, int nLow) {
+    if (n < copiedKeysFrom) {
+        selectAtRank(
+            n, nLow, [&](int i) { return members.point(i)[d]; }, [&](int i, int j) { members.swap(i, j); },
+            cutValue);
+        return;
+    }
+    std::vector<double> keys(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        keys[static_cast<std::size_t>(i)] = members.point(i)[d];
+    selectAtRank(
+        n, nLow, [&](int i) { return keys[static_cast<std::size_t>(i)]; },
+        [&](int i, int j) {
+            std::swap(keys[static_cast<std::size_t>(i)], keys[static_cast<std::size_t>(j)]);
+            members.swap(i, j);
+        },
+        cutValue);
 }
 
 template <class Members>

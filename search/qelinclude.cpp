@@ -6,8 +6,11 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace qel {
 
@@ -165,45 +168,278 @@ QELbruteForce::QELbruteForce(PointArray dataPoints, int n, int dim)
 
 QELbruteForce::~QELbruteForce() = default;
 
+namespace {
+
+/// Offers point i at distance d to the k-best list. Once the list is full, an offer not below its bound
+/// would only land in the scratch slot.
+inline void offerNearest(QELmin_k& nearest, double& bound, double d, int i) {
+    if (d < bound || nearest.held < nearest.capacity) {
+        nearest.add(d, i);
+        bound = nearest.currentBound();
+    }
+}
+
+/// Offers point i at distance d to the list of points within radiusBound, counting it when it is.
+inline void offerWithin(QELmin_k& nearest, int& count, double radiusBound, double d, int i) {
+    if (d <= radiusBound) {
+        nearest.add(d, i);
+        ++count;
+    }
+}
+
+/// Entries 0..k-1 of the list into the arrays that are not null.
+void writeRow(const QELmin_k& nearest, int k, IndexArray nnIdx, DistArray dists) {
+    for (int i = 0; i < k; ++i) {
+        if (dists != nullptr) dists[i] = nearest.keyAt(i);
+        if (nnIdx != nullptr) nnIdx[i] = nearest.payloadAt(i);
+    }
+}
+
+/// Points a block search copies out of the caller's array at a time. At low dimensions their coordinates
+/// stay in the first-level cache while every query of the block reads them, so the caller's scattered
+/// points are read once per block, not once per query.
+constexpr int tilePoints = 256;
+
+/// Doubles the processor works on side by side: two in any x86-64 register, four with AVX2.
+using TwoLanes = double __attribute__((vector_size(2 * sizeof(double))));
+using FourLanes = double __attribute__((vector_size(4 * sizeof(double))));
+/// Registers of lanes summed side by side, enough to keep the adds and multiplies of several points
+/// in flight.
+constexpr int stripRegisters = 4;
+
+/// Integers of the lanes' size, for their sign bits.
+template <class Lanes> struct LaneBits;
+template <> struct LaneBits<TwoLanes> {
+    using Type = long long __attribute__((vector_size(2 * sizeof(long long))));
+};
+template <> struct LaneBits<FourLanes> {
+    using Type = long long __attribute__((vector_size(4 * sizeof(long long))));
+};
+
+/// The least distance from q of the count points of a tile (coordinates of dimension d from
+/// coordinates + d * tilePoints), skipping NaN; infinite when none is a number. Each distance is also
+/// written to distances[] when Store is set. The strips go lanes wide, the points after the last whole
+/// strip one by one through distanceWith, from points[].
+template <class Lanes, bool Store, class Metric>
+[[gnu::always_inline]] inline double leastInStrips(Metric metric, const double* coordinates, Point points[],
+                                                   int count, int dim, Point q, int power,
+                                                   double* distances) {
+    constexpr int lanes = sizeof(Lanes) / sizeof(double);
+    constexpr int strip = lanes * stripRegisters;
+    using Bits = typename LaneBits<Lanes>::Type;
+    const double infinity = std::numeric_limits<double>::infinity();
+    Lanes least[stripRegisters];
+    for (Lanes& l : least)
+        l = Lanes{} + infinity;
+    int i = 0;
+    for (; i + strip <= count; i += strip) {
+        Lanes acc[stripRegisters] = {};
+        for (int d = 0; d < dim; ++d) {
+            const double* column = coordinates + static_cast<std::size_t>(d) * tilePoints + i;
+            for (int r = 0; r < stripRegisters; ++r) {
+                Lanes t;
+                std::memcpy(&t, column + r * lanes, sizeof t);
+                // The metric's own term and combine, lanes wide: the same operations on the same values.
+                t -= q[d];
+                if constexpr (std::is_same_v<Metric, SumOfSquares>)
+                    t *= t;
+                else // fabs clears the sign bit
+                    t = reinterpret_cast<Lanes>(reinterpret_cast<Bits>(t) &
+                                                std::numeric_limits<long long>::max());
+                if constexpr (std::is_same_v<Metric, MaxOfAbs>)
+                    acc[r] = acc[r] > t ? acc[r] : t;
+                else
+                    acc[r] += t;
+            }
+        }
+        for (int r = 0; r < stripRegisters; ++r) {
+            least[r] = acc[r] < least[r] ? acc[r] : least[r];
+            if constexpr (Store) std::memcpy(distances + i + r * lanes, &acc[r], sizeof acc[r]);
+        }
+    }
+    double lowest = infinity;
+    for (const Lanes& l : least)
+        for (int j = 0; j < lanes; ++j)
+            lowest = l[j] < lowest ? l[j] : lowest;
+    for (; i < count; ++i) {
+        const double d = distanceWith(metric, dim, points[i], q, power);
+        lowest = d < lowest ? d : lowest;
+        if constexpr (Store) distances[i] = d;
+    }
+    return lowest;
+}
+
+/// leastInStrips, storing the distances when distances is not null.
+template <class Lanes, class Metric>
+[[gnu::always_inline]] inline double leastIn(Metric metric, const double* coordinates, Point points[],
+                                             int count, int dim, Point q, int power, double* distances) {
+    return distances == nullptr
+               ? leastInStrips<Lanes, false>(metric, coordinates, points, count, dim, q, power, distances)
+               : leastInStrips<Lanes, true>(metric, coordinates, points, count, dim, q, power, distances);
+}
+
+#if defined(__x86_64__)
+template <class Metric>
+[[gnu::target("avx2")]] double leastInFourLanes(Metric metric, const double* coordinates, Point points[],
+                                                int count, int dim, Point q, int power, double* distances) {
+    return leastIn<FourLanes>(metric, coordinates, points, count, dim, q, power, distances);
+}
+
+/// True when the processor and the system run AVX2.
+bool haveFourLanes() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#endif
+
+/// leastIn with the widest lanes the processor has.
+template <class Metric>
+double leastDistance(Metric metric, const double* coordinates, Point points[], int count, int dim, Point q,
+                     int power, double* distances) {
+#if defined(__x86_64__)
+    static const bool fourLanes = haveFourLanes();
+    if (fourLanes) return leastInFourLanes(metric, coordinates, points, count, dim, q, power, distances);
+#endif
+    return leastIn<TwoLanes>(metric, coordinates, points, count, dim, q, power, distances);
+}
+
+/// Other powers go through pow, which has no lanes: every distance one by one.
+template <>
+double leastDistance(SumOfPowers metric, const double*, Point points[], int count, int dim, Point q,
+                     int power, double* distances) {
+    double lowest = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < count; ++i) {
+        const double d = distanceWith(metric, dim, points[i], q, power);
+        lowest = d < lowest ? d : lowest;
+        if (distances != nullptr) distances[i] = d;
+    }
+    return lowest;
+}
+
+/// Consecutive data points copied dimension after dimension (the coordinates of a dimension in one run).
+class PointTile {
+public:
+    explicit PointTile(int dim)
+        : dim(std::max(dim, 0)), coordinates(static_cast<std::size_t>(this->dim) * tilePoints) {}
+
+    /// Copies points first..first+count-1 of pa (count at most tilePoints).
+    void load(PointArray pa, int first, int count) {
+        points = pa + first;
+        this->first = first;
+        this->count = count;
+        for (int i = 0; i < count; ++i)
+            for (int d = 0; d < dim; ++d)
+                coordinates[static_cast<std::size_t>(d) * tilePoints + static_cast<std::size_t>(i)] =
+                    points[i][d];
+    }
+
+    /// The least distance of the tile's points from q, skipping NaN, each distance computed by the
+    /// operations of distanceWith. It reads every point, as a one-query search does, so it raises the
+    /// same floating-point flags.
+    template <class Metric> double least(Metric metric, Point q, int power) const {
+        return leastDistance(metric, coordinates.data(), points, count, dim, q, power, nullptr);
+    }
+
+    /// Offers each point's distance from q, computed as by least, in index order to offer(d, i).
+    template <class Metric, class Offer> void offerAll(Metric metric, Point q, int power, Offer offer) {
+        leastDistance(metric, coordinates.data(), points, count, dim, q, power, distances);
+        for (int i = 0; i < count; ++i)
+            offer(distances[i], first + i);
+    }
+
+private:
+    int dim;
+    std::vector<double> coordinates; ///< dimension d's run starts at d * tilePoints
+    PointArray points = nullptr;     ///< the tile's points in the caller's array
+    int first = 0;                   ///< the first point's index
+    int count = 0;                   ///< points held
+    double distances[tilePoints];    ///< offerAll's distances
+};
+
+/// One pass over the set's points for m queries: for each tile of points, in index order, and each
+/// query q, calls visit(q, tile).
+template <class Visit> void passOverPoints(const QELbruteForce& set, int m, Visit visit) {
+    PointTile tile(set.dimensionCount);
+    for (int first = 0; first < set.dataCount; first += tilePoints) {
+        tile.load(set.dataPoints, first, std::min(tilePoints, set.dataCount - first));
+        for (int q = 0; q < m; ++q)
+            visit(q, tile);
+    }
+}
+
+/// A k-best list per query of a block.
+std::vector<std::unique_ptr<QELmin_k>> blockLists(int m, int k) {
+    std::vector<std::unique_ptr<QELmin_k>> lists(static_cast<std::size_t>(std::max(m, 0)));
+    for (auto& list : lists)
+        list = std::make_unique<QELmin_k>(k);
+    return lists;
+}
+
+} // namespace
+
 void QELbruteForce::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists, double, int power) {
     QELmin_k& nearest = bruteForceList(k);
     if (k > dataCount) reportError("Requesting more near neighbors than data points", Fatal);
     withMetric(power, [&](auto metric) {
-        // Once the list is full, an offer not below its bound would only land in the scratch slot.
         double bound = nearest.currentBound();
-        for (int i = 0; i < dataCount; ++i) {
-            const double d = distanceWith(metric, dimensionCount, dataPoints[i], q, power);
-            if (d < bound || nearest.held < nearest.capacity) {
-                nearest.add(d, i);
-                bound = nearest.currentBound();
-            }
-        }
+        for (int i = 0; i < dataCount; ++i)
+            offerNearest(nearest, bound, distanceWith(metric, dimensionCount, dataPoints[i], q, power), i);
     });
-    for (int i = 0; i < k; ++i) {
-        dists[i] = nearest.keyAt(i);
-        nnIdx[i] = nearest.payloadAt(i);
-    }
+    writeRow(nearest, k, nnIdx, dists);
 }
 
 int QELbruteForce::searchFixedRadius(Point q, double radiusBound, int k, IndexArray nnIdx, DistArray dists,
                                      double, int power) {
     QELmin_k& nearest = bruteForceList(k);
-    const int inRange = withMetric(power, [&](auto metric) {
-        int count = 0;
-        for (int i = 0; i < dataCount; ++i) {
-            const double d = distanceWith(metric, dimensionCount, dataPoints[i], q, power);
-            if (d <= radiusBound) {
-                nearest.add(d, i);
-                ++count;
-            }
-        }
-        return count;
+    int inRange = 0;
+    withMetric(power, [&](auto metric) {
+        for (int i = 0; i < dataCount; ++i)
+            offerWithin(nearest, inRange, radiusBound,
+                        distanceWith(metric, dimensionCount, dataPoints[i], q, power), i);
     });
-    for (int i = 0; i < k; ++i) {
-        if (dists != nullptr) dists[i] = nearest.keyAt(i);
-        if (nnIdx != nullptr) nnIdx[i] = nearest.payloadAt(i);
-    }
+    writeRow(nearest, k, nnIdx, dists);
     return inRange;
+}
+
+void QELbruteForce::searchNearestBlock(PointArray queries, int m, int k, IndexArray nnIdx, DistArray dists,
+                                       int power) {
+    if (m <= 0) return;
+    if (k > dataCount) reportError("Requesting more near neighbors than data points", Fatal);
+    const auto lists = blockLists(m, k);
+    withMetric(power, [&](auto metric) {
+        passOverPoints(*this, m, [&](int q, PointTile& tile) {
+            QELmin_k& nearest = *lists[static_cast<std::size_t>(q)];
+            double bound = nearest.currentBound();
+            // A full list takes only points below its bound: a tile with none leaves it as it is, and
+            // most tiles have none once the list is full.
+            const double least = tile.least(metric, queries[q], power);
+            if (!(least < bound) && nearest.held == nearest.capacity) return;
+            tile.offerAll(metric, queries[q], power,
+                          [&](double d, int i) { offerNearest(nearest, bound, d, i); });
+        });
+    });
+    for (int q = 0; q < m; ++q)
+        writeRow(*lists[static_cast<std::size_t>(q)], k, resultRow(nnIdx, q, k), resultRow(dists, q, k));
+}
+
+void QELbruteForce::searchFixedRadiusBlock(PointArray queries, int m, double radiusBound, int k,
+                                           IndexArray nnIdx, DistArray dists, int* counts, int power) {
+    if (m <= 0) return;
+    const auto lists = blockLists(m, k);
+    std::vector<int> inRange(static_cast<std::size_t>(m), 0);
+    withMetric(power, [&](auto metric) {
+        passOverPoints(*this, m, [&](int q, PointTile& tile) {
+            if (!(tile.least(metric, queries[q], power) <= radiusBound)) return;
+            QELmin_k& nearest = *lists[static_cast<std::size_t>(q)];
+            int& count = inRange[static_cast<std::size_t>(q)];
+            tile.offerAll(metric, queries[q], power,
+                          [&](double d, int i) { offerWithin(nearest, count, radiusBound, d, i); });
+        });
+    });
+    for (int q = 0; q < m; ++q) {
+        writeRow(*lists[static_cast<std::size_t>(q)], k, resultRow(nnIdx, q, k), resultRow(dists, q, k));
+        if (counts != nullptr) counts[q] = inRange[static_cast<std::size_t>(q)];
+    }
 }
 
 int QELbruteForce::dimension() {

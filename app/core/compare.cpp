@@ -1,6 +1,7 @@
-// The compare run: per configuration, the builds, for a tree a pass that times each query alone and reads
-// the visit counter, the timed passes of the batch searches over all queries and the comparison with the
-// exact answer.
+// The compare run: per configuration, the builds (those of the configuration before when the two differ
+// only in search, eps or visit limit), for a tree a pass that times each query alone and reads the visit
+// counter, the timed passes of the batch searches over all queries and the comparison with the exact
+// answer.
 #include "compare.h"
 
 #include <algorithm>
@@ -12,12 +13,12 @@
 #include <numeric>
 
 #include "numbers.h"
-#include <qel/workerthreads.h>
 #include "progress.h"
 #include "session.h"
 #include <qel/kd.h>
 #include <qel/kdbatch.h>
 #include <qel/kdfixedrad.h>
+#include <qel/workerthreads.h>
 
 namespace knn {
 
@@ -108,6 +109,11 @@ private:
     std::int64_t done = 0;
 };
 
+/// True when the two configurations build the same structure.
+bool sameBuild(const CompareConfig& a, const CompareConfig& b) {
+    return a.mode == b.mode && a.split == b.split && a.shrink == b.shrink && a.bucketSize == b.bucketSize;
+}
+
 class CompareRun {
 public:
     CompareRun(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
@@ -145,6 +151,16 @@ private:
     double radiusBound;
     std::optional<Answers> nearestReference; ///< standard and priority searches
     std::optional<Answers> radiusReference;  ///< the fixed-radius search
+    /// The structure of the last configuration and what its builds measured: the next configuration
+    /// searches it again when the two differ only in search, eps or visit limit.
+    struct KeptStructure {
+        CompareConfig config; ///< the configuration it was built for
+        BuiltStructure built;
+        double buildSeconds; ///< best of the repetitions
+        std::optional<qel::TreeStats> tree;
+        std::size_t memoryBytes;
+    };
+    std::optional<KeptStructure> kept;
 };
 
 template <class Chunk> std::optional<PassTimes> CompareRun::inChunks(Chunk chunk) {
@@ -339,23 +355,29 @@ bool CompareRun::measure(const CompareConfig& config, CompareRow& row) {
     qel::setVisitLimit(config.visitLimit);
 
     const int repetitions = std::max(settings.repetitions, 1);
-    const StructureBuild make = buildOf(config, data, n, dim, settings.threads);
-    BuiltStructure built;
-    row.buildSeconds = std::numeric_limits<double>::infinity();
-    for (int r = 0; r < repetitions; ++r) {
-        built = {}; // one structure in memory at a time
-        built = tracker.build(make);
-        if (!built.structure) return false;
-        row.buildSeconds = std::min(row.buildSeconds, built.seconds);
+    if (!kept || !sameBuild(kept->config, config)) {
+        kept.reset(); // one structure in memory at a time
+        const StructureBuild make = buildOf(config, data, n, dim, settings.threads);
+        KeptStructure next{config, {}, std::numeric_limits<double>::infinity(), {}, 0};
+        for (int r = 0; r < repetitions; ++r) {
+            next.built = {};
+            next.built = tracker.build(make);
+            if (!next.built.structure) return false;
+            next.buildSeconds = std::min(next.buildSeconds, next.built.seconds);
+        }
+        if (auto* tree = dynamic_cast<qel::QELkd_tree*>(next.built.structure.get())) {
+            next.tree.emplace();
+            tree->collectStats(*next.tree);
+        }
+        next.memoryBytes = StructureBytes(*next.built.structure);
+        kept.emplace(std::move(next));
     }
-    auto* tree = dynamic_cast<qel::QELkd_tree*>(built.structure.get());
-    if (tree) {
-        row.tree.emplace();
-        tree->collectStats(*row.tree);
-    }
-    row.memoryBytes = StructureBytes(*built.structure);
+    row.buildSeconds = kept->buildSeconds;
+    row.tree = kept->tree;
+    row.memoryBytes = kept->memoryBytes;
+    auto* tree = dynamic_cast<qel::QELkd_tree*>(kept->built.structure.get());
 
-    const Searcher searcher{built.structure.get(), tree, config.range, config.eps};
+    const Searcher searcher{kept->built.structure.get(), tree, config.range, config.eps};
     Answers found;
     found.resize(m, settings.k);
     // Brute force visits every point, so only a tree's queries are searched alone for their visits.
@@ -366,7 +388,7 @@ bool CompareRun::measure(const CompareConfig& config, CompareRow& row) {
     // chunk goes on where the caches were left; every pass needs the order, so each is charged with it.
     const auto orderStart = Clock::now();
     std::vector<int> order(static_cast<std::size_t>(m));
-    qel::batchOrder(*built.structure, queries, m, order.data());
+    qel::batchOrder(*kept->built.structure, queries, m, order.data(), settings.threads);
     std::vector<qel::Point> ordered(order.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         ordered[i] = queries[order[i]];

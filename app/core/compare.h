@@ -119,7 +119,10 @@ struct CompareResult {
 inline constexpr double AccurateRecall = 0.95;
 
 /// Measures every configuration over n data points and m queries of dim coordinates (k <= n). The
-/// library's visit limit is set per configuration and put back at the end.
+/// library's visit limit is set per configuration and put back at the end. A configuration that differs
+/// from the one before only in search, eps or visit limit searches that one's structure and takes its
+/// build figures: the rows of a grid over eps and visit limits, which ExpandGrid puts side by side, build
+/// their structure once.
 CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
                          const std::vector<CompareConfig>& configs, const CompareSettings& settings,
                          const CompareObserver& observer = {});

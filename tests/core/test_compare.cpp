@@ -153,6 +153,30 @@ TEST_F(CompareTest, ExactTreeStandsInForBruteForceOnLargeRuns) {
     expectHandCount(result.rows[1], handCount(data, queries, dim, k, approximate));
 }
 
+TEST_F(CompareTest, RowsThatDifferOnlyInSearchEpsOrVisitLimitShareTheBuilds) {
+    const Points data(300, 2, 5), queries(50, 2, 6);
+    const qel::SplitRule sliding = qel::SplitRule::SlidingMidpoint;
+    const std::vector<CompareConfig> configs{kd(sliding, 4), kd(sliding, 4, 0.5), kd(sliding, 4, 0.0, 3),
+                                             kd(qel::SplitRule::Midpoint, 4),
+                                             kd(sliding, 4, 0.0, 0, SearchRange::Priority)};
+    int builds = 0;
+    CompareObserver observer;
+    observer.build = [&](const StructureBuild& make) {
+        ++builds;
+        return make();
+    };
+    const CompareResult result = RunCompare(data.pts.get(), data.n, queries.pts.get(), queries.n, 2, configs,
+                                            CompareSettings{3, 2, 0.0, 2, 1}, observer);
+    ASSERT_EQ(result.rows.size(), configs.size());
+    // Two repetitions of each structure: the first three rows share one, the last follows another.
+    EXPECT_EQ(builds, 2 * 3);
+    EXPECT_EQ(result.rows[1].buildSeconds, result.rows[0].buildSeconds);
+    EXPECT_EQ(result.rows[2].buildSeconds, result.rows[0].buildSeconds);
+    EXPECT_EQ(result.rows[2].memoryBytes, result.rows[0].memoryBytes);
+    EXPECT_LT(result.rows[2].recall, 1.0);
+    expectExact(result.rows[4]);
+}
+
 TEST_F(CompareTest, CancelKeepsTheRowsFinishedBefore) {
     const Points data(100, 2, 3), queries(2000, 2, 4);
     const std::vector<CompareConfig> configs{kd(qel::SplitRule::Fair, 1), kd(qel::SplitRule::Midpoint, 1)};

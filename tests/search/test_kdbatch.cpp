@@ -129,9 +129,19 @@ INSTANTIATE_TEST_SUITE_P(AllTrees, BatchOracle, ::testing::ValuesIn(allTreeShape
 });
 
 TEST(BatchSearch, BruteForceRowsAreItsOneQuerySearches) {
-    const PointSet set = testdata::clusteredPoints(150, 3);
-    qel::QELbruteForce brute(set.points(), set.size(), set.dim());
-    expectEveryBatchAsAlone(brute, queriesFor(set), 0.05, false);
+    // Brute force answers blocks of queries a tile of points at a time: several tiles and points past the
+    // last whole strip of one, on every data shape (ties among duplicates included), then more queries
+    // than one block per thread holds.
+    for (const testdata::Shape& data : testdata::allShapes) {
+        SCOPED_TRACE(data.name);
+        const PointSet set = data.make(605, 3);
+        qel::QELbruteForce brute(set.points(), set.size(), set.dim());
+        expectEveryBatchAsAlone(brute, queriesFor(set), 0.05, false);
+        if (std::string(data.name) == "uniform") {
+            expectEveryBatchAsAlone(brute, testdata::uniformPoints(400, 3, 9), 0.05, false);
+        }
+        if (HasFailure()) return;
+    }
 }
 
 TEST(BatchSearch, RowsAsAloneWhenReadingACopyOfThePoints) {
@@ -168,6 +178,10 @@ TEST(BatchSearch, QueriesWithNaNCoordinatesAnswerAsAlone) {
     queries[6][2] = nan;
     queries[9][1] = -nan;
     testdata::MetricGuard guard(2);
+    qel::QELbruteForce brute(set.points(), set.size(), set.dim());
+    for (SearchKind kind : {SearchKind::Standard, SearchKind::FixedRadius}) {
+        expectRowsOfSearchesAlone(brute, kind, queries, 3, 0.0, 2, 0.1, 2);
+    }
     for (Structure structure : {Structure::Kd, Structure::Bd}) {
         auto tree = buildTree(structure, set, 2, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Simple);
         std::vector<int> order(static_cast<std::size_t>(queries.size()));

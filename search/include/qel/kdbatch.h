@@ -1,7 +1,8 @@
 // Batch searches: many queries answered in one call, on several threads, in an order that keeps the
 // tree's nodes and points in the caches. Each batch runs the structure's one-query search for every
-// query, so row q of the results is what that search writes for queries[q], bit for bit and in the same
-// tie order, whatever the order the queries are taken in and whatever the thread count.
+// query (brute force its block search, which writes the same rows), so row q of the results is what that
+// search writes for queries[q], bit for bit and in the same tie order, whatever the order the queries are
+// taken in and whatever the thread count.
 //
 // Common to the three calls:
 // - `queries`: m points of the structure's dimension, caller-owned and only read.

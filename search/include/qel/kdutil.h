@@ -53,6 +53,25 @@ void coordinateRange(Members members, int n, int d, double& minValue, double& ma
 template <class Members>
 void coordinateRanges(Members members, int n, const int* dims, int count, double* minValues,
                       double* maxValues);
+/// Calls visit(d, minValue, maxValue) for each dimension d < dim that wanted(d) accepts, in increasing
+/// order, with the subset's range along it: one pass over the members per group of dimensions, as a
+/// large subset's members are scattered in memory.
+template <class Members, class Wanted, class Visit>
+void forEachRange(Members members, int n, int dim, Wanted wanted, Visit visit) {
+    constexpr int groupSize = 8;
+    int dims[groupSize];
+    double lows[groupSize];
+    double highs[groupSize];
+    for (int d = 0; d < dim;) {
+        int count = 0;
+        for (; d < dim && count < groupSize; ++d)
+            if (wanted(d)) dims[count++] = d;
+        if (count == 0) continue;
+        coordinateRanges(members, n, dims, count, lows, highs);
+        for (int j = 0; j < count; ++j)
+            visit(dims[j], lows[j], highs[j]);
+    }
+}
 template <class Members> double coordinateSpread(Members members, int n, int d);
 template <class Members> int widestSpreadDimension(Members members, int n, int dim);
 template <class Members> void partitionAtRank(Members members, int n, int d, double& cutValue, int nLow);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <memory>
 #include <ostream>
@@ -179,6 +180,11 @@ inline QELmin_k& emptiedList(std::unique_ptr<QELmin_k>& list, int k) {
     return *list;
 }
 
+/// The start of row q of caller-owned result rows of k entries each, or null for a null array.
+template <class T> T* resultRow(T* rows, int q, int k) {
+    return rows == nullptr ? nullptr : rows + static_cast<std::ptrdiff_t>(q) * (k > 0 ? k : 0);
+}
+
 /// Abstract search structure over caller-owned data points.
 class QELpointSet {
 public:
@@ -206,6 +212,15 @@ public:
     int dimension() override;
     int pointCount() override;
     PointArray points() override;
+
+    /// `searchNearest` for each of the m queries, row q of nnIdx and dists (k entries each, caller-owned)
+    /// receiving what it writes for queries[q], bit for bit and in the same tie order; one pass over the
+    /// points serves all m queries. The batch searches call it on each thread for its block of queries.
+    void searchNearestBlock(PointArray queries, int m, int k, IndexArray nnIdx, DistArray dists, int power);
+    /// `searchFixedRadius` for each of the m queries, likewise; counts (m entries) receives the counts.
+    /// counts, nnIdx and dists may each be null and are then not written.
+    void searchFixedRadiusBlock(PointArray queries, int m, double radiusBound, int k, IndexArray nnIdx,
+                                DistArray dists, int* counts, int power);
 
     int dimensionCount;    ///< coordinates per point
     int dataCount;         ///< number of data points
