@@ -10,6 +10,8 @@
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <set>
+#include <tuple>
 
 #include "numbers.h"
 #include <qel/workerthreads.h>
@@ -412,6 +414,11 @@ CompareConfig CompareConfig::Normalized() const {
 
 std::vector<CompareConfig> ExpandGrid(const CompareGrid& grid) {
     std::vector<CompareConfig> configs;
+    // Seen configurations in a set: a grid of thousands would otherwise compare each with all before it.
+    const auto key = [](const CompareConfig& c) {
+        return std::tuple(c.mode, c.range, c.split, c.shrink, c.bucketSize, c.eps, c.visitLimit);
+    };
+    std::set<decltype(key(CompareConfig{}))> seen;
     for (const SearchMode mode : grid.modes)
         for (const SearchRange range : grid.ranges)
             for (const qel::SplitRule split : grid.splits)
@@ -424,8 +431,7 @@ std::vector<CompareConfig> ExpandGrid(const CompareGrid& grid) {
                                 const CompareConfig c =
                                     CompareConfig{mode, range, split, shrink, bucket, eps, limit}
                                         .Normalized();
-                                if (std::find(configs.begin(), configs.end(), c) == configs.end())
-                                    configs.push_back(c);
+                                if (seen.insert(key(c)).second) configs.push_back(c);
                             }
     return configs;
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 
+#include "comparegrid.h"
 #include "session.h"
 
 using namespace knn;
@@ -168,4 +169,13 @@ TEST_F(CompareTest, CancelKeepsTheRowsFinishedBefore) {
     ASSERT_EQ(result.rows.size(), 1u);
     EXPECT_EQ(result.fastestExact, 0);
     EXPECT_LT(done, 4 * queries.n);
+}
+
+TEST(CompareGridTest, RangeUpToTheLargestIntEnds) {
+    const auto parsed = ParseCompareGrid("bucket=2147483646..2147483647 max-visit=2147483647..2147483647");
+    const auto* configs = std::get_if<std::vector<CompareConfig>>(&parsed);
+    ASSERT_NE(configs, nullptr) << std::get<std::string>(parsed);
+    ASSERT_EQ(configs->size(), 2u);
+    EXPECT_EQ(configs->back().bucketSize, 2147483647);
+    EXPECT_EQ(configs->back().visitLimit, 2147483647);
 }
