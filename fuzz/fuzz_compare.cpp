@@ -1,10 +1,11 @@
 // Fuzz target: the compare run on tiny inputs. The input chooses the dimension (1 to 4), the metric and
-// power, up to 12 points and 6 queries from magnitudes whose distances stay finite, k, the radius, up
-// to four configurations (as a grid gives them), the thread count (1 to 3) and where a cancel comes.
-// Every row's figures are finite and in range; a row that searches exactly (eps 0 and no visit limit
-// that can stop a search before it has seen every point) has recall 1 and error 0, and no empty slot
-// where k points exist; the winners are the rows the figures say. The same run cancelled at one of its
-// progress reports or builds ends at once and keeps a prefix of the rows with the same measurements.
+// power, up to 12 points and 6 queries from a palette of magnitudes, k, the radius, up to four
+// configurations (as a grid gives them), the thread count (1 to 3) and where a cancel comes. A run
+// whose distances overflow ends with the fault's message. In any other, every row's figures are finite
+// and in range; a row that searches exactly (eps 0, no visit limit that can stop a search before it
+// has seen every point) has recall 1, error 0 and no empty slot where k points exist; the winners are
+// the rows the figures say. The same run cancelled at one of its progress reports or builds ends at
+// once and keeps a prefix of the rows with the same measurements.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "compare.h"
@@ -20,9 +23,16 @@
 
 namespace {
 
-/// Magnitudes whose powered distances (power up to 8, four coordinates) cannot overflow, with tiny and
-/// subnormal ones whose distances underflow into ties.
-constexpr double Scales[8] = {1.0, 0.125, 1e-5, 1e15, 1e-300, 4.9e-324, 1e-150, 3.0};
+/// Magnitudes of every kind: tiny and subnormal ones whose distances underflow into ties, and large
+/// ones whose powered distances overflow, which must end the run with the fault's message.
+constexpr double Scales[16] = {1.0,  0.125, 1e-5,  1e15,  1e-300, 4.9e-324, 1e-150, 3.0,
+                               1e50, 1e100, 1e150, 1e200, 1e300,  2.0,      1e-100, 7.0};
+
+/// The messages of the floating-point faults that end a run.
+bool faultMessage(std::string_view text) {
+    return text == "Floating point overflow" || text == "Floating point division by zero" ||
+           text == "Invalid floating point operation";
+}
 
 bool exactSearch(const knn::CompareConfig& c, int n) {
     return c.eps == 0.0 && (c.visitLimit == 0 || c.visitLimit >= n);
@@ -124,8 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                              : 1;
     fuzz::Palette palette;
     const std::uint8_t paletteByte = input.ConsumeIntegral<std::uint8_t>();
-    palette.first = Scales[paletteByte & 7];
-    palette.second = Scales[(paletteByte >> 3) & 7];
+    palette.first = Scales[paletteByte & 15];
+    palette.second = Scales[paletteByte >> 4];
     fuzz::Points points(n, dim);
     for (int i = 0; i < n; ++i)
         fuzz::fillPoint(input, palette, points.array[i], dim, points.array, i);
@@ -161,8 +171,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     qel::setVisitLimit(0);
     Watch full;
-    const knn::CompareResult result =
-        knn::RunCompare(points.array, n, queries.array, m, dim, configs, settings, full.observer());
+    knn::CompareResult result;
+    try {
+        result = knn::RunCompare(points.array, n, queries.array, m, dim, configs, settings, full.observer());
+    } catch (const knn::RunError& error) {
+        if (!faultMessage(error.what()))
+            fuzz::fail(std::string("unexpected error: ") + error.what(), __FILE__, __LINE__);
+        FUZZ_CHECK(qel::maxPointsVisit == 0);
+        qel::releaseSharedEmptyLeaf();
+        return 0;
+    }
     FUZZ_CHECK(!result.cancelled);
     FUZZ_CHECK(result.configCount == static_cast<int>(configs.size()));
     FUZZ_CHECK(result.rows.size() == configs.size());

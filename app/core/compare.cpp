@@ -4,6 +4,7 @@
 #include "compare.h"
 
 #include <algorithm>
+#include <cfenv>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -161,9 +162,13 @@ template <class Chunk> std::optional<PassTimes> CompareRun::inChunks(Chunk chunk
         const int count = static_cast<int>(std::min<std::int64_t>(size, m - first));
         // Starting the other threads costs tens of microseconds, most of a small chunk of fast queries.
         const bool worthThreads = querySeconds * count >= ThreadWorthSeconds;
+        std::feclearexcept(FE_ALL_EXCEPT);
         const auto start = Clock::now();
         chunk(first, count, worthThreads ? threads : 1);
         const double seconds = secondsSince(start);
+        // Ends the compare run as a fault ends the one-configuration run: an exact search whose
+        // distances overflow leaves slots empty, and its row would show a recall below 1.
+        CheckFloatingPointFaults();
         times.seconds += seconds;
         querySeconds = seconds / count;
         times.slowestPerQuery = std::max(times.slowestPerQuery, querySeconds);
@@ -453,7 +458,11 @@ std::vector<CompareConfig> DefaultCompareConfigs() {
 CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
                          const std::vector<CompareConfig>& configs, const CompareSettings& settings,
                          const CompareObserver& observer) {
-    const int savedLimit = qel::maxPointsVisit;
+    // Put back however the run ends, a floating-point fault included.
+    struct LimitRestore {
+        int saved;
+        ~LimitRestore() { qel::setVisitLimit(saved); }
+    } restore{qel::maxPointsVisit};
     // Per configuration: the timed passes and, for a tree, the pass that times each query; once per kind
     // of search, the exact answers.
     const auto radius = [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; };
@@ -476,7 +485,6 @@ CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, i
         }
         result.rows.push_back(std::move(row));
     }
-    qel::setVisitLimit(savedLimit);
     result.fastestExact = fastest(result.rows, [](const CompareRow& row) { return row.exact(); });
     result.fastestAccurate =
         fastest(result.rows, [](const CompareRow& row) { return row.recall >= AccurateRecall; });

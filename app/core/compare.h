@@ -119,7 +119,8 @@ struct CompareResult {
 inline constexpr double AccurateRecall = 0.95;
 
 /// Measures every configuration over n data points and m queries of dim coordinates (k <= n). The
-/// library's visit limit is set per configuration and put back at the end.
+/// library's visit limit is set per configuration and put back at the end. A search that raises a
+/// floating-point fault ends the run with a `RunError`, as it ends the one-configuration run.
 CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
                          const std::vector<CompareConfig>& configs, const CompareSettings& settings,
                          const CompareObserver& observer = {});
