@@ -7,7 +7,7 @@ seconds=${1:-60}
 build=${2:-build-fuzz}
 shift $(( $# < 2 ? $# : 2 ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_batch fuzz_dump fuzz_fields fuzz_load fuzz_tree)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_batch fuzz_compare fuzz_dump fuzz_fields fuzz_grid fuzz_load fuzz_tree)
 source_dir=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$build/artifacts"
 for target in "${targets[@]}"; do

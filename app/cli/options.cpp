@@ -2,13 +2,11 @@
 // started from flags never reaches a library fatal error through them.
 #include "options.h"
 
-#include <algorithm>
 #include <array>
-#include <charconv>
-#include <cmath>
 #include <string_view>
 #include <utility>
 
+#include "comparegrid.h"
 #include "session.h"
 
 namespace knn::cli {
@@ -61,162 +59,7 @@ const char* const UsageText =
 
 namespace {
 
-std::optional<int> parseInt(std::string_view text) {
-    int value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
-// The item index of a name, or of a plain item number below the name count.
-template <std::size_t N>
-std::optional<int> parseItem(std::string_view text, const std::array<std::string_view, N>& names,
-                             bool numbersAllowed) {
-    for (std::size_t i = 0; i < N; ++i)
-        if (text == names[i]) return static_cast<int>(i);
-    if (numbersAllowed) {
-        const auto number = parseInt(text);
-        if (number && *number >= 0 && *number < static_cast<int>(N)) return number;
-    }
-    return std::nullopt;
-}
-
 constexpr std::array<std::string_view, 4> MetricNames{"manhattan", "euclidean", "chebyshev", "custom"};
-
-/// The text in double quotes.
-std::string quoted(std::string_view text) {
-    std::string out(1, '"');
-    out.append(text);
-    out += '"';
-    return out;
-}
-
-/// One value of a grid key, or the text that says what is wrong with it.
-template <class T> using Parsed = std::variant<T, std::string>;
-
-/// The values of "A,B,..." where each may be a range "A..B" when parseOne takes integers.
-template <class T, class ParseOne>
-Parsed<std::vector<T>> gridValues(std::string_view text, bool ranges, ParseOne parseOne) {
-    std::vector<T> values;
-    for (std::size_t begin = 0; begin <= text.size();) {
-        const std::size_t end = std::min(text.find(',', begin), text.size());
-        const std::string_view value = text.substr(begin, end - begin);
-        begin = end + 1;
-        const std::size_t dots = value.find("..");
-        if (ranges && dots != std::string_view::npos) {
-            const auto low = parseInt(value.substr(0, dots));
-            const auto high = parseInt(value.substr(dots + 2));
-            if (!low || !high || *low > *high) return quoted(value) + " is no range A..B";
-            for (int v = *low; v <= *high; ++v) {
-                Parsed<T> one = parseOne(std::to_string(v));
-                if (auto* why = std::get_if<std::string>(&one)) return *why;
-                values.push_back(std::get<T>(one));
-            }
-            continue;
-        }
-        Parsed<T> one = parseOne(value);
-        if (auto* why = std::get_if<std::string>(&one)) return *why;
-        values.push_back(std::get<T>(one));
-    }
-    return values;
-}
-
-template <class T, std::size_t N>
-auto namedItem(const std::array<std::string_view, N>& names, bool numbersAllowed, const char* what) {
-    return [&names, numbersAllowed, what](std::string_view value) -> Parsed<T> {
-        if (const auto item = parseItem(value, names, numbersAllowed)) return static_cast<T>(*item);
-        return std::string("unknown ").append(what).append(" ") + quoted(value);
-    };
-}
-
-auto integerAtLeast(int minimum) {
-    return [minimum](std::string_view value) -> Parsed<int> {
-        const auto number = parseInt(value);
-        if (!number || *number < minimum)
-            return quoted(value) + " is no integer of at least " + std::to_string(minimum);
-        return *number;
-    };
-}
-
-Parsed<double> errorBound(std::string_view value) {
-    double eps = 0.0;
-    const auto result = std::from_chars(value.data(), value.data() + value.size(), eps);
-    if (result.ec != std::errc() || result.ptr != value.data() + value.size() || !(eps >= 0.0) ||
-        !std::isfinite(eps))
-        return quoted(value) + " is no error bound of at least 0";
-    return eps;
-}
-
-/// The configurations of a grid text; the text that says what is wrong, naming the bad word.
-Parsed<std::vector<CompareConfig>> parseGrid(std::string_view text) {
-    if (text == "default") return DefaultCompareConfigs();
-    CompareGrid grid{{SearchMode::KdTree},
-                     {SearchRange::Standard},
-                     {qel::SplitRule::Default},
-                     {qel::ShrinkRule::Default},
-                     {1},
-                     {0.0},
-                     {0}};
-    std::array<bool, 7> given{};
-    std::size_t begin = text.find_first_not_of(' ');
-    while (begin != std::string_view::npos) {
-        const std::size_t end = std::min(text.find(' ', begin), text.size());
-        const std::string_view word = text.substr(begin, end - begin);
-        begin = text.find_first_not_of(' ', end);
-        auto bad = [&](const std::string& why) { return "bad word " + quoted(word) + ": " + why; };
-        const std::size_t equals = word.find('=');
-        if (equals == std::string_view::npos) return bad("not KEY=VALUES");
-        const std::string_view key = word.substr(0, equals);
-        const std::string_view values = word.substr(equals + 1);
-        constexpr std::array<std::string_view, 7> Keys{"mode",   "search", "split",    "shrink",
-                                                       "bucket", "eps",    "max-visit"};
-        const auto keyIndex = parseItem(key, Keys, false);
-        if (!keyIndex) return bad("unknown key (mode, search, split, shrink, bucket, eps or max-visit)");
-        if (std::exchange(given[static_cast<std::size_t>(*keyIndex)], true)) return bad("key given twice");
-        std::optional<std::string> why;
-        auto take = [&why](auto parsed, auto& target) {
-            if (auto* text = std::get_if<std::string>(&parsed)) {
-                why = *text;
-            } else {
-                target = std::move(std::get<0>(parsed));
-            }
-        };
-        switch (*keyIndex) {
-        case 0:
-            take(gridValues<SearchMode>(values, false, namedItem<SearchMode>(ModeNames, false, "mode")),
-                 grid.modes);
-            break;
-        case 1:
-            take(gridValues<SearchRange>(values, false, namedItem<SearchRange>(RangeNames, false, "search")),
-                 grid.ranges);
-            break;
-        case 2:
-            take(gridValues<qel::SplitRule>(values, true,
-                                            namedItem<qel::SplitRule>(SplitNames, true, "splitting rule")),
-                 grid.splits);
-            break;
-        case 3:
-            take(gridValues<qel::ShrinkRule>(values, true,
-                                             namedItem<qel::ShrinkRule>(ShrinkNames, true, "shrinking rule")),
-                 grid.shrinks);
-            break;
-        case 4:
-            take(gridValues<int>(values, true, integerAtLeast(1)), grid.buckets);
-            break;
-        case 5:
-            take(gridValues<double>(values, false, errorBound), grid.eps);
-            break;
-        case 6:
-            take(gridValues<int>(values, true, integerAtLeast(0)), grid.visitLimits);
-            break;
-        }
-        if (why) return bad(*why);
-    }
-    std::vector<CompareConfig> configs = ExpandGrid(grid);
-    if (configs.empty())
-        return std::string("the grid holds no configuration (brute force has no priority search)");
-    return configs;
-}
 
 } // namespace
 
@@ -257,7 +100,7 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
                               what};
         };
         auto atLeast = [&](int minimum, int& target) -> std::optional<UsageError> {
-            const auto number = parseInt(value);
+            const auto number = ParseInt(value);
             if (!number) return bad("not an integer");
             if (*number < minimum) return bad("must be at least " + std::to_string(minimum));
             target = *number;
@@ -277,17 +120,17 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
         } else if (flag == "--eps") {
             options.errorBound = value;
         } else if (flag == "--metric") {
-            const auto item = parseItem(value, MetricNames, false);
+            const auto item = ParseItem(value, MetricNames, false);
             if (!item) return bad("unknown metric (manhattan, euclidean, chebyshev or custom)");
             options.metricItem = *item;
         } else if (flag == "--power") {
             error = atLeast(1, options.power);
         } else if (flag == "--mode") {
-            const auto item = parseItem(value, ModeNames, false);
+            const auto item = ParseItem(value, ModeNames, false);
             if (!item) return bad("unknown mode (brute, kd or bd)");
             options.modeItem = *item;
         } else if (flag == "--search") {
-            const auto item = parseItem(value, RangeNames, false);
+            const auto item = ParseItem(value, RangeNames, false);
             if (!item) return bad("unknown search range (standard, radius or priority)");
             options.rangeItem = *item;
         } else if (flag == "--radius") {
@@ -295,11 +138,11 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
         } else if (flag == "--bucket") {
             error = atLeast(1, options.bucketSize);
         } else if (flag == "--split") {
-            const auto item = parseItem(value, SplitNames, true);
+            const auto item = ParseItem(value, SplitNames, true);
             if (!item) return bad("splitting rule out of range (0..5 or a rule name)");
             options.splitItem = *item;
         } else if (flag == "--shrink") {
-            const auto item = parseItem(value, ShrinkNames, true);
+            const auto item = ParseItem(value, ShrinkNames, true);
             if (!item) return bad("shrinking rule out of range (0..3 or a rule name)");
             options.shrinkItem = *item;
         } else if (flag == "--max-visit") {
@@ -315,7 +158,7 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
         } else if (flag == "--data-table") {
             options.dataTablePath = value;
         } else if (flag == "--compare") {
-            Parsed<std::vector<CompareConfig>> grid = parseGrid(value);
+            auto grid = ParseCompareGrid(value);
             if (auto* why = std::get_if<std::string>(&grid)) return UsageError{"--compare: " + *why};
             options.compare = std::move(std::get<0>(grid));
         } else if (flag == "--repeat") {

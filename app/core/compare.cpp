@@ -5,12 +5,15 @@
 #include "compare.h"
 
 #include <algorithm>
+#include <cfenv>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <set>
+#include <tuple>
 
 #include "numbers.h"
 #include "progress.h"
@@ -175,9 +178,13 @@ template <class Chunk> std::optional<PassTimes> CompareRun::inChunks(Chunk chunk
         const int count = static_cast<int>(std::min<std::int64_t>(size, m - first));
         // Starting the other threads costs tens of microseconds, most of a small chunk of fast queries.
         const bool worthThreads = querySeconds * count >= ThreadWorthSeconds;
+        std::feclearexcept(FE_ALL_EXCEPT);
         const auto start = Clock::now();
         chunk(first, count, worthThreads ? threads : 1);
         const double seconds = secondsSince(start);
+        // Ends the compare run as a fault ends the one-configuration run: an exact search whose
+        // distances overflow leaves slots empty, and its row would show a recall below 1.
+        CheckFloatingPointFaults();
         times.seconds += seconds;
         querySeconds = seconds / count;
         times.slowestPerQuery = std::max(times.slowestPerQuery, querySeconds);
@@ -434,6 +441,11 @@ CompareConfig CompareConfig::Normalized() const {
 
 std::vector<CompareConfig> ExpandGrid(const CompareGrid& grid) {
     std::vector<CompareConfig> configs;
+    // Seen configurations in a set: a grid of thousands would otherwise compare each with all before it.
+    const auto key = [](const CompareConfig& c) {
+        return std::tuple(c.mode, c.range, c.split, c.shrink, c.bucketSize, c.eps, c.visitLimit);
+    };
+    std::set<decltype(key(CompareConfig{}))> seen;
     for (const SearchMode mode : grid.modes)
         for (const SearchRange range : grid.ranges)
             for (const qel::SplitRule split : grid.splits)
@@ -446,8 +458,7 @@ std::vector<CompareConfig> ExpandGrid(const CompareGrid& grid) {
                                 const CompareConfig c =
                                     CompareConfig{mode, range, split, shrink, bucket, eps, limit}
                                         .Normalized();
-                                if (std::find(configs.begin(), configs.end(), c) == configs.end())
-                                    configs.push_back(c);
+                                if (seen.insert(key(c)).second) configs.push_back(c);
                             }
     return configs;
 }
@@ -469,7 +480,11 @@ std::vector<CompareConfig> DefaultCompareConfigs() {
 CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
                          const std::vector<CompareConfig>& configs, const CompareSettings& settings,
                          const CompareObserver& observer) {
-    const int savedLimit = qel::maxPointsVisit;
+    // Put back however the run ends, a floating-point fault included.
+    struct LimitRestore {
+        int saved;
+        ~LimitRestore() { qel::setVisitLimit(saved); }
+    } restore{qel::maxPointsVisit};
     // Per configuration: the timed passes and, for a tree, the pass that times each query; once per kind
     // of search, the exact answers.
     const auto radius = [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; };
@@ -492,7 +507,6 @@ CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, i
         }
         result.rows.push_back(std::move(row));
     }
-    qel::setVisitLimit(savedLimit);
     result.fastestExact = fastest(result.rows, [](const CompareRow& row) { return row.exact(); });
     result.fastestAccurate =
         fastest(result.rows, [](const CompareRow& row) { return row.recall >= AccurateRecall; });

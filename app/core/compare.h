@@ -123,6 +123,8 @@ inline constexpr double AccurateRecall = 0.95;
 /// from the one before only in search, eps or visit limit searches that one's structure and takes its
 /// build figures: the rows of a grid over eps and visit limits, which ExpandGrid puts side by side, build
 /// their structure once.
+/// A search that raises a floating-point fault ends the run with a `RunError`, as it ends the
+/// one-configuration run.
 CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
                          const std::vector<CompareConfig>& configs, const CompareSettings& settings,
                          const CompareObserver& observer = {});

@@ -65,13 +65,6 @@ std::string modeTitle(SearchMode mode) {
 // The floating-point faults that end a run.
 constexpr int RunFaults = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
 
-// Ends the run when the query's search or roots raised a floating-point fault.
-void checkFloatingPointFaults() {
-    if (std::fetestexcept(FE_OVERFLOW)) throw RunError("Floating point overflow");
-    if (std::fetestexcept(FE_DIVBYZERO)) throw RunError("Floating point division by zero");
-    if (std::fetestexcept(FE_INVALID)) throw RunError("Invalid floating point operation");
-}
-
 // Converts the first dim fields of a line into point; false at the first field that does not convert.
 bool convertLine(std::string_view line, int dim, qel::Point point, FieldList& fields, std::string& scratch) {
     SplitFields(line, fields);
@@ -126,6 +119,12 @@ void storeResults(SearchSession& s, int q) {
 }
 
 } // namespace
+
+void CheckFloatingPointFaults() {
+    if (std::fetestexcept(FE_OVERFLOW)) throw RunError("Floating point overflow");
+    if (std::fetestexcept(FE_DIVBYZERO)) throw RunError("Floating point division by zero");
+    if (std::fetestexcept(FE_INVALID)) throw RunError("Invalid floating point operation");
+}
 
 double ReportedDistance(double d, int power) {
     if (qel::metricKind != 2 && qel::metricKind != 3) return d;
@@ -476,7 +475,7 @@ void RunDriver::storeEveryResult(const QueryTask& task, bool searchAgain) {
             searchQuery(s, task, s.queryPts[static_cast<std::size_t>(q)], s.resultIdx.data() + q * k,
                         s.resultDists.data() + q * k);
         storeResults(s, q);
-        checkFloatingPointFaults();
+        CheckFloatingPointFaults();
     }
 }
 

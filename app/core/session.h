@@ -29,6 +29,10 @@ enum class SearchMode { BruteForce = 0, KdTree = 1, BdTree = 2 };
 /// Standard 0, FixedRadius 1, Priority 2, in the order of the "Search range" buttons.
 enum class SearchRange { Standard = 0, FixedRadius = 1, Priority = 2 };
 
+/// Raises a `RunError` naming the fault when an overflow, a division by zero or an invalid operation
+/// was raised since the flags were last cleared: searches whose distances overflow leave slots empty.
+void CheckFloatingPointFaults();
+
 /// The distance the user sees for a library distance d: the metric's root. A root the maths library
 /// reports out of range or out of its domain raises a `RunError`.
 double ReportedDistance(double d, int power);

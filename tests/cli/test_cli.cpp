@@ -442,6 +442,14 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"GridWithoutConfiguration",
                   {"--compare", "mode=brute search=priority"},
                   "--compare: the grid holds no configuration (brute force has no priority search)"},
+        UsageCase{
+            "GridRangeBeyondTheLimit",
+            {"--compare", "bucket=1..2000000000"},
+            "--compare: bad word \"bucket=1..2000000000\": \"1..2000000000\" holds more than 10000 values"},
+        UsageCase{
+            "GridCombinationsBeyondTheLimit",
+            {"--compare", "split=0..4 bucket=1..100 max-visit=0..100"},
+            "--compare: bad word \"max-visit=0..100\": the grid would hold more than 10000 combinations"},
         UsageCase{"ZeroRepetitions", {"--repeat", "0"}, "bad value \"0\" for --repeat: must be at least 1"},
         UsageCase{"CompareWithResults",
                   {"--compare", "default", "--results", "-"},

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 
+#include "comparegrid.h"
 #include "session.h"
 
 using namespace knn;
@@ -192,4 +193,32 @@ TEST_F(CompareTest, CancelKeepsTheRowsFinishedBefore) {
     ASSERT_EQ(result.rows.size(), 1u);
     EXPECT_EQ(result.fastestExact, 0);
     EXPECT_LT(done, 4 * queries.n);
+}
+
+TEST_F(CompareTest, OverflowingDistancesEndTheRunAsTheyEndOneRun) {
+    // Squares of 1e200 overflow: brute force would report the points at infinity, a tree leave their
+    // slots empty, and the exact tree's row show a recall of 1/4.
+    const Points data(4, 2, 5), queries(2, 2, 6);
+    data.pts.get()[0][0] = 1e200;
+    queries.pts.get()[1][1] = -1e200;
+    qel::setVisitLimit(7);
+    const std::vector<CompareConfig> configs{CompareConfig{SearchMode::BruteForce, SearchRange::Standard},
+                                             kd(qel::SplitRule::Default, 1, 0.0, 2)};
+    try {
+        RunCompare(data.pts.get(), data.n, queries.pts.get(), queries.n, 2, configs,
+                   CompareSettings{2, 2, 0.0, 1, 1});
+        ADD_FAILURE() << "no fault reported";
+    } catch (const RunError& error) {
+        EXPECT_STREQ(error.what(), "Floating point overflow");
+    }
+    EXPECT_EQ(qel::maxPointsVisit, 7);
+}
+
+TEST(CompareGridTest, RangeUpToTheLargestIntEnds) {
+    const auto parsed = ParseCompareGrid("bucket=2147483646..2147483647 max-visit=2147483647..2147483647");
+    const auto* configs = std::get_if<std::vector<CompareConfig>>(&parsed);
+    ASSERT_NE(configs, nullptr) << std::get<std::string>(parsed);
+    ASSERT_EQ(configs->size(), 2u);
+    EXPECT_EQ(configs->back().bucketSize, 2147483647);
+    EXPECT_EQ(configs->back().visitLimit, 2147483647);
 }
