@@ -79,7 +79,7 @@ constexpr std::size_t sampleQueries = 64;
 
 /// A visit of a point in place costs about this many visits of a copied point plus the copy of one
 /// point, measured over uniform 3- and 8-D and clustered 16-D points.
-constexpr double copyCostInVisits = 8.0;
+constexpr long long copyCostInVisits = 8;
 
 /// A copy of a tree's coordinates in leaf order that one batch call's searches read, made when the
 /// visits it saves outweigh it; empty when they do not, or the tree has no image or its own copy.
@@ -90,9 +90,10 @@ public:
                  long long parts) {
         auto* tree = dynamic_cast<QELkd_tree*>(&structure);
         if (tree == nullptr || sampled == 0) return;
-        // Threads share out the searches' saving but not the copy.
-        const double saved = static_cast<double>(sampledVisits) / static_cast<double>(sampled) *
-                             static_cast<double>(remaining) / static_cast<double>(parts);
+        // Threads share out the searches' saving but not the copy. In integers: a floating-point
+        // division here would raise the inexact flag, which a loop of one-query searches does not.
+        const long long perQuery = sampledVisits / static_cast<long long>(sampled);
+        const long long saved = perQuery * static_cast<long long>(remaining) / parts;
         if (saved < copyCostInVisits * tree->dataCount) return;
         image = tree->searchImage();
         if (image != nullptr && image->leafCoordinates.empty())
