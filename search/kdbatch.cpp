@@ -83,10 +83,10 @@ constexpr std::size_t sampleQueries = 64;
 
 /// A visit of a point in place costs about this many visits of a copied point plus the copy of one
 /// point, measured over uniform 3- and 8-D and clustered 16-D points.
-constexpr double copyCostInVisits = 8.0;
-/// Making the image of a tree whose searches do not use one costs about this many visits per leaf
+constexpr long long copyCostInVisits = 8;
+/// Making the image of a tree whose searches do not use one costs about this many half visits per leaf
 /// (a million points at bucket 1: 0.35 s, against 80 ns a visit).
-constexpr double imageCostInVisits = 4.5;
+constexpr long long imageCostInHalfVisits = 9;
 
 /// A copy of a tree's coordinates in leaf order that one batch call's searches read on the tree's image,
 /// made when the visits it saves outweigh it and the image; empty when they do not, or the tree has no
@@ -98,12 +98,14 @@ public:
                  long long parts) {
         auto* tree = dynamic_cast<QELkd_tree*>(&structure);
         if (tree == nullptr || sampled == 0) return;
-        // Threads share out the searches' saving but not the copy.
-        const double saved = static_cast<double>(sampledVisits) / static_cast<double>(sampled) *
-                             static_cast<double>(remaining) / static_cast<double>(parts);
-        const double imageCost = tree->searchImage() != nullptr
-                                     ? 0.0
-                                     : imageCostInVisits * tree->dataCount / std::max(tree->bucketSize, 1);
+        // Threads share out the searches' saving but not the copy. In integers: a floating-point
+        // division here would raise the inexact flag, which a loop of one-query searches does not.
+        const long long perQuery = sampledVisits / static_cast<long long>(sampled);
+        const long long saved = perQuery * static_cast<long long>(remaining) / parts;
+        const long long imageCost =
+            tree->searchImage() != nullptr
+                ? 0
+                : imageCostInHalfVisits * tree->dataCount / (2LL * std::max(tree->bucketSize, 1));
         if (saved < copyCostInVisits * tree->dataCount + imageCost) return;
         image = tree->madeSearchImage();
         if (image != nullptr && image->leafCoordinates.empty()) {

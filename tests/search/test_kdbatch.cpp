@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -154,6 +155,27 @@ TEST(BatchSearch, RowsAsAloneWhenReadingACopyOfThePoints) {
         EXPECT_TRUE(tree->madeSearchImage()->leafCoordinates.empty());
         EXPECT_EQ(tree->searchImage(), nullptr); // the tree's own searches still walk the nodes
     }
+}
+
+TEST(BatchSearch, RaisesNoFlagOfItsOwn) {
+    // Integer coordinates under the Chebyshev metric: one-query priority searches raise nothing, and 3
+    // queries make the batch's mean of visits per query a fraction.
+    qel::metricKind = 4;
+    const PointSet points(9, 1), queries(3, 1);
+    for (int i = 0; i < 9; ++i)
+        points[i][0] = i * i;
+    for (int q = 0; q < 3; ++q)
+        queries[q][0] = 7 * q;
+    qel::QELkd_tree tree(points.points(), 9, 1, 1, qel::SplitRule::SlidingMidpoint);
+    std::vector<int> idx(6);
+    std::vector<double> dists(6);
+    std::feclearexcept(FE_ALL_EXCEPT);
+    for (int q = 0; q < 3; ++q)
+        tree.searchPriority(queries[q], 2, idx.data(), dists.data(), 0.0, 1);
+    ASSERT_EQ(std::fetestexcept(FE_ALL_EXCEPT), 0);
+    qel::searchPriorityBatch(tree, queries.points(), 3, 2, idx.data(), dists.data(), 0.0, 1, 1);
+    EXPECT_EQ(std::fetestexcept(FE_ALL_EXCEPT), 0);
+    qel::metricKind = 2;
 }
 
 TEST(BatchSearch, MoreNeighboursThanPointsIsFatal) {
