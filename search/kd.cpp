@@ -234,7 +234,9 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
         const SearchImage* image = searchImage();
         if (image == nullptr) {
             rootNode->searchStep(rootDistance, power);
-        } else if (state.exactUnlimited) {
+        } else if (state.exactUnlimited && imageSearched) {
+            // The extents' bound only where the tree itself searches its image: a batch reading its copy
+            // of a node-walking tree's points takes the node walk's steps, and so raises its flags.
             state.pointOffsets.resize(static_cast<std::size_t>(dimensionCount));
             for (int d = 0; d < dimensionCount; ++d) {
                 const double lower = image->pointsLower[static_cast<std::size_t>(d)];

@@ -3,6 +3,7 @@
 #include <qel/qelinclude.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -303,10 +304,10 @@ double leastDistance(Metric metric, const double* coordinates, Point points[], i
     return leastIn<TwoLanes>(metric, coordinates, points, count, dim, q, power, distances);
 }
 
-/// Other powers go through pow, which has no lanes: every distance one by one.
-template <>
-double leastDistance(SumOfPowers metric, const double*, Point points[], int count, int dim, Point q,
-                     int power, double* distances) {
+/// leastDistance one distance at a time, with the one-query search's own comparisons.
+template <class Metric>
+double leastOneByOne(Metric metric, Point points[], int count, int dim, Point q, int power,
+                     double* distances) {
     double lowest = std::numeric_limits<double>::infinity();
     for (int i = 0; i < count; ++i) {
         const double d = distanceWith(metric, dim, points[i], q, power);
@@ -314,6 +315,20 @@ double leastDistance(SumOfPowers metric, const double*, Point points[], int coun
         if (distances != nullptr) distances[i] = d;
     }
     return lowest;
+}
+
+/// Other powers go through pow, which has no lanes: every distance one by one.
+template <>
+double leastDistance(SumOfPowers metric, const double*, Point points[], int count, int dim, Point q,
+                     int power, double* distances) {
+    return leastOneByOne(metric, points, count, dim, q, power, distances);
+}
+
+/// True when every coordinate is finite. Lanes compare with signalling comparisons, which raise the
+/// invalid flag on a NaN distance where the one-query search's comparisons do not; finite coordinates
+/// give no NaN distance.
+bool allFinite(const double* coordinates, std::size_t count) {
+    return std::all_of(coordinates, coordinates + count, [](double x) { return std::isfinite(x); });
 }
 
 /// Consecutive data points copied dimension after dimension (the coordinates of a dimension in one run).
@@ -331,24 +346,36 @@ public:
             for (int d = 0; d < dim; ++d)
                 coordinates[static_cast<std::size_t>(d) * tilePoints + static_cast<std::size_t>(i)] =
                     points[i][d];
+        finite = true;
+        for (int d = 0; d < dim && finite; ++d)
+            finite = allFinite(coordinates.data() + static_cast<std::size_t>(d) * tilePoints,
+                               static_cast<std::size_t>(count));
     }
 
     /// The least distance of the tile's points from q, skipping NaN, each distance computed by the
     /// operations of distanceWith. It reads every point, as a one-query search does, so it raises the
     /// same floating-point flags.
     template <class Metric> double least(Metric metric, Point q, int power) const {
-        return leastDistance(metric, coordinates.data(), points, count, dim, q, power, nullptr);
+        return leastOf(metric, q, power, nullptr);
     }
 
     /// Offers each point's distance from q, computed as by least, in index order to offer(d, i).
     template <class Metric, class Offer> void offerAll(Metric metric, Point q, int power, Offer offer) {
-        leastDistance(metric, coordinates.data(), points, count, dim, q, power, distances);
+        leastOf(metric, q, power, distances);
         for (int i = 0; i < count; ++i)
             offer(distances[i], first + i);
     }
 
 private:
+    /// Lanes where the tile's points and q are finite, else one distance at a time.
+    template <class Metric> double leastOf(Metric metric, Point q, int power, double* distances) const {
+        if (!finite || !allFinite(q, static_cast<std::size_t>(dim)))
+            return leastOneByOne(metric, points, count, dim, q, power, distances);
+        return leastDistance(metric, coordinates.data(), points, count, dim, q, power, distances);
+    }
+
     int dim;
+    bool finite = true;              ///< every coordinate of the tile's points is finite
     std::vector<double> coordinates; ///< dimension d's run starts at d * tilePoints
     PointArray points = nullptr;     ///< the tile's points in the caller's array
     int first = 0;                   ///< the first point's index
