@@ -304,7 +304,7 @@ double leastDistance(Metric metric, const double* coordinates, Point points[], i
     return leastIn<TwoLanes>(metric, coordinates, points, count, dim, q, power, distances);
 }
 
-/// leastDistance one distance at a time, with the one-query search's own comparisons.
+/// leastDistance one distance at a time.
 template <class Metric>
 double leastOneByOne(Metric metric, Point points[], int count, int dim, Point q, int power,
                      double* distances) {
@@ -324,9 +324,8 @@ double leastDistance(SumOfPowers metric, const double*, Point points[], int coun
     return leastOneByOne(metric, points, count, dim, q, power, distances);
 }
 
-/// True when every coordinate is finite. Lanes compare with signalling comparisons, which raise the
-/// invalid flag on a NaN distance where the one-query search's comparisons do not; finite coordinates
-/// give no NaN distance.
+/// True when every coordinate is finite: then no distance is NaN, and comparing distances raises no flag
+/// however the comparisons are made.
 bool allFinite(const double* coordinates, std::size_t count) {
     return std::all_of(coordinates, coordinates + count, [](double x) { return std::isfinite(x); });
 }
@@ -352,28 +351,32 @@ public:
                                static_cast<std::size_t>(count));
     }
 
-    /// The least distance of the tile's points from q, skipping NaN, each distance computed by the
+    /// True when the least distance from q may decide whether the tile's distances are offered: the
+    /// tile's points and q have finite coordinates only. A NaN distance would go through comparisons the
+    /// one-query search does not make, signalling where its own may be quiet, and raise other flags.
+    bool leastDecides(Point q) const { return finite && allFinite(q, static_cast<std::size_t>(dim)); }
+
+    /// The least distance of the tile's points from q (with leastDecides(q)), each distance computed by the
     /// operations of distanceWith. It reads every point, as a one-query search does, so it raises the
     /// same floating-point flags.
     template <class Metric> double least(Metric metric, Point q, int power) const {
-        return leastOf(metric, q, power, nullptr);
+        return leastDistance(metric, coordinates.data(), points, count, dim, q, power, nullptr);
     }
 
-    /// Offers each point's distance from q, computed as by least, in index order to offer(d, i).
+    /// Offers each point's distance from q, computed by the operations of distanceWith, in index order to
+    /// offer(d, i).
     template <class Metric, class Offer> void offerAll(Metric metric, Point q, int power, Offer offer) {
-        leastOf(metric, q, power, distances);
+        if (leastDecides(q)) {
+            leastDistance(metric, coordinates.data(), points, count, dim, q, power, distances);
+        } else {
+            for (int i = 0; i < count; ++i)
+                distances[i] = distanceWith(metric, dim, points[i], q, power);
+        }
         for (int i = 0; i < count; ++i)
             offer(distances[i], first + i);
     }
 
 private:
-    /// Lanes where the tile's points and q are finite, else one distance at a time.
-    template <class Metric> double leastOf(Metric metric, Point q, int power, double* distances) const {
-        if (!finite || !allFinite(q, static_cast<std::size_t>(dim)))
-            return leastOneByOne(metric, points, count, dim, q, power, distances);
-        return leastDistance(metric, coordinates.data(), points, count, dim, q, power, distances);
-    }
-
     int dim;
     bool finite = true;              ///< every coordinate of the tile's points is finite
     std::vector<double> coordinates; ///< dimension d's run starts at d * tilePoints
@@ -439,8 +442,9 @@ void QELbruteForce::searchNearestBlock(PointArray queries, int m, int k, IndexAr
             double bound = nearest.currentBound();
             // A full list takes only points below its bound: a tile with none leaves it as it is, and
             // most tiles have none once the list is full.
-            const double least = tile.least(metric, queries[q], power);
-            if (!(least < bound) && nearest.held == nearest.capacity) return;
+            if (nearest.held == nearest.capacity && tile.leastDecides(queries[q]) &&
+                !(tile.least(metric, queries[q], power) < bound))
+                return;
             tile.offerAll(metric, queries[q], power,
                           [&](double d, int i) { offerNearest(nearest, bound, d, i); });
         });
@@ -454,9 +458,12 @@ void QELbruteForce::searchFixedRadiusBlock(PointArray queries, int m, double rad
     if (m <= 0) return;
     const auto lists = blockLists(m, k);
     std::vector<int> inRange(static_cast<std::size_t>(m), 0);
+    const bool radiusIsNumber = !std::isnan(radiusBound);
     withMetric(power, [&](auto metric) {
         passOverPoints(*this, m, [&](int q, PointTile& tile) {
-            if (!(tile.least(metric, queries[q], power) <= radiusBound)) return;
+            if (radiusIsNumber && tile.leastDecides(queries[q]) &&
+                !(tile.least(metric, queries[q], power) <= radiusBound))
+                return;
             QELmin_k& nearest = *lists[static_cast<std::size_t>(q)];
             int& count = inRange[static_cast<std::size_t>(q)];
             tile.offerAll(metric, queries[q], power,

@@ -49,13 +49,15 @@ Answer searchAlone(qel::QELpointSet& structure, SearchKind kind, qel::Point q, i
     return answer;
 }
 
-/// Runs the batch of the search kind over every query and checks each row against the one-query search.
+/// Runs the batch of the search kind over every query and checks each row, and the floating-point flags
+/// raised, against the one-query search.
 void expectRowsOfSearchesAlone(qel::QELpointSet& structure, SearchKind kind, const PointSet& queries, int k,
                                double eps, int power, double bound, int threads) {
     const int m = queries.size();
     std::vector<int> indices(static_cast<std::size_t>(m * k), untouchedIndex);
     std::vector<double> distances(indices.size(), untouchedDistance);
     std::vector<int> counts(static_cast<std::size_t>(m), -1);
+    std::feclearexcept(FE_ALL_EXCEPT);
     switch (kind) {
     case SearchKind::Standard:
         qel::searchNearestBatch(structure, queries.points(), m, k, indices.data(), distances.data(), eps,
@@ -70,9 +72,16 @@ void expectRowsOfSearchesAlone(qel::QELpointSet& structure, SearchKind kind, con
                                     distances.data(), counts.data(), eps, power, threads);
         break;
     }
+    const int batchFlags = std::fetestexcept(FE_ALL_EXCEPT);
+    std::feclearexcept(FE_ALL_EXCEPT);
+    std::vector<Answer> answersAlone;
+    for (int q = 0; q < m; ++q) {
+        answersAlone.push_back(searchAlone(structure, kind, queries[q], k, eps, power, bound));
+    }
+    EXPECT_EQ(batchFlags, std::fetestexcept(FE_ALL_EXCEPT)) << "floating-point flags";
     for (int q = 0; q < m; ++q) {
         SCOPED_TRACE("query " + std::to_string(q));
-        const Answer alone = searchAlone(structure, kind, queries[q], k, eps, power, bound);
+        const Answer& alone = answersAlone[static_cast<std::size_t>(q)];
         if (kind == SearchKind::FixedRadius) {
             EXPECT_EQ(counts[q], alone.count);
         }
@@ -189,10 +198,12 @@ TEST(BatchSearch, MoreNeighboursThanPointsIsFatal) {
         "QEL: ERROR------->Requesting more near neighbors than data points<-------------ERROR");
 }
 
-TEST(BatchSearch, QueriesWithNaNCoordinatesAnswerAsAlone) {
-    const PointSet set = testdata::uniformPoints(200, 3);
-    PointSet queries = queriesFor(set);
+TEST(BatchSearch, NaNCoordinatesAnswerAsAlone) {
+    // More points than a brute-force tile, one of them NaN along one side, and queries NaN along some.
+    PointSet set = testdata::uniformPoints(300, 3);
     const double nan = std::numeric_limits<double>::quiet_NaN();
+    set[270][1] = nan;
+    PointSet queries = queriesFor(set);
     for (int d = 0; d < 3; ++d) {
         queries[1][d] = nan;
     }
