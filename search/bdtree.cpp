@@ -50,8 +50,8 @@ bool someNonFiniteAlong(PointArray pa, IndexArray idx, int n, int d) {
 
 /// True when cutting on from this cut could never end, or only after one cut per point: the cut sends
 /// every point to a side whose cell is the whole cell, or to one side along a dimension where some
-/// point's coordinate is NaN or infinite, or it sends one of several coincident points away and leaves the others
-/// the whole cell (so the same cut would come again for each of them).
+/// point's coordinate is NaN or infinite, or it sends one of several coincident points away and leaves the
+/// others the whole cell (so the same cut would come again for each of them).
 bool cutMakesNoProgress(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& cell, int cutDim,
                         double cutValue, int nLow) {
     // A cut at NaN (from NaN coordinates) bounds neither side's cell.
@@ -87,12 +87,13 @@ public:
     SubtreeBuilder(PointArray pa, int dim, int bucketSize, SplitProcedure split, ShrinkRule shrinkRule)
         : pa(pa), dim(dim), bucketSize(bucketSize), split(split), shrinkRule(shrinkRule) {}
 
-    /// Splits with the addressed form of the rule, moving addresses[i] (the point of indexBase[i]) along
-    /// with the indices. Only without shrinking: the shrink tests move indices alone.
-    void moveAddresses(IndexArray base, Point* pointAddresses, AddressedSplit addressedRule) {
+    /// Splits with the copied form of the rule, moving the dim coordinates from copy + i * dim (those of
+    /// the point of indexBase[i]) along with the indices. Only without shrinking: the shrink tests move
+    /// indices alone.
+    void moveCoordinates(IndexArray base, double* copy, CopiedSplit copiedRule) {
         indexBase = base;
-        addresses = pointAddresses;
-        addressedSplit = addressedRule;
+        coordinates = copy;
+        copiedSplit = copiedRule;
     }
 
     /// Leaves every range of at most grain points (and more than bucketSize) for later: build puts a
@@ -177,9 +178,9 @@ private:
         int cutDim = 0;
         double cutValue = 0.0;
         int nLow = 0;
-        if (addressedSplit != nullptr)
-            addressedSplit(AddressedMembers{range.idx, addresses + (range.idx - indexBase)}, cell, range.n,
-                           dim, cutDim, cutValue, nLow);
+        if (copiedSplit != nullptr)
+            copiedSplit(CopiedMembers{range.idx, coordinates + (range.idx - indexBase) * dim, dim}, cell,
+                        range.n, dim, cutDim, cutValue, nLow);
         else
             split(pa, range.idx, cell, range.n, dim, cutDim, cutValue, nLow);
         if (cutMakesNoProgress(pa, range.idx, range.n, dim, cell, cutDim, cutValue, nLow)) {
@@ -234,9 +235,9 @@ private:
     ShrinkRule shrinkRule;
     std::vector<OpenNode> openNodes;                      ///< the path from the root to the current range
     std::vector<std::unique_ptr<QELorthRect>> spareBoxes; ///< boxes free for reuse
-    IndexArray indexBase = nullptr;                       ///< with addresses: the index array they follow
-    Point* addresses = nullptr;                           ///< the points of indexBase, in its order
-    AddressedSplit addressedSplit = nullptr;              ///< the rule's addressed form, or null
+    IndexArray indexBase = nullptr;                       ///< with coordinates: the index array they follow
+    double* coordinates = nullptr;                        ///< those of the points of indexBase, in its order
+    CopiedSplit copiedSplit = nullptr;                    ///< the rule's copied form, or null
     int deferGrain = 0;                                   ///< with deferred: the largest range left for later
     std::vector<DeferredRange>* deferred = nullptr;       ///< where ranges left for later go, or null
 };
@@ -345,6 +346,21 @@ QELkd_node* buildOnThreads(MakeBuilder makeBuilder, IndexArray idx, int n, QELor
     return root;
 }
 
+/// The coordinates of the tree's points in pointIndex order, one point after the other; none when the
+/// tree has no point array or an index lies outside it.
+std::vector<double> coordinatesInOrder(const QELkd_tree& tree) {
+    const int n = tree.dataCount;
+    const int dim = tree.dimensionCount;
+    if (tree.dataPoints == nullptr ||
+        std::any_of(tree.pointIndex, tree.pointIndex + n, [n](int index) { return index < 0 || index >= n; }))
+        return {};
+    std::vector<double> coordinates(static_cast<std::size_t>(n) * static_cast<std::size_t>(dim));
+    for (int i = 0; i < n; ++i)
+        std::copy_n(tree.dataPoints[tree.pointIndex[i]], dim,
+                    coordinates.begin() + static_cast<std::ptrdiff_t>(i) * dim);
+    return coordinates;
+}
+
 } // namespace
 
 void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule, int threads) {
@@ -356,18 +372,19 @@ void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule
     tree.boxLower = clonePoint(dim, cell.lower);
     tree.boxUpper = clonePoint(dim, cell.upper);
     const SplitProcedure split = splitProcedureFor(splitRule);
-    // A kd-tree moves the points' addresses along with pointIndex while it is built, so each member is
-    // read with one random load fewer, and the addresses end in the leaf order the searches read.
-    const AddressedSplit addressedSplit = shrinkRule == ShrinkRule::None ? addressedSplitFor(split) : nullptr;
-    if (addressedSplit != nullptr) fillLeafPoints(tree);
-    const bool addressed = tree.leafPoints != nullptr;
+    // A kd-tree is built on a copy of the coordinates that moves along with pointIndex, so the passes
+    // over each subset read its points in order.
+    const CopiedSplit copiedSplit = shrinkRule == ShrinkRule::None ? copiedSplitFor(split) : nullptr;
+    std::vector<double> coordinates;
+    if (copiedSplit != nullptr) coordinates = coordinatesInOrder(tree);
     auto makeBuilder = [&] {
         SubtreeBuilder builder(tree.dataPoints, dim, std::max(tree.bucketSize, 1), split, shrinkRule);
-        if (addressed) builder.moveAddresses(tree.pointIndex, tree.leafPoints, addressedSplit);
+        if (!coordinates.empty()) builder.moveCoordinates(tree.pointIndex, coordinates.data(), copiedSplit);
         return builder;
     };
     tree.rootNode = buildOnThreads(makeBuilder, tree.pointIndex, n, cell, threads);
-    if (!addressed) fillLeafPoints(tree);
+    coordinates = {}; // before the addresses are made: the two together would raise the peak
+    fillLeafPoints(tree);
 }
 
 QELkd_node* buildBdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& box,
@@ -499,8 +516,8 @@ struct DumpNumber {
 std::ostream& operator<<(std::ostream& out, DumpNumber number) {
     char text[32];
     for (int digits = 15;; ++digits) {
-        const auto written = std::to_chars(text, text + sizeof text, number.value, std::chars_format::general,
-                                           digits);
+        const auto written =
+            std::to_chars(text, text + sizeof text, number.value, std::chars_format::general, digits);
         double back = 0.0;
         std::from_chars(text, written.ptr, back);
         // NaN never equals itself, and 17 digits always suffice.

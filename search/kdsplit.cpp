@@ -229,12 +229,12 @@ SplitProcedure splitProcedureFor(SplitRule rule) {
     return procedures[value];
 }
 
-AddressedSplit addressedSplitFor(SplitProcedure procedure) {
-    if (procedure == splitStandard) return cutStandard<AddressedMembers>;
-    if (procedure == splitMidpoint) return cutMidpoint<AddressedMembers>;
-    if (procedure == splitFair) return cutFair<AddressedMembers>;
-    if (procedure == splitSlidingMidpoint) return cutSlidingMidpoint<AddressedMembers>;
-    if (procedure == splitSlidingFair) return cutSlidingFair<AddressedMembers>;
+CopiedSplit copiedSplitFor(SplitProcedure procedure) {
+    if (procedure == splitStandard) return cutStandard<CopiedMembers>;
+    if (procedure == splitMidpoint) return cutMidpoint<CopiedMembers>;
+    if (procedure == splitFair) return cutFair<CopiedMembers>;
+    if (procedure == splitSlidingMidpoint) return cutSlidingMidpoint<CopiedMembers>;
+    if (procedure == splitSlidingFair) return cutSlidingFair<CopiedMembers>;
     return nullptr;
 }
 

@@ -3,6 +3,7 @@
 // permutes the index array only and decides the order of points within the tree's leaves.
 #include <qel/kdutil.h>
 
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -128,14 +129,15 @@ template <class Value, class Swap> void selectAtRank(int n, int nLow, Value v, S
     cutValue = (v(nLow - 1) + v(nLow)) * 0.5;
 }
 
-/// Members from which the selection reads a copy of the coordinates it compares, kept in step with the
-/// members: their points lie scattered in memory, and it reads each several times.
+/// Indexed members from which the selection reads a copy of the coordinates it compares, kept in step
+/// with the members: their points lie scattered in memory, and it reads each several times. Copied
+/// members lie in order already.
 constexpr int copiedKeysFrom = 1024;
 
 } // namespace
 
 template <class Members> void partitionAtRank(Members members, int n, int d, double& cutValue, int nLow) {
-    if (n < copiedKeysFrom) {
+    if (std::is_same_v<Members, CopiedMembers> || n < copiedKeysFrom) {
         selectAtRank(
             n, nLow, [&](int i) { return members.point(i)[d]; }, [&](int i, int j) { members.swap(i, j); },
             cutValue);
@@ -204,13 +206,13 @@ template int widestSpreadDimension(IndexedMembers, int, int);
 template void partitionAtRank(IndexedMembers, int, int, double&, int);
 template void partitionAroundValue(IndexedMembers, int, int, double, int&, int&);
 template int balanceAtValue(IndexedMembers, int, int, double);
-template void coordinateRange(AddressedMembers, int, int, double&, double&);
-template void coordinateRanges(AddressedMembers, int, const int*, int, double*, double*);
-template double coordinateSpread(AddressedMembers, int, int);
-template int widestSpreadDimension(AddressedMembers, int, int);
-template void partitionAtRank(AddressedMembers, int, int, double&, int);
-template void partitionAroundValue(AddressedMembers, int, int, double, int&, int&);
-template int balanceAtValue(AddressedMembers, int, int, double);
+template void coordinateRange(CopiedMembers, int, int, double&, double&);
+template void coordinateRanges(CopiedMembers, int, const int*, int, double*, double*);
+template double coordinateSpread(CopiedMembers, int, int);
+template int widestSpreadDimension(CopiedMembers, int, int);
+template void partitionAtRank(CopiedMembers, int, int, double&, int);
+template void partitionAroundValue(CopiedMembers, int, int, double, int&, int&);
+template int balanceAtValue(CopiedMembers, int, int, double);
 
 void coordinateRange(PointArray pa, IndexArray idx, int n, int d, double& minValue, double& maxValue) {
     coordinateRange(IndexedMembers{pa, idx}, n, d, minValue, maxValue);

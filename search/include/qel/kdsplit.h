@@ -40,10 +40,10 @@ void splitSlidingFair(PointArray pa, IndexArray idx, const QELorthRect& cell, in
 /// The procedure of a rule; a value outside 0..5 is a fatal "Illegal splitting method".
 SplitProcedure splitProcedureFor(SplitRule rule);
 
-/// A rule on members whose addresses move with their indices: the same cut, the same order of idx.
-using AddressedSplit = void (*)(AddressedMembers members, const QELorthRect& cell, int n, int dim,
-                                int& cutDim, double& cutValue, int& nLow);
-/// The addressed form of one of the five procedures above; null for any other procedure.
-AddressedSplit addressedSplitFor(SplitProcedure procedure);
+/// A rule on members whose coordinates move with their indices: the same cut, the same order of idx.
+using CopiedSplit = void (*)(CopiedMembers members, const QELorthRect& cell, int n, int dim, int& cutDim,
+                             double& cutValue, int& nLow);
+/// The copied form of one of the five procedures above; null for any other procedure.
+CopiedSplit copiedSplitFor(SplitProcedure procedure);
 
 } // namespace qel

@@ -2,6 +2,8 @@
 // pa[idx[0]] .. pa[idx[n-1]]. Partitioning permutes idx[0..n-1] only; points never move.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <utility>
 
 #include <qel/qelinclude.h>
@@ -16,16 +18,18 @@ struct IndexedMembers {
     void swap(int i, int j) const { std::swap(idx[i], idx[j]); }
 };
 
-/// A subset whose members' addresses are kept beside their indices and move with them, so reading a
-/// member takes one random load instead of two (pa[idx[i]], then the coordinates): the cost that
-/// dominates building a large tree. Partitions permute idx exactly as they do for IndexedMembers.
-struct AddressedMembers {
+/// A subset whose members' coordinates are copied side by side and move with their indices, so that
+/// the passes over a large subset read memory in order instead of points scattered through the caller's
+/// array: the cost that dominates building a large tree. Partitions permute idx exactly as they do for
+/// IndexedMembers, and read the same values.
+struct CopiedMembers {
     IndexArray idx;
-    Point* addresses; ///< addresses[i] is the point of idx[i]
-    Point point(int i) const { return addresses[i]; }
+    double* coordinates; ///< the dim coordinates of member i start at coordinates + i * dim
+    int dim;
+    Point point(int i) const { return coordinates + static_cast<std::ptrdiff_t>(i) * dim; }
     void swap(int i, int j) const {
         std::swap(idx[i], idx[j]);
-        std::swap(addresses[i], addresses[j]);
+        std::swap_ranges(point(i), point(i) + dim, point(j));
     }
 };
 
@@ -45,7 +49,7 @@ void partitionAroundValue(PointArray pa, IndexArray idx, int n, int d, double cu
                           int& equalEnd);
 /// Members strictly below cutValue minus n / 2.
 int balanceAtValue(PointArray pa, IndexArray idx, int n, int d, double cutValue);
-/// The same operations on either kind of members (instantiated for IndexedMembers and AddressedMembers).
+/// The same operations on either kind of members (instantiated for IndexedMembers and CopiedMembers).
 template <class Members>
 void coordinateRange(Members members, int n, int d, double& minValue, double& maxValue);
 /// coordinateRange along dims[0..count-1] at once, into minValues[j] and maxValues[j]: one pass looks
