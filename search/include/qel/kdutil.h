@@ -1,5 +1,6 @@
 // Geometry on which the trees are built and searched. A subset is (pa, idx, n): the points
-// pa[idx[0]] .. pa[idx[n-1]]. Partitioning permutes idx[0..n-1] only; points never move.
+// pa[idx[0]] .. pa[idx[n-1]]. Partitioning permutes idx[0..n-1] (and a build's own copy of the
+// coordinates); the caller's points never move.
 #pragma once
 
 #include <algorithm>
