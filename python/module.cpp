@@ -20,14 +20,15 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "searchcall.h"
+#include "vocabulary.h"
 #include <qel/bdtree.h>
-#include <qel/kdbatch.h>
-#include <qel/kdpr.h>
 #include <qel/kdtree.h>
 
 namespace py = pybind11;
@@ -97,66 +98,43 @@ int checkedInt(py::ssize_t value, const char* what) {
 }
 
 /// A rule given by one of its names or by its number.
-int ruleOf(const py::handle& rule, const std::vector<std::string>& names, const char* what) {
+int ruleOf(const py::handle& rule, std::span<const std::string_view> names, const char* what) {
     if (py::isinstance<py::str>(rule)) {
-        const std::string name = rule.cast<std::string>();
-        const auto found = std::find(names.begin(), names.end(), name);
+        const auto found = std::find(names.begin(), names.end(), rule.cast<std::string>());
         if (found != names.end()) return static_cast<int>(found - names.begin());
     } else if (py::isinstance<py::int_>(rule) && !py::isinstance<py::bool_>(rule)) {
         const long long number = rule.cast<long long>();
         if (number >= 0 && number < static_cast<long long>(names.size())) return static_cast<int>(number);
     }
     std::string known;
-    for (const std::string& name : names)
-        known += (known.empty() ? "'" : ", '") + name + "'";
+    for (const std::string_view name : names)
+        known.append(known.empty() ? "'" : ", '").append(name) += "'";
     throw py::value_error(std::string(what) + " must be one of " + known + " or a number from 0 to " +
                           std::to_string(names.size() - 1) + ", not " + py::repr(rule).cast<std::string>());
 }
 
-const std::vector<std::string> splitNames{"standard",         "midpoint",     "fair",
-                                          "sliding-midpoint", "sliding-fair", "default"};
-const std::vector<std::string> shrinkNames{"none", "simple", "centroid", "default"};
-
-/// The library's metric kind and power for a metric name and p.
-struct Metric {
-    int kind;  ///< metricKind: 1 Manhattan, 2 Euclidean, 3 custom Lp, 4 Chebyshev
-    int power; ///< the power handed to every search
-
-    /// The distance in the metric's own units of a powered library distance.
-    double rooted(double d) const {
-        if (kind == 2) return std::sqrt(d);
-        if (kind == 3) return std::pow(std::fabs(d), 1.0 / power);
-        return d;
-    }
-};
+using knn::Metric;
 
 Metric metricOf(const std::string& name, double p) {
-    const double inf = std::numeric_limits<double>::infinity();
-    struct Named {
-        const char* name;
-        Metric metric;
-        double ownP;
-    };
-    const Named named[] = {
-        {"manhattan", {1, 1}, 1.0}, {"euclidean", {2, 2}, 2.0}, {"chebyshev", {4, 1}, inf}};
-    for (const Named& entry : named) {
-        if (name != entry.name) continue;
-        // p = 2 is the default and goes unread; any other p must be the metric's own, so that a p
-        // meant for another metric is not silently ignored.
-        if (p != 2.0 && p != entry.ownP)
-            throw py::value_error("p=" + py::repr(py::float_(p)).cast<std::string>() +
-                                  " does not fit metric '" + name +
-                                  "'; use metric='custom' with an integer p, or the metric of that p");
-        return entry.metric;
-    }
-    if (name == "custom") {
-        if (!(p >= 1.0 && p <= 64.0 && p == std::floor(p)))
-            throw py::value_error("metric 'custom' needs an integer p from 1 to 64, not " +
+    const std::optional<int> item = knn::ParseItem(name, knn::MetricNames, false);
+    if (!item)
+        throw py::value_error("metric must be 'manhattan', 'euclidean', 'chebyshev' or 'custom', not '" +
+                              name + "'");
+    if (*item == knn::CustomMetricItem) {
+        const knn::IntLimit limit = knn::PowerLimit;
+        if (!(p >= limit.lowest && p <= limit.highest && p == std::floor(p)))
+            throw py::value_error("metric 'custom' needs an integer p from " + std::to_string(limit.lowest) +
+                                  " to " + std::to_string(limit.highest) + ", not " +
                                   py::repr(py::float_(p)).cast<std::string>());
-        return {3, static_cast<int>(p)};
+        return knn::MetricOfItem(*item, static_cast<int>(p));
     }
-    throw py::value_error("metric must be 'manhattan', 'euclidean', 'chebyshev' or 'custom', not '" + name +
-                          "'");
+    const Metric metric = knn::MetricOfItem(*item, 0);
+    // p = 2 is the default and goes unread; any other p must be the metric's own, so that a p meant for
+    // another metric is not silently ignored.
+    if (p != 2.0 && p != knn::MinkowskiP(metric))
+        throw py::value_error("p=" + py::repr(py::float_(p)).cast<std::string>() + " does not fit metric '" +
+                              name + "'; use metric='custom' with an integer p, or the metric of that p");
+    return metric;
 }
 
 /// The threads a call runs on: -1 means one per core.
@@ -175,9 +153,9 @@ struct SearchOptions {
 };
 
 SearchOptions searchOptionsOf(double eps, const std::string& metric, double p, int maxVisit, int threads) {
-    if (!(eps >= 0.0 && eps < std::numeric_limits<double>::infinity()))
-        throw py::value_error("eps must be a finite number of at least 0");
-    if (maxVisit < 0) throw py::value_error("max_visit must be at least 0 (0: no limit)");
+    if (const auto why = knn::CheckErrorBound(eps)) throw py::value_error("eps " + *why);
+    if (const auto why = knn::CheckInt(maxVisit, knn::VisitLimit))
+        throw py::value_error("max_visit " + *why + " (0: no limit)");
     return {eps, metricOf(metric, p), maxVisit, threadsOf(threads)};
 }
 
@@ -206,11 +184,13 @@ public:
     /// The k nearest of each point of x.
     py::tuple query(const py::object& x, int k, double eps, const std::string& metric, double p,
                     const std::string& search, int maxVisit, int threads) {
-        if (search != "standard" && search != "priority")
+        const std::optional<int> item = knn::ParseItem(search, knn::RangeNames, false);
+        const auto range = static_cast<knn::SearchRange>(item.value_or(0));
+        if (!item || range == knn::SearchRange::FixedRadius)
             throw py::value_error("search must be 'standard' or 'priority', not '" + search + "'");
-        if (search == "priority" && tree == nullptr)
+        if (range == knn::SearchRange::Priority && tree == nullptr)
             throw py::value_error("search='priority' needs a tree (KdTree or BdTree)");
-        if (k < 1) throw py::value_error("k must be at least 1");
+        if (const auto why = knn::CheckInt(k, knn::NeighbourLimit)) throw py::value_error("k " + *why);
         if (k > n)
             throw py::value_error("k=" + std::to_string(k) + " is more than the " + std::to_string(n) +
                                   " points");
@@ -221,14 +201,9 @@ public:
             py::gil_scoped_release unlocked;
             std::lock_guard<std::mutex> lock(metricLock);
             useOptions(options);
-            if (search == "priority") {
-                qel::searchPriorityBatch(*tree, queries.rows.data(), queries.m, k, raw.indices.data(),
-                                         raw.dists.data(), options.eps, options.metric.power,
-                                         options.threads);
-            } else {
-                qel::searchNearestBatch(*structure, queries.rows.data(), queries.m, k, raw.indices.data(),
-                                        raw.dists.data(), options.eps, options.metric.power, options.threads);
-            }
+            knn::SearchBatch(knn::SearcherOf(structure.get(), range, k, options.eps, options.metric.power, 0.0),
+                             queries.rows.data(), queries.m, raw.indices.data(), raw.dists.data(),
+                             options.threads);
         }
         auto [dists, indices] = resultArrays(queries, k, raw, options.metric);
         return py::make_tuple(dists, indices);
@@ -246,10 +221,10 @@ public:
             py::gil_scoped_release unlocked;
             std::lock_guard<std::mutex> lock(metricLock);
             useOptions(options);
-            const double bound = qel::coordinateTerm(r, options.metric.power);
-            qel::searchFixedRadiusBatch(*structure, queries.rows.data(), queries.m, bound, k,
-                                        raw.indices.data(), raw.dists.data(), raw.counts.data(), options.eps,
-                                        options.metric.power, options.threads);
+            knn::SearchBatch(knn::SearcherOf(structure.get(), knn::SearchRange::FixedRadius, k, options.eps,
+                                             options.metric.power, r),
+                             queries.rows.data(), queries.m, raw.indices.data(), raw.dists.data(),
+                             options.threads, raw.counts.data());
         }
         auto [dists, indices] = resultArrays(queries, k, raw, options.metric);
         if (queries.single) return py::make_tuple(raw.counts[0], dists, indices);
@@ -308,7 +283,7 @@ private:
         std::int64_t* indexOut = indices.mutable_data();
         for (std::size_t i = 0; i < raw.indices.size(); ++i) {
             const bool empty = raw.indices[i] == qel::noIndex;
-            distOut[i] = empty ? std::numeric_limits<double>::infinity() : metric.rooted(raw.dists[i]);
+            distOut[i] = empty ? std::numeric_limits<double>::infinity() : knn::RootedDistance(raw.dists[i], metric);
             indexOut[i] = empty ? n : raw.indices[i];
         }
         return {dists, indices};
@@ -401,13 +376,14 @@ BuildPoints buildPointsOf(const py::object& points) {
 }
 
 int bucketSizeOf(int bucketSize) {
-    if (bucketSize < 1) throw py::value_error("bucket_size must be at least 1");
+    if (const auto why = knn::CheckInt(bucketSize, knn::BucketLimit)) throw py::value_error("bucket_size " + *why);
     return bucketSize;
 }
 
 /// The rule's name as the caller gave it, or its number's name.
-std::string ruleName(const py::handle& rule, int item, const std::vector<std::string>& names) {
-    return py::isinstance<py::str>(rule) ? rule.cast<std::string>() : names[static_cast<std::size_t>(item)];
+std::string ruleName(const py::handle& rule, int item, std::span<const std::string_view> names) {
+    return py::isinstance<py::str>(rule) ? rule.cast<std::string>()
+                                         : std::string(names[static_cast<std::size_t>(item)]);
 }
 
 template <class Structure, class Build> std::unique_ptr<Structure> built(BuildPoints points, Build build) {
@@ -426,13 +402,13 @@ std::unique_ptr<KdTree> newKdTree(const py::object& points, int bucketSize, cons
                                   int threads) {
     const int bucket = bucketSizeOf(bucketSize);
     const int buildThreads = threadsOf(threads);
-    const int rule = ruleOf(split, splitNames, "split");
+    const int rule = ruleOf(split, knn::SplitNames, "split");
     auto tree = built<KdTree>(buildPointsOf(points), [&](qel::PointArray pa, int n, int d) {
         return std::make_unique<qel::QELkd_tree>(pa, n, d, bucket, static_cast<qel::SplitRule>(rule),
                                                  buildThreads);
     });
     tree->tree = static_cast<qel::QELkd_tree*>(tree->structure.get());
-    tree->splitRule = ruleName(split, rule, splitNames);
+    tree->splitRule = ruleName(split, rule, knn::SplitNames);
     return tree;
 }
 
@@ -440,15 +416,15 @@ std::unique_ptr<BdTree> newBdTree(const py::object& points, int bucketSize, cons
                                   const py::object& shrink, int threads) {
     const int bucket = bucketSizeOf(bucketSize);
     const int buildThreads = threadsOf(threads);
-    const int splitRule = ruleOf(split, splitNames, "split");
-    const int shrinkRule = ruleOf(shrink, shrinkNames, "shrink");
+    const int splitRule = ruleOf(split, knn::SplitNames, "split");
+    const int shrinkRule = ruleOf(shrink, knn::ShrinkNames, "shrink");
     auto tree = built<BdTree>(buildPointsOf(points), [&](qel::PointArray pa, int n, int d) {
         return std::make_unique<qel::QELbd_tree>(pa, n, d, bucket, static_cast<qel::SplitRule>(splitRule),
                                                  static_cast<qel::ShrinkRule>(shrinkRule), buildThreads);
     });
     tree->tree = static_cast<qel::QELkd_tree*>(tree->structure.get());
-    tree->splitRule = ruleName(split, splitRule, splitNames);
-    tree->shrinkRule = ruleName(shrink, shrinkRule, shrinkNames);
+    tree->splitRule = ruleName(split, splitRule, knn::SplitNames);
+    tree->shrinkRule = ruleName(shrink, shrinkRule, knn::ShrinkNames);
     return tree;
 }
 

@@ -24,12 +24,14 @@ int main(int argc, char** argv) {
         std::printf("knnbench-cli %s\n", knn::ProgramVersion);
         return finishStandardOutput() ? 0 : 1;
     }
-    if (const auto* error = std::get_if<UsageError>(&parsed)) {
-        std::fprintf(stderr, "knnbench-cli: %s\n\n%s", error->text.c_str(), UsageText);
+    const auto usageError = [](const UsageError& error) {
+        std::fprintf(stderr, "knnbench-cli: %s\n\n%s", error.text.c_str(), UsageText);
         return 2;
-    }
+    };
+    if (const auto* error = std::get_if<UsageError>(&parsed)) return usageError(*error);
     const CliOptions& options = std::get<CliOptions>(parsed);
     if (options.decimalSeparator) knn::setDecimalSeparator(*options.decimalSeparator);
+    if (const auto error = checkNumberTexts(options)) return usageError(*error);
 
     static char reportBuffer[1 << 16];
     std::setvbuf(stdout, reportBuffer, _IOFBF, sizeof reportBuffer);

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "comparegrid.h"
+#include "numbers.h"
 #include "session.h"
+#include "vocabulary.h"
 
 namespace knn::cli {
 
@@ -21,9 +23,9 @@ const char* const UsageText =
     "  --query FILE           query points, one per line (required)\n"
     "  -k, --neighbours N     neighbours per query, at least 1 (default 1)\n"
     "  --dim N                coordinates to use, at least 1 (default: the file's column count)\n"
-    "  --eps TEXT             error bound of approximate search (default 0.0)\n"
+    "  --eps TEXT             error bound of approximate search, a number of at least 0 (default 0.0)\n"
     "  --metric NAME          manhattan, euclidean, chebyshev or custom (default euclidean)\n"
-    "  --power P              power of the custom metric, at least 1 (default 2)\n"
+    "  --power P              power of the custom metric, 1 to 100 (default 2)\n"
     "  --mode NAME            brute, kd or bd (default kd)\n"
     "  --search NAME          standard, radius or priority (default standard; priority needs kd or bd)\n"
     "  --radius TEXT          radius of the fixed-radius search (default 0.0)\n"
@@ -56,12 +58,6 @@ const char* const UsageText =
     "  --help                 print this text\n"
     "\n"
     "Exit status: 0 complete run, 1 run ended early, 2 bad flags.\n";
-
-namespace {
-
-constexpr std::array<std::string_view, 4> MetricNames{"manhattan", "euclidean", "chebyshev", "custom"};
-
-} // namespace
 
 std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArguments(int argc, char** argv) {
     CliOptions options;
@@ -99,10 +95,10 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
             return UsageError{"bad value \"" + std::string(value) + "\" for " + std::string(flag) + ": " +
                               what};
         };
-        auto atLeast = [&](int minimum, int& target) -> std::optional<UsageError> {
+        auto within = [&](IntLimit limit, int& target) -> std::optional<UsageError> {
             const auto number = ParseInt(value);
             if (!number) return bad("not an integer");
-            if (*number < minimum) return bad("must be at least " + std::to_string(minimum));
+            if (const auto why = CheckInt(*number, limit)) return bad(*why);
             target = *number;
             return std::nullopt;
         };
@@ -112,10 +108,10 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
         } else if (flag == "--query") {
             options.queryPath = value, queryGiven = true;
         } else if (flag == "-k" || flag == "--neighbours") {
-            error = atLeast(1, options.neighbours);
+            error = within(NeighbourLimit, options.neighbours);
         } else if (flag == "--dim") {
             int dim = 0;
-            error = atLeast(1, dim);
+            error = within(IntLimit{1}, dim);
             options.dimensions = dim;
         } else if (flag == "--eps") {
             options.errorBound = value;
@@ -124,7 +120,7 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
             if (!item) return bad("unknown metric (manhattan, euclidean, chebyshev or custom)");
             options.metricItem = *item;
         } else if (flag == "--power") {
-            error = atLeast(1, options.power);
+            error = within(PowerLimit, options.power);
         } else if (flag == "--mode") {
             const auto item = ParseItem(value, ModeNames, false);
             if (!item) return bad("unknown mode (brute, kd or bd)");
@@ -136,7 +132,7 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
         } else if (flag == "--radius") {
             options.radius = value;
         } else if (flag == "--bucket") {
-            error = atLeast(1, options.bucketSize);
+            error = within(BucketLimit, options.bucketSize);
         } else if (flag == "--split") {
             const auto item = ParseItem(value, SplitNames, true);
             if (!item) return bad("splitting rule out of range (0..5 or a rule name)");
@@ -147,11 +143,11 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
             options.shrinkItem = *item;
         } else if (flag == "--max-visit") {
             int limit = 0;
-            error = atLeast(0, limit);
+            error = within(VisitLimit, limit);
             options.maxVisit = limit;
         } else if (flag == "--threads") {
             int count = 0;
-            error = atLeast(1, count);
+            error = within(IntLimit{1}, count);
             options.threads = count;
         } else if (flag == "--results") {
             options.resultsPath = value;
@@ -162,7 +158,7 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
             if (auto* why = std::get_if<std::string>(&grid)) return UsageError{"--compare: " + *why};
             options.compare = std::move(std::get<0>(grid));
         } else if (flag == "--repeat") {
-            error = atLeast(1, options.repetitions);
+            error = within(IntLimit{1}, options.repetitions);
             repeatGiven = true;
         } else if (flag == "--dump") {
             options.dumpPath = value;
@@ -193,6 +189,13 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
         return UsageError{std::string(options.treeStats ? "--tree-stats" : "--dump") +
                           " needs a tree: use --mode kd or --mode bd"};
     return options;
+}
+
+std::optional<UsageError> checkNumberTexts(const CliOptions& options) {
+    const std::optional<double> eps = ConvertNumber(NormalizeNumber(options.errorBound));
+    const std::optional<std::string> why = eps ? CheckErrorBound(*eps) : "not a number";
+    if (!why) return std::nullopt;
+    return UsageError{"bad value \"" + options.errorBound + "\" for --eps: " + *why};
 }
 
 } // namespace knn::cli

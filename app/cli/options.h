@@ -47,6 +47,10 @@ struct UsageError {
 
 std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArguments(int argc, char** argv);
 
+/// The number texts' usage error, if any, read as the run will read them: once the decimal separator
+/// is in force.
+std::optional<UsageError> checkNumberTexts(const CliOptions& options);
+
 /// The usage text printed by --help and after a usage error.
 extern const char* const UsageText;
 

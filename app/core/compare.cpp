@@ -20,7 +20,6 @@
 #include "session.h"
 #include <qel/kd.h>
 #include <qel/kdbatch.h>
-#include <qel/kdfixedrad.h>
 #include <qel/workerthreads.h>
 
 namespace knn {
@@ -62,31 +61,11 @@ struct PassTimes {
     double slowestPerQuery = 0.0;
 };
 
-/// A built structure and what a configuration searches it with.
-struct Searcher {
-    qel::QELpointSet* structure;
-    qel::QELkd_tree* tree; ///< the same structure when it is a tree
-    SearchRange range;
-    double eps;
-};
-
 /// The build of a configuration's structure over n points of dim coordinates, on `threads` threads.
 StructureBuild buildOf(const CompareConfig& c, qel::PointArray data, int n, int dim, int threads) {
     return [=]() -> BuiltStructure {
         const auto start = Clock::now();
-        std::unique_ptr<qel::QELpointSet> structure;
-        switch (c.mode) {
-        case SearchMode::BruteForce:
-            structure = std::make_unique<qel::QELbruteForce>(data, n, dim);
-            break;
-        case SearchMode::KdTree:
-            structure = std::make_unique<qel::QELkd_tree>(data, n, dim, c.bucketSize, c.split, threads);
-            break;
-        case SearchMode::BdTree:
-            structure =
-                std::make_unique<qel::QELbd_tree>(data, n, dim, c.bucketSize, c.split, c.shrink, threads);
-            break;
-        }
+        std::unique_ptr<qel::QELpointSet> structure = BuildStructure(c, data, n, dim, threads);
         return {std::move(structure), secondsSince(start)};
     };
 }
@@ -121,8 +100,7 @@ class CompareRun {
 public:
     CompareRun(qel::PointArray data, int n, qel::PointArray queries, int m, int dim,
                const CompareSettings& settings, Tracker& tracker)
-        : data(data), n(n), queries(queries), m(m), dim(dim), settings(settings), tracker(tracker),
-          radiusBound(qel::coordinateTerm(settings.radius, settings.power)) {}
+        : data(data), n(n), queries(queries), m(m), dim(dim), settings(settings), tracker(tracker) {}
 
     /// False when cancelled.
     bool measure(const CompareConfig& config, CompareRow& row);
@@ -137,9 +115,11 @@ private:
                                        qel::PointArray ordered, Answers& out);
     /// Times each query alone and reads its visit count, its answer into out; false when cancelled.
     bool probePass(const Searcher& searcher, CompareRow& row, Answers& out);
-    /// The batch search of the configuration's kind for count queries on threads, answers into rows of k.
-    void batch(const Searcher& searcher, qel::PointArray chunk, int count, int threads, int* idx,
-               double* dists);
+    /// The searcher of a structure for a kind of search and eps, with the run's k, power and radius.
+    Searcher searcherOf(qel::QELpointSet* structure, SearchRange range, double eps) const;
+    /// The batch searches for count queries from position first of queries on threads, into out's rows.
+    void batch(const Searcher& searcher, qel::PointArray queries, int first, int count, int threads,
+               Answers& out) const;
     /// The exact answers of the configuration's kind of search, computed on first use.
     const Answers* reference(SearchRange range);
     void accuracy(const Answers& found, const Answers& exact, CompareRow& row) const;
@@ -151,7 +131,6 @@ private:
     int dim;
     const CompareSettings& settings;
     Tracker& tracker;
-    double radiusBound;
     std::optional<Answers> nearestReference; ///< standard and priority searches
     std::optional<Answers> radiusReference;  ///< the fixed-radius search
     /// The structure of the last configuration and what its builds measured: the next configuration
@@ -195,21 +174,14 @@ template <class Chunk> std::optional<PassTimes> CompareRun::inChunks(Chunk chunk
     return times;
 }
 
-void CompareRun::batch(const Searcher& s, qel::PointArray chunk, int count, int threads, int* idx,
-                       double* dists) {
-    const int k = settings.k;
-    switch (s.range) {
-    case SearchRange::Standard:
-        qel::searchNearestBatch(*s.structure, chunk, count, k, idx, dists, s.eps, settings.power, threads);
-        break;
-    case SearchRange::FixedRadius:
-        qel::searchFixedRadiusBatch(*s.structure, chunk, count, radiusBound, k, idx, dists, nullptr, s.eps,
-                                    settings.power, threads);
-        break;
-    case SearchRange::Priority:
-        qel::searchPriorityBatch(*s.tree, chunk, count, k, idx, dists, s.eps, settings.power, threads);
-        break;
-    }
+Searcher CompareRun::searcherOf(qel::QELpointSet* structure, SearchRange range, double eps) const {
+    return SearcherOf(structure, range, settings.k, eps, settings.power, settings.radius);
+}
+
+void CompareRun::batch(const Searcher& searcher, qel::PointArray queries, int first, int count, int threads,
+                       Answers& out) const {
+    const std::size_t row = rowStart(first, settings.k);
+    SearchBatch(searcher, queries + first, count, out.idx.data() + row, out.dists.data() + row, threads);
 }
 
 std::optional<PassTimes> CompareRun::timedPass(const Searcher& searcher, const std::vector<int>& order,
@@ -217,10 +189,8 @@ std::optional<PassTimes> CompareRun::timedPass(const Searcher& searcher, const s
     const int k = settings.k;
     Answers inOrder;
     inOrder.resize(m, k);
-    const std::optional<PassTimes> times = inChunks([&](int first, int count, int threads) {
-        batch(searcher, ordered + first, count, threads, inOrder.idx.data() + rowStart(first, k),
-              inOrder.dists.data() + rowStart(first, k));
-    });
+    const std::optional<PassTimes> times = inChunks(
+        [&](int first, int count, int threads) { batch(searcher, ordered, first, count, threads, inOrder); });
     if (!times) return times;
     const auto rowOf = [k](int q) { return static_cast<std::ptrdiff_t>(rowStart(q, k)); };
     for (int i = 0; i < m; ++i) {
@@ -246,22 +216,9 @@ bool CompareRun::probePass(const Searcher& s, CompareRow& row, Answers& out) {
                     int* idx = out.idx.data() + rowStart(q, k);
                     double* dists = out.dists.data() + rowStart(q, k);
                     const auto start = Clock::now();
-                    switch (s.range) {
-                    case SearchRange::Standard:
-                        s.structure->searchNearest(queries[q], k, idx, dists, s.eps, settings.power);
-                        break;
-                    case SearchRange::FixedRadius:
-                        s.structure->searchFixedRadius(queries[q], radiusBound, k, idx, dists, s.eps,
-                                                       settings.power);
-                        break;
-                    case SearchRange::Priority:
-                        s.tree->searchPriority(queries[q], k, idx, dists, s.eps, settings.power);
-                        break;
-                    }
+                    SearchOne(s, queries[q], idx, dists);
                     seconds[static_cast<std::size_t>(q)] = secondsSince(start);
-                    visits[static_cast<std::size_t>(q)] = s.range == SearchRange::FixedRadius
-                                                              ? qel::fixedRadiusSearch.radiusVisitedCount
-                                                              : qel::visitedCount;
+                    visits[static_cast<std::size_t>(q)] = LastVisitCount(s);
                 }
             });
         }).has_value();
@@ -281,18 +238,15 @@ const Answers* CompareRun::reference(SearchRange range) {
     qel::QELbruteForce brute(data, n, dim);
     Answers exact;
     exact.resize(m, k);
-    const auto search = [&](const Searcher& searcher, int first, int count, int threads, Answers& out) {
-        batch(searcher, queries + first, count, threads, out.idx.data() + rowStart(first, k),
-              out.dists.data() + rowStart(first, k));
-    };
+    const Searcher bruteSearcher = searcherOf(&brute, kind, 0.0);
     if (static_cast<double>(n) * m > BruteReferenceWork) {
         const CompareConfig exactTree{SearchMode::KdTree, kind, qel::SplitRule::Default,
                                       qel::ShrinkRule::Default, ReferenceBucketSize};
         const BuiltStructure built = tracker.build(buildOf(exactTree, data, n, dim, settings.threads));
         if (!built.structure) return nullptr;
-        auto* tree = static_cast<qel::QELkd_tree*>(built.structure.get());
+        const Searcher treeSearcher = searcherOf(built.structure.get(), kind, 0.0);
         if (!inChunks([&](int first, int count, int threads) {
-                search({tree, tree, kind, 0.0}, first, count, threads, exact);
+                batch(treeSearcher, queries, first, count, threads, exact);
             }))
             return nullptr;
         // The tree's answers must be brute force's: the same distances in every slot of the sampled queries.
@@ -301,7 +255,7 @@ const Answers* CompareRun::reference(SearchRange range) {
         const int step = std::max(1, m / ReferenceSampleQueries);
         bool equal = true;
         for (int q = 0; q < m && equal; q += step) {
-            search({&brute, nullptr, kind, 0.0}, q, 1, 1, check);
+            batch(bruteSearcher, queries, q, 1, 1, check);
             equal = std::equal(check.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q, k)),
                                check.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q + 1, k)),
                                exact.dists.begin() + static_cast<std::ptrdiff_t>(rowStart(q, k)));
@@ -309,7 +263,7 @@ const Answers* CompareRun::reference(SearchRange range) {
         if (equal) return &slot.emplace(std::move(exact));
     }
     if (!inChunks([&](int first, int count, int threads) {
-            search({&brute, nullptr, kind, 0.0}, first, count, threads, exact);
+            batch(bruteSearcher, queries, first, count, threads, exact);
         }))
         return nullptr;
     return &slot.emplace(std::move(exact));
@@ -384,7 +338,7 @@ bool CompareRun::measure(const CompareConfig& config, CompareRow& row) {
     row.memoryBytes = kept->memoryBytes;
     auto* tree = dynamic_cast<qel::QELkd_tree*>(kept->built.structure.get());
 
-    const Searcher searcher{kept->built.structure.get(), tree, config.range, config.eps};
+    const Searcher searcher = searcherOf(kept->built.structure.get(), config.range, config.eps);
     Answers found;
     found.resize(m, settings.k);
     // Brute force visits every point, so only a tree's queries are searched alone for their visits.
@@ -426,18 +380,6 @@ template <class Pass> int fastest(const std::vector<CompareRow>& rows, Pass pass
 }
 
 } // namespace
-
-CompareConfig CompareConfig::Normalized() const {
-    CompareConfig c = *this;
-    if (c.mode == SearchMode::BruteForce) {
-        c.split = qel::SplitRule::Default;
-        c.bucketSize = 1;
-        c.eps = 0.0;
-        c.visitLimit = 0;
-    }
-    if (c.mode != SearchMode::BdTree) c.shrink = qel::ShrinkRule::Default;
-    return c;
-}
 
 std::vector<CompareConfig> ExpandGrid(const CompareGrid& grid) {
     std::vector<CompareConfig> configs;
@@ -549,22 +491,6 @@ std::size_t StructureBytes(qel::QELpointSet& structure) {
         }
     }
     return bytes;
-}
-
-std::string ModeName(SearchMode mode) {
-    return std::string(ModeNames[static_cast<std::size_t>(mode)]);
-}
-
-std::string RangeName(SearchRange range) {
-    return std::string(RangeNames[static_cast<std::size_t>(range)]);
-}
-
-std::string SplitName(qel::SplitRule rule) {
-    return std::string(SplitNames[static_cast<std::size_t>(rule)]);
-}
-
-std::string ShrinkName(qel::ShrinkRule rule) {
-    return std::string(ShrinkNames[static_cast<std::size_t>(rule)]);
 }
 
 namespace {

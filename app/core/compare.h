@@ -14,29 +14,15 @@
 #include <vector>
 
 #include "resulttable.h"
+#include "searchcall.h"
+#include "vocabulary.h"
 #include <qel/bdtree.h>
 #include <qel/kdtree.h>
 
 namespace knn {
 
-enum class SearchMode;
-enum class SearchRange;
-
-/// One configuration. Options its structure does not use keep fixed values (see `Normalized`), so two
-/// configurations that search alike compare equal.
-struct CompareConfig {
-    SearchMode mode;
-    SearchRange range;
-    qel::SplitRule split = qel::SplitRule::Default;
-    qel::ShrinkRule shrink = qel::ShrinkRule::Default; ///< bd-tree only
-    int bucketSize = 1;
-    double eps = 0.0;
-    int visitLimit = 0; ///< 0: no limit
-
-    /// Brute force uses none of the options after the search; a kd-tree no shrinking rule.
-    CompareConfig Normalized() const;
-    bool operator==(const CompareConfig&) const = default;
-};
+/// One configuration of a compare run.
+using CompareConfig = SearchConfig;
 
 /// Values per option; the grid is every combination of them, brute force never with the priority search.
 struct CompareGrid {
@@ -132,18 +118,6 @@ CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, i
 /// Memory of a built structure: its object, index, leaf addresses, box and nodes.
 std::size_t StructureBytes(qel::QELpointSet& structure);
 
-/// The options' names by item index, in the table, the headless front end's flags and its grid.
-inline constexpr std::array<std::string_view, 3> ModeNames{"brute", "kd", "bd"};
-inline constexpr std::array<std::string_view, 3> RangeNames{"standard", "radius", "priority"};
-inline constexpr std::array<std::string_view, 6> SplitNames{"standard",         "midpoint",     "fair",
-                                                            "sliding-midpoint", "sliding-fair", "default"};
-inline constexpr std::array<std::string_view, 4> ShrinkNames{"none", "simple", "centroid", "default"};
-
-/// One option's name, from the tables above.
-std::string ModeName(SearchMode mode);
-std::string RangeName(SearchRange range);
-std::string SplitName(qel::SplitRule rule);
-std::string ShrinkName(qel::ShrinkRule rule);
 /// A short label of a configuration, for the chart.
 std::string CompareLabel(const CompareConfig& config);
 

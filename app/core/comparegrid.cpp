@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <utility>
 
@@ -62,11 +61,11 @@ auto namedItem(const std::array<std::string_view, N>& names, bool numbersAllowed
     };
 }
 
-auto integerAtLeast(int minimum) {
-    return [minimum](std::string_view value) -> Parsed<int> {
+auto integerWithin(IntLimit limit) {
+    return [limit](std::string_view value) -> Parsed<int> {
         const auto number = ParseInt(value);
-        if (!number || *number < minimum)
-            return quoted(value) + " is no integer of at least " + std::to_string(minimum);
+        if (!number || CheckInt(*number, limit))
+            return quoted(value) + " is no integer of at least " + std::to_string(limit.lowest);
         return *number;
     };
 }
@@ -74,20 +73,12 @@ auto integerAtLeast(int minimum) {
 Parsed<double> errorBound(std::string_view value) {
     double eps = 0.0;
     const auto result = std::from_chars(value.data(), value.data() + value.size(), eps);
-    if (result.ec != std::errc() || result.ptr != value.data() + value.size() || !(eps >= 0.0) ||
-        !std::isfinite(eps))
+    if (result.ec != std::errc() || result.ptr != value.data() + value.size() || CheckErrorBound(eps))
         return quoted(value) + " is no error bound of at least 0";
     return eps;
 }
 
 } // namespace
-
-std::optional<int> ParseInt(std::string_view text) {
-    int value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 std::variant<std::vector<CompareConfig>, std::string> ParseCompareGrid(std::string_view text) {
     if (text == "default") return DefaultCompareConfigs();
@@ -142,13 +133,13 @@ std::variant<std::vector<CompareConfig>, std::string> ParseCompareGrid(std::stri
                  grid.shrinks);
             break;
         case 4:
-            take(gridValues<int>(values, true, integerAtLeast(1)), grid.buckets);
+            take(gridValues<int>(values, true, integerWithin(BucketLimit)), grid.buckets);
             break;
         case 5:
             take(gridValues<double>(values, false, errorBound), grid.eps);
             break;
         case 6:
-            take(gridValues<int>(values, true, integerAtLeast(0)), grid.visitLimits);
+            take(gridValues<int>(values, true, integerWithin(VisitLimit)), grid.visitLimits);
             break;
         }
         if (why) return bad(*why);

@@ -14,22 +14,6 @@
 
 namespace knn {
 
-/// The whole text as a decimal int, an optional "-" and digits; empty for anything else.
-std::optional<int> ParseInt(std::string_view text);
-
-/// The item index of a name, or of a plain item number below the name count.
-template <std::size_t N>
-std::optional<int> ParseItem(std::string_view text, const std::array<std::string_view, N>& names,
-                             bool numbersAllowed) {
-    for (std::size_t i = 0; i < N; ++i)
-        if (text == names[i]) return static_cast<int>(i);
-    if (numbersAllowed) {
-        const auto number = ParseInt(text);
-        if (number && *number >= 0 && *number < static_cast<int>(N)) return number;
-    }
-    return std::nullopt;
-}
-
 /// The most combinations of values a grid text may hold. Every configuration is built and searched at
 /// least twice, so a grid beyond this is a slip of the keyboard (bucket=1..1000000), not a plan; it is
 /// refused before its values are expanded.

@@ -74,39 +74,6 @@ bool convertLine(std::string_view line, int dim, qel::Point point, FieldList& fi
     return true;
 }
 
-// One search of the run's kind; its k results go to nnIdx and dists.
-void searchQuery(const SearchSession& s, const QueryTask& task, qel::Point point, int* nnIdx, double* dists) {
-    switch (s.searchRange) {
-    case SearchRange::Standard:
-        task.structure->searchNearest(point, s.k, nnIdx, dists, s.eps, s.power);
-        break;
-    case SearchRange::FixedRadius:
-        task.structure->searchFixedRadius(point, task.radiusBound, s.k, nnIdx, dists, s.eps, s.power);
-        break;
-    case SearchRange::Priority:
-        if (task.tree) task.tree->searchPriority(point, s.k, nnIdx, dists, s.eps, s.power);
-        break;
-    }
-}
-
-// The same searches for m queries at once, row q of k results for queries[q].
-void searchQueries(const SearchSession& s, const QueryTask& task, qel::PointArray queries, int m, int* nnIdx,
-                   double* dists, int threads) {
-    switch (s.searchRange) {
-    case SearchRange::Standard:
-        qel::searchNearestBatch(*task.structure, queries, m, s.k, nnIdx, dists, s.eps, s.power, threads);
-        break;
-    case SearchRange::FixedRadius:
-        qel::searchFixedRadiusBatch(*task.structure, queries, m, task.radiusBound, s.k, nnIdx, dists, nullptr,
-                                    s.eps, s.power, threads);
-        break;
-    case SearchRange::Priority:
-        if (task.tree)
-            qel::searchPriorityBatch(*task.tree, queries, m, s.k, nnIdx, dists, s.eps, s.power, threads);
-        break;
-    }
-}
-
 // Turns query q's result row, as the search left it, into reported distances and 1-based numbers.
 void storeResults(SearchSession& s, int q) {
     const auto k = static_cast<std::size_t>(s.k);
@@ -127,9 +94,8 @@ void CheckFloatingPointFaults() {
 }
 
 double ReportedDistance(double d, int power) {
-    if (qel::metricKind != 2 && qel::metricKind != 3) return d;
     errno = 0;
-    const double root = qel::metricKind == 2 ? std::sqrt(d) : std::pow(std::fabs(d), 1.0 / power);
+    const double root = RootedDistance(d, {qel::metricKind, power});
     if (errno == ERANGE) throw RunError("Out of range error: check root-taking function!");
     if (errno == EDOM) throw RunError("Domain error: check root-taking function!");
     return root;
@@ -210,24 +176,11 @@ void RunDriver::readNeighbourCount() {
 
 void RunDriver::readMetric() {
     SearchSession& s = state;
-    switch (window.metricItem()) {
-    case 0:
-        qel::metricKind = 1, s.power = 1;
-        window.addReportLine("Distance metric = Manhattan (1)");
-        break;
-    case 1:
-        qel::metricKind = 2, s.power = 2;
-        window.addReportLine("Distance metric = Euclidean (2)");
-        break;
-    case 2:
-        qel::metricKind = 4, s.power = 1;
-        window.addReportLine("Distance metric = Chebyshev (L-infinity)");
-        break;
-    case 3:
-        qel::metricKind = 3, s.power = window.customPower();
-        window.addReportLine("Distance metric = LP (" + std::to_string(s.power) + ")");
-        break;
-    }
+    const int item = window.metricItem();
+    const Metric metric = MetricOfItem(item, item == CustomMetricItem ? window.customPower() : 0);
+    qel::metricKind = metric.kind;
+    s.power = metric.power;
+    window.addReportLine(MetricReportLine(metric));
 }
 
 void RunDriver::readRadius() {
@@ -289,7 +242,9 @@ bool RunDriver::PrepareSearch() {
 
     std::string text = NormalizeNumber(window.errorBoundText());
     window.setErrorBoundText(text);
-    s.eps = ConvertNumber(text).value_or(0.0);
+    // A text that is no error bound the searches take becomes 0, written back so the user sees it.
+    const std::optional<double> eps = ConvertNumber(text);
+    s.eps = eps && !CheckErrorBound(*eps) ? *eps : 0.0;
     window.setErrorBoundText(FormatDouble(s.eps));
     window.addReportLine("Error bound = " + FormatDouble(s.eps));
 
@@ -319,22 +274,23 @@ bool RunDriver::PrepareSearch() {
     phaseTimes.reached = TimedPhase::Build;
     PhaseClock buildClock(phaseTimes.buildSeconds);
     s.searchMode = static_cast<SearchMode>(window.searchModeItem());
+    const SearchConfig config{s.searchMode, SearchRange::Standard, s.splitRule, s.shrinkRule, s.bucketSize};
+    // The mode's slot holds the structure as the type its mode builds.
+    const auto slot = [&]<class Structure>(std::unique_ptr<Structure>& owner) {
+        owner.reset();
+        owner.reset(static_cast<Structure*>(buildStructure(config).release()));
+    };
     switch (s.searchMode) {
     case SearchMode::BruteForce:
-        s.bruteForce.reset();
-        s.bruteForce = buildStructure<qel::QELbruteForce>(s.dataPts.get(), s.dataCount, s.dim);
+        slot(s.bruteForce);
         window.addReportLine("Search mode = Brute Force");
         break;
     case SearchMode::KdTree:
-        s.kdTree.reset();
-        s.kdTree = buildStructure<qel::QELkd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
-                                                   s.splitRule, threads);
+        slot(s.kdTree);
         window.addReportLine("Search mode = Unbalanced Tree");
         break;
     case SearchMode::BdTree:
-        s.bdTree.reset();
-        s.bdTree = buildStructure<qel::QELbd_tree>(s.dataPts.get(), s.dataCount, s.dim, s.bucketSize,
-                                                   s.splitRule, s.shrinkRule, threads);
+        slot(s.bdTree);
         window.addReportLine("Search mode = Balanced Tree");
         break;
     }
@@ -381,33 +337,24 @@ bool RunDriver::RunQueries() {
     SearchSession& s = state;
     stopIfCancelled();
     SetStatus("Now searching for NN...", 2);
-    QueryTask task{nullptr, nullptr, qel::coordinateTerm(s.radius, s.power)};
-    switch (s.searchMode) {
-    case SearchMode::BruteForce:
-        task.structure = s.bruteForce.get();
-        break;
-    case SearchMode::KdTree:
-        task.structure = task.tree = s.kdTree.get();
-        break;
-    case SearchMode::BdTree:
-        task.structure = task.tree = s.bdTree.get();
-        break;
-    }
+    qel::QELpointSet* const structures[] = {s.bruteForce.get(), s.kdTree.get(), s.bdTree.get()};
+    const Searcher searcher = SearcherOf(structures[static_cast<int>(s.searchMode)], s.searchRange, s.k, s.eps,
+                                         s.power, s.radius);
 
     phaseTimes.reached = TimedPhase::Queries;
     PhaseClock queryClock(phaseTimes.queriesSeconds);
-    if (!readQueries(task.structure != nullptr)) return false;
+    if (!readQueries(searcher.structure != nullptr)) return false;
     // Chunks follow the batch searches' own order over the whole run, so each one continues where the
     // caches were left.
     std::vector<int> order(static_cast<std::size_t>(s.queryCount));
-    if (task.structure)
-        qel::batchOrder(*task.structure, s.queryPts.get(), s.queryCount, order.data(), threads);
+    if (searcher.structure)
+        qel::batchOrder(*searcher.structure, s.queryPts.get(), s.queryCount, order.data(), threads);
     bool faulted = false;
     std::int64_t size = ProgressInterval;
     for (int first = 0; first < s.queryCount && !faulted;) {
         const int last = static_cast<int>(std::min<std::int64_t>(s.queryCount, first + size));
         const auto chunkStart = Clock::now();
-        faulted = !searchChunk(task, order, first, last);
+        faulted = !searchChunk(searcher, order, first, last);
         const double chunkSeconds = secondsSince(chunkStart);
         phaseTimes.slowestQuerySeconds =
             std::max(phaseTimes.slowestQuerySeconds, chunkSeconds / (last - first));
@@ -416,14 +363,14 @@ bool RunDriver::RunQueries() {
         size = nextChunkSize(size, chunkSeconds);
         first = last;
     }
-    storeEveryResult(task, faulted);
+    storeEveryResult(searcher, faulted);
     queryClock.stop();
 
     SetStatus("Outputting results...", 2);
     writeResultColumns();
     if (window.showGraph()) DrawChart();
     stopIfCancelled();
-    answering = task.tree;
+    answering = searcher.tree;
     qel::releaseSharedEmptyLeaf();
     SetStatus("Ready", 2);
     window.showTimings(phaseTimes);
@@ -446,7 +393,7 @@ bool RunDriver::readQueries(bool searchable) {
     return true;
 }
 
-bool RunDriver::searchChunk(const QueryTask& task, const std::vector<int>& order, int first, int last) {
+bool RunDriver::searchChunk(const Searcher& searcher, const std::vector<int>& order, int first, int last) {
     SearchSession& s = state;
     const auto k = static_cast<std::size_t>(s.k);
     const auto m = static_cast<std::size_t>(last - first);
@@ -456,7 +403,7 @@ bool RunDriver::searchChunk(const QueryTask& task, const std::vector<int>& order
     std::vector<int> nnIdx(m * k, qel::noIndex);
     std::vector<double> dists(m * k, qel::unboundedDistance);
     std::feclearexcept(FE_ALL_EXCEPT);
-    searchQueries(s, task, queries.data(), static_cast<int>(m), nnIdx.data(), dists.data(), threads);
+    SearchBatch(searcher, queries.data(), static_cast<int>(m), nnIdx.data(), dists.data(), threads);
     if (std::fetestexcept(RunFaults)) return false;
     for (std::size_t i = 0; i < m; ++i) {
         const auto row = static_cast<std::size_t>(order[first + i]) * k;
@@ -466,14 +413,14 @@ bool RunDriver::searchChunk(const QueryTask& task, const std::vector<int>& order
     return true;
 }
 
-void RunDriver::storeEveryResult(const QueryTask& task, bool searchAgain) {
+void RunDriver::storeEveryResult(const Searcher& searcher, bool searchAgain) {
     SearchSession& s = state;
     const auto k = static_cast<std::size_t>(s.k);
     for (int q = 0; q < s.queryCount; ++q) {
         std::feclearexcept(FE_ALL_EXCEPT);
         if (searchAgain)
-            searchQuery(s, task, s.queryPts[static_cast<std::size_t>(q)], s.resultIdx.data() + q * k,
-                        s.resultDists.data() + q * k);
+            SearchOne(searcher, s.queryPts[static_cast<std::size_t>(q)], s.resultIdx.data() + q * k,
+                      s.resultDists.data() + q * k);
         storeResults(s, q);
         CheckFloatingPointFaults();
     }
@@ -684,9 +631,11 @@ template <class Make> std::optional<std::invoke_result_t<Make>> RunDriver::await
     return build.get();
 }
 
-template <class Structure, class... Args> std::unique_ptr<Structure> RunDriver::buildStructure(Args... args) {
-    std::optional<std::unique_ptr<Structure>> built =
-        awaitBuild([=] { return std::make_unique<Structure>(args...); });
+std::unique_ptr<qel::QELpointSet> RunDriver::buildStructure(const SearchConfig& config) {
+    std::optional<std::unique_ptr<qel::QELpointSet>> built =
+        awaitBuild([config, data = state.dataPts.get(), n = state.dataCount, dim = state.dim, threads = threads] {
+            return BuildStructure(config, data, n, dim, threads);
+        });
     if (!built) throw RunCancelled{};
     return std::move(*built);
 }

@@ -16,18 +16,15 @@
 #include "compare.h"
 #include "pointfile.h"
 #include "resulttable.h"
+#include "searchcall.h"
 #include "statistics.h"
+#include "vocabulary.h"
 #include "windowops.h"
 #include <qel/bdtree.h>
 #include <qel/kdtree.h>
 #include <qel/qelinclude.h>
 
 namespace knn {
-
-/// Values equal the item indices of the "Search mode" group.
-enum class SearchMode { BruteForce = 0, KdTree = 1, BdTree = 2 };
-/// Standard 0, FixedRadius 1, Priority 2, in the order of the "Search range" buttons.
-enum class SearchRange { Standard = 0, FixedRadius = 1, Priority = 2 };
 
 /// Raises a `RunError` naming the fault when an overflow, a division by zero or an invalid operation
 /// was raised since the flags were last cleared: searches whose distances overflow leave slots empty.
@@ -73,13 +70,6 @@ struct SearchSession {
     int querySeries = -1;    ///< index of the query series in the chart, -1 for none
     int lineSeries = -1;     ///< index of the last neighbour line series, -1 for none
     ColumnStats columnStats; ///< statistics of the column being reported; not reset
-};
-
-/// What every query of a run is searched with.
-struct QueryTask {
-    qel::QELpointSet* structure; ///< the structure the run built
-    qel::QELkd_tree* tree;       ///< the same structure when it is a tree, for the priority search
-    double radiusBound;          ///< the fixed radius, powered
 };
 
 class RunDriver {
@@ -153,9 +143,10 @@ private:
     void stopIfCancelled();
     /// Runs a handler's steps; a cancel ends them like an early end, with "Run cancelled" in panel 2.
     bool unlessCancelled(const std::function<bool()>& steps);
-    /// Builds a structure on a thread of its own while this one keeps reporting progress, so a cancel
-    /// need not wait for the build; the points of a build given up stay until it ends (see abandonedBuild).
-    template <class Structure, class... Args> std::unique_ptr<Structure> buildStructure(Args... args);
+    /// Builds the configuration's structure on a thread of its own while this one keeps reporting
+    /// progress, so a cancel need not wait for the build; the points of a build given up stay until it
+    /// ends (see abandonedBuild).
+    std::unique_ptr<qel::QELpointSet> buildStructure(const SearchConfig& config);
     /// What buildStructure does for any build: make() on a thread of its own, waited for while this one
     /// reports progress and looks for a cancel; empty, the build given up, when the run is cancelled.
     template <class Make> std::optional<std::invoke_result_t<Make>> awaitBuild(Make make);
@@ -168,12 +159,12 @@ private:
     /// Answers the queries at positions first..last-1 of order through the batch searches into their
     /// result rows; false, with the rows left as they were, when the searches raised a floating-point
     /// fault.
-    bool searchChunk(const QueryTask& task, const std::vector<int>& order, int first, int last);
+    bool searchChunk(const Searcher& searcher, const std::vector<int>& order, int first, int last);
     /// Turns every query's result row into reported distances and numbers, in query order, and ends the
     /// run with the error of the first query that meets a root-taking error or a floating-point fault.
     /// With searchAgain (a chunk's searches raised a fault) each query is first searched again alone, so
     /// that the fault is pinned on the query that raises it.
-    void storeEveryResult(const QueryTask& task, bool searchAgain);
+    void storeEveryResult(const Searcher& searcher, bool searchAgain);
 
     WindowOps& window;
     SearchSession state;

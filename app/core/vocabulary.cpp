@@ -1,0 +1,86 @@
+// The option vocabulary's lookups and checkers.
+#include "vocabulary.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace knn {
+
+std::string PlainCaption(std::string_view caption) {
+    std::string plain;
+    for (const char c : caption)
+        if (c != '&') plain += c;
+    return plain;
+}
+
+std::optional<int> ParseInt(std::string_view text) {
+    int value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::string ModeName(SearchMode mode) {
+    return std::string(ModeNames[static_cast<std::size_t>(mode)]);
+}
+
+std::string RangeName(SearchRange range) {
+    return std::string(RangeNames[static_cast<std::size_t>(range)]);
+}
+
+std::string SplitName(qel::SplitRule rule) {
+    return std::string(SplitNames[static_cast<std::size_t>(rule)]);
+}
+
+std::string ShrinkName(qel::ShrinkRule rule) {
+    return std::string(ShrinkNames[static_cast<std::size_t>(rule)]);
+}
+
+Metric MetricOfItem(int item, int customPower) {
+    switch (item) {
+    case 0:
+        return {1, 1};
+    case 1:
+        return {2, 2};
+    case 2:
+        return {4, 1};
+    default:
+        return {3, customPower};
+    }
+}
+
+double MinkowskiP(const Metric& metric) {
+    return metric.kind == 4 ? std::numeric_limits<double>::infinity() : metric.power;
+}
+
+std::string MetricReportLine(const Metric& metric) {
+    switch (metric.kind) {
+    case 1:
+        return "Distance metric = Manhattan (1)";
+    case 2:
+        return "Distance metric = Euclidean (2)";
+    case 4:
+        return "Distance metric = Chebyshev (L-infinity)";
+    default:
+        return "Distance metric = LP (" + std::to_string(metric.power) + ")";
+    }
+}
+
+double RootedDistance(double d, const Metric& metric) {
+    if (metric.kind == 2) return std::sqrt(d);
+    if (metric.kind == 3) return std::pow(std::fabs(d), 1.0 / metric.power);
+    return d;
+}
+
+std::optional<std::string> CheckInt(int value, IntLimit limit) {
+    if (value < limit.lowest) return "must be at least " + std::to_string(limit.lowest);
+    if (value > limit.highest) return "must be at most " + std::to_string(limit.highest);
+    return std::nullopt;
+}
+
+std::optional<std::string> CheckErrorBound(double eps) {
+    if (eps >= 0.0 && std::isfinite(eps)) return std::nullopt;
+    return std::string(ErrorBoundRule);
+}
+
+} // namespace knn
