@@ -6,14 +6,13 @@
 #include <cfenv>
 #include <charconv>
 #include <chrono>
-#include <cmath>
 #include <functional>
-#include <future>
 #include <string>
 
-#include <qel/kdbatch.h>
-
 #include "numbers.h"
+#include "optionreport.h"
+#include "querypass.h"
+#include "resultchart.h"
 
 namespace knn {
 
@@ -47,24 +46,6 @@ private:
 /// Thrown where the driver notices that the user cancelled the run; the handler catches it.
 struct RunCancelled {};
 
-/// How often the thread waiting for a build reports progress and looks for a cancel.
-constexpr auto BuildPollInterval = std::chrono::milliseconds(20);
-
-std::string modeTitle(SearchMode mode) {
-    switch (mode) {
-    case SearchMode::BruteForce:
-        return "Brute Force Search";
-    case SearchMode::KdTree:
-        return "Unbalanced Tree Search";
-    case SearchMode::BdTree:
-        return "Balanced Tree Search";
-    }
-    return {};
-}
-
-// The floating-point faults that end a run.
-constexpr int RunFaults = FE_OVERFLOW | FE_DIVBYZERO | FE_INVALID;
-
 // Converts the first dim fields of a line into point; false at the first field that does not convert.
 bool convertLine(std::string_view line, int dim, qel::Point point, FieldList& fields, std::string& scratch) {
     SplitFields(line, fields);
@@ -72,17 +53,6 @@ bool convertLine(std::string_view line, int dim, qel::Point point, FieldList& fi
     if (ConvertFields(fields, 0, used, point, scratch) < used) return false;
     std::fill(point + used, point + dim, 0.0); // a short line's missing coordinates are 0
     return true;
-}
-
-// Turns query q's result row, as the search left it, into reported distances and 1-based numbers.
-void storeResults(SearchSession& s, int q) {
-    const auto k = static_cast<std::size_t>(s.k);
-    double* rowDists = s.resultDists.data() + static_cast<std::size_t>(q) * k;
-    int* rowIdx = s.resultIdx.data() + static_cast<std::size_t>(q) * k;
-    for (std::size_t j = 0; j < k; ++j) {
-        rowDists[j] = ReportedDistance(rowDists[j], s.power);
-        rowIdx[j] += 1;
-    }
 }
 
 } // namespace
@@ -105,7 +75,7 @@ void PointArrayDeleter::operator()(qel::Point* points) const {
     qel::releasePointArray(points);
 }
 
-RunDriver::RunDriver(WindowOps& windowOps) : window(windowOps) {
+RunDriver::RunDriver(WindowOps& windowOps) : window(windowOps), builds(windowOps) {
     ResetRun();
 }
 
@@ -139,7 +109,7 @@ bool RunDriver::unlessCancelled(const std::function<bool()>& steps) {
 }
 
 void RunDriver::ResetRun() {
-    finishAbandonedBuild();
+    builds.finishAbandoned();
     answering = nullptr;
     SearchSession fresh;
     fresh.bruteForce = std::move(state.bruteForce);
@@ -161,35 +131,6 @@ void RunDriver::SetStatus(const std::string& text, int panel) {
     window.writeStatus(panel, text);
 }
 
-void RunDriver::readNeighbourCount() {
-    SearchSession& s = state;
-    const int requested = window.neighbourCount();
-    s.k = requested > s.dataCount ? s.dataCount - 1 : requested;
-    const int unsearchable = s.k;
-    if (s.k < 1) s.k = 1; // a search needs at least one neighbour slot
-    window.setNeighbourCount(s.k);
-    window.addReportLine("No. of K neighbors = " + std::to_string(s.k));
-    if (unsearchable != s.k)
-        window.addReportLine("K raised from " + std::to_string(unsearchable) +
-                             " to 1: a search needs a neighbour");
-}
-
-void RunDriver::readMetric() {
-    SearchSession& s = state;
-    const int item = window.metricItem();
-    const Metric metric = MetricOfItem(item, item == CustomMetricItem ? window.customPower() : 0);
-    qel::metricKind = metric.kind;
-    s.power = metric.power;
-    window.addReportLine(MetricReportLine(metric));
-}
-
-void RunDriver::readRadius() {
-    const std::string text = NormalizeNumber(window.radiusText());
-    window.setRadiusText(text);
-    state.radius = ConvertNumber(text).value_or(0.0);
-    window.setRadiusText(FormatDouble(state.radius));
-}
-
 std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<CompareConfig>& configs,
                                                               int repetitions,
                                                               const ProgressCallback& progress) {
@@ -200,11 +141,11 @@ std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<
         unlessCancelled([&] {
             if (!LoadPoints()) return false;
             SearchSession& s = state;
-            readNeighbourCount();
-            readMetric();
+            ReadNeighbourCount(window, s);
+            ReadMetric(window, s);
             if (std::any_of(configs.begin(), configs.end(),
                             [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; }))
-                readRadius();
+                ReadRadius(window, s);
             if (!readQueries(true)) return false;
             // A cancel inside the compare run keeps the configurations measured so far.
             CompareObserver observer;
@@ -214,7 +155,7 @@ std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<
             };
             observer.cancelled = [this] { return window.cancelRequested(); };
             observer.build = [this](const StructureBuild& make) {
-                return awaitBuild(make).value_or(BuiltStructure{});
+                return builds.run(make, state.dataPts).value_or(BuiltStructure{});
             };
             result = RunCompare(s.dataPts.get(), s.dataCount, s.queryPts.get(), s.queryCount, s.dim, configs,
                                 CompareSettings{s.k, s.power, s.radius, repetitions, threads}, observer);
@@ -238,37 +179,11 @@ bool RunDriver::PrepareSearch() {
     // Dropped here, the data file's lines are out of memory while the structure is built.
     if (!window.hasChart() && !window.tableShown(TableId::DataTable)) s.dataLines.reset();
 
-    readNeighbourCount();
-
-    std::string text = NormalizeNumber(window.errorBoundText());
-    window.setErrorBoundText(text);
-    // A text that is no error bound the searches take becomes 0, written back so the user sees it.
-    const std::optional<double> eps = ConvertNumber(text);
-    s.eps = eps && !CheckErrorBound(*eps) ? *eps : 0.0;
-    window.setErrorBoundText(FormatDouble(s.eps));
-    window.addReportLine("Error bound = " + FormatDouble(s.eps));
-
-    readMetric();
-
-    s.earlyStop = window.earlyTermination();
-    if (s.earlyStop) {
-        const int limit = window.visitLimit();
-        s.maxVisit = limit > s.dataCount ? s.dataCount - 1 : limit;
-    } else {
-        s.maxVisit = 0;
-    }
-    qel::setVisitLimit(s.maxVisit);
-    window.setVisitLimit(s.maxVisit);
-    window.addReportLine("Max points to visit = " + std::to_string(qel::maxPointsVisit));
-
-    s.bucketSize = window.bucketSize();
-    window.addReportLine("Tree bucket size = " + std::to_string(s.bucketSize));
-    const int splitItem = window.splitRuleItem();
-    s.splitRule = static_cast<qel::SplitRule>(splitItem);
-    window.addReportLine("Splitting rule = " + std::to_string(splitItem));
-    const int shrinkItem = window.shrinkRuleItem();
-    s.shrinkRule = static_cast<qel::ShrinkRule>(shrinkItem);
-    window.addReportLine("Shrinking rule = " + std::to_string(shrinkItem));
+    ReadNeighbourCount(window, s);
+    ReadErrorBound(window, s);
+    ReadMetric(window, s);
+    ReadVisitLimit(window, s);
+    ReadTreeOptions(window, s);
 
     // A new structure replaces, and destroys, the one its mode built before.
     phaseTimes.reached = TimedPhase::Build;
@@ -283,32 +198,18 @@ bool RunDriver::PrepareSearch() {
     switch (s.searchMode) {
     case SearchMode::BruteForce:
         slot(s.bruteForce);
-        window.addReportLine("Search mode = Brute Force");
         break;
     case SearchMode::KdTree:
         slot(s.kdTree);
-        window.addReportLine("Search mode = Unbalanced Tree");
         break;
     case SearchMode::BdTree:
         slot(s.bdTree);
-        window.addReportLine("Search mode = Balanced Tree");
         break;
     }
+    ReportSearchMode(window, s.searchMode);
     buildClock.stop();
 
-    if (window.standardRangeSelected()) {
-        s.searchRange = SearchRange::Standard;
-        window.addReportLine("Search range = Standard");
-    }
-    if (window.fixedRadiusSelected()) {
-        s.searchRange = SearchRange::FixedRadius;
-        readRadius();
-        window.addReportLine("Search range = Fixed radius");
-    }
-    if (window.priorityRangeSelected()) {
-        s.searchRange = SearchRange::Priority;
-        window.addReportLine("Search range = Priority");
-    }
+    ReadSearchRange(window, s);
 
     stopIfCancelled();
     SetStatus("Preparing tables...", 2);
@@ -344,26 +245,7 @@ bool RunDriver::RunQueries() {
     phaseTimes.reached = TimedPhase::Queries;
     PhaseClock queryClock(phaseTimes.queriesSeconds);
     if (!readQueries(searcher.structure != nullptr)) return false;
-    // Chunks follow the batch searches' own order over the whole run, so each one continues where the
-    // caches were left.
-    std::vector<int> order(static_cast<std::size_t>(s.queryCount));
-    if (searcher.structure)
-        qel::batchOrder(*searcher.structure, s.queryPts.get(), s.queryCount, order.data(), threads);
-    bool faulted = false;
-    std::int64_t size = ProgressInterval;
-    for (int first = 0; first < s.queryCount && !faulted;) {
-        const int last = static_cast<int>(std::min<std::int64_t>(s.queryCount, first + size));
-        const auto chunkStart = Clock::now();
-        faulted = !searchChunk(searcher, order, first, last);
-        const double chunkSeconds = secondsSince(chunkStart);
-        phaseTimes.slowestQuerySeconds =
-            std::max(phaseTimes.slowestQuerySeconds, chunkSeconds / (last - first));
-        phaseTimes.queriesAnswered = last;
-        reportPhase(RunPhase::Searching, last, s.queryCount);
-        size = nextChunkSize(size, chunkSeconds);
-        first = last;
-    }
-    storeEveryResult(searcher, faulted);
+    AnswerQueries(s, searcher, threads, phaseTimes, phaseProgress(RunPhase::Searching));
     queryClock.stop();
 
     SetStatus("Outputting results...", 2);
@@ -391,39 +273,6 @@ bool RunDriver::readQueries(bool searchable) {
         if (!searchable) return false;
     }
     return true;
-}
-
-bool RunDriver::searchChunk(const Searcher& searcher, const std::vector<int>& order, int first, int last) {
-    SearchSession& s = state;
-    const auto k = static_cast<std::size_t>(s.k);
-    const auto m = static_cast<std::size_t>(last - first);
-    std::vector<qel::Point> queries(m);
-    for (std::size_t i = 0; i < m; ++i)
-        queries[i] = s.queryPts[static_cast<std::size_t>(order[first + i])];
-    std::vector<int> nnIdx(m * k, qel::noIndex);
-    std::vector<double> dists(m * k, qel::unboundedDistance);
-    std::feclearexcept(FE_ALL_EXCEPT);
-    SearchBatch(searcher, queries.data(), static_cast<int>(m), nnIdx.data(), dists.data(), threads);
-    if (std::fetestexcept(RunFaults)) return false;
-    for (std::size_t i = 0; i < m; ++i) {
-        const auto row = static_cast<std::size_t>(order[first + i]) * k;
-        std::copy_n(nnIdx.begin() + i * k, k, s.resultIdx.begin() + row);
-        std::copy_n(dists.begin() + i * k, k, s.resultDists.begin() + row);
-    }
-    return true;
-}
-
-void RunDriver::storeEveryResult(const Searcher& searcher, bool searchAgain) {
-    SearchSession& s = state;
-    const auto k = static_cast<std::size_t>(s.k);
-    for (int q = 0; q < s.queryCount; ++q) {
-        std::feclearexcept(FE_ALL_EXCEPT);
-        if (searchAgain)
-            SearchOne(searcher, s.queryPts[static_cast<std::size_t>(q)], s.resultIdx.data() + q * k,
-                      s.resultDists.data() + q * k);
-        storeResults(s, q);
-        CheckFloatingPointFaults();
-    }
 }
 
 void RunDriver::writeResultColumns() {
@@ -536,54 +385,11 @@ void RunDriver::setThreads(int count) {
 }
 
 void RunDriver::DrawChart() {
-    const SearchSession& s = state;
     window.clearChart();
-    chartContent.clear();
-    state.dataSeries = state.querySeries = state.lineSeries = -1;
-    chartContent.title = "KNN Search Results: " + modeTitle(s.searchMode);
-    chartContent.subTitle = "KNN Search: k = " + std::to_string(s.k) +
-                            ", no. of data points = " + std::to_string(s.dataCount) +
-                            ", no. of query points = " + std::to_string(s.queryCount);
-    std::vector<double> a(static_cast<std::size_t>(std::max(s.dim, 2)), 0.0);
-    std::vector<double> b(a.size(), 0.0);
-    // A one-coordinate point is drawn at (line index, coordinate).
-    auto chartPoint = [&](const std::vector<double>& p, int line) {
-        return s.dim >= 2 ? ChartPoint{p[0], p[1]} : ChartPoint{static_cast<double>(line), p[0]};
-    };
-    const std::int64_t total = static_cast<std::int64_t>(s.dataCount) + s.queryCount;
-    std::int64_t done = 0;
-    auto addPointSeries = [&](const TextLines& lines, int count, ChartColour colour) {
-        const std::size_t first = chartContent.points.size();
-        for (int i = 0; i < count; ++i) {
-            if (!ReadPt(s.dim, i, a.data(), lines)) {
-                chartContent.points.resize(first); // a series joins the chart only with all its points
-                return -1;
-            }
-            chartContent.points.push_back(chartPoint(a, i));
-            reportPhase(RunPhase::Chart, ++done, total);
-        }
-        chartContent.series.push_back(
-            {SeriesKind::Point, colour, 1, PenStyle::Solid, first, static_cast<std::size_t>(count)});
-        return static_cast<int>(chartContent.series.size()) - 1;
-    };
-    state.dataSeries = addPointSeries(*s.dataLines, s.dataCount, DataPointColour);
-    if (state.dataSeries >= 0)
-        state.querySeries = addPointSeries(*s.queryLines, s.queryCount, QueryPointColour);
-    if (state.querySeries >= 0) {
-        const auto k = static_cast<std::size_t>(s.k);
-        for (int q = 0; q < s.queryCount; ++q) {
-            const int nearest = s.resultIdx[static_cast<std::size_t>(q) * k] - 1;
-            if (nearest < 0) continue; // no point inside the radius: nothing to join
-            if (!ReadPt(s.dim, q, a.data(), *s.queryLines) || !ReadPt(s.dim, nearest, b.data(), *s.dataLines))
-                break;
-            const std::size_t first = chartContent.points.size();
-            chartContent.points.push_back(chartPoint(a, q));
-            chartContent.points.push_back(chartPoint(b, nearest));
-            chartContent.series.push_back(
-                {SeriesKind::Line, NeighbourLineColour, 1, PenStyle::Dotted, first, 2});
-            state.lineSeries = static_cast<int>(chartContent.series.size()) - 1;
-        }
-    }
+    BuildResultsChart(
+        state, chartContent,
+        [this](const TextLines& lines, int index, double* point) { return ReadPt(state.dim, index, point, lines); },
+        phaseProgress(RunPhase::Chart));
     window.showChart(chartContent);
 }
 
@@ -612,38 +418,13 @@ void RunDriver::stopIfCancelled() {
     if (window.cancelRequested()) throw RunCancelled{};
 }
 
-template <class Make> std::optional<std::invoke_result_t<Make>> RunDriver::awaitBuild(Make make) {
-    auto build = std::async(std::launch::async, std::move(make));
-    while (build.wait_for(BuildPollInterval) != std::future_status::ready) {
-        window.progress(RunPhase::Building, 0, 0);
-        if (!window.cancelRequested()) continue;
-        // The build goes on reading the points, so they leave the run state with it.
-        abandonedBuild = [job = std::make_shared<decltype(build)>(std::move(build)),
-                          points = std::make_shared<OwnedPointArray>(std::move(state.dataPts))] {
-            try {
-                job->get(); // the structure it built goes at once, before its points
-            } catch (...) {
-                // What went wrong in a build nobody waits for concerns no run.
-            }
-        };
-        return std::nullopt;
-    }
-    return build.get();
-}
-
 std::unique_ptr<qel::QELpointSet> RunDriver::buildStructure(const SearchConfig& config) {
     std::optional<std::unique_ptr<qel::QELpointSet>> built =
-        awaitBuild([config, data = state.dataPts.get(), n = state.dataCount, dim = state.dim, threads = threads] {
-            return BuildStructure(config, data, n, dim, threads);
-        });
+        builds.run([config, data = state.dataPts.get(), n = state.dataCount, dim = state.dim,
+                    threads = threads] { return BuildStructure(config, data, n, dim, threads); },
+                   state.dataPts);
     if (!built) throw RunCancelled{};
     return std::move(*built);
-}
-
-void RunDriver::finishAbandonedBuild() {
-    if (!abandonedBuild) return;
-    abandonedBuild();
-    abandonedBuild = nullptr;
 }
 
 void RunDriver::fillTable(TableId which, const TextLines& lines) {

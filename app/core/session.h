@@ -9,9 +9,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
+#include "buildwait.h"
 #include "chartcontent.h"
 #include "compare.h"
 #include "pointfile.h"
@@ -129,12 +129,6 @@ private:
     void fillTable(TableId which, const TextLines& lines);
     /// Appends the Index and Dist columns to the query table and writes every query's results.
     void writeResultColumns();
-    /// "NN Amount:" cut to the data, into k; reported.
-    void readNeighbourCount();
-    /// The metric into `qel::metricKind` and the power; reported.
-    void readMetric();
-    /// "R =" normalised, read into radius and written back.
-    void readRadius();
     /// Passes progress to the window every `ProgressInterval` items and at the end.
     void reportPhase(RunPhase phase, std::int64_t done, std::int64_t total);
     /// Reports progress of the phase to the window, then stops the run if the user cancelled it.
@@ -143,28 +137,12 @@ private:
     void stopIfCancelled();
     /// Runs a handler's steps; a cancel ends them like an early end, with "Run cancelled" in panel 2.
     bool unlessCancelled(const std::function<bool()>& steps);
-    /// Builds the configuration's structure on a thread of its own while this one keeps reporting
-    /// progress, so a cancel need not wait for the build; the points of a build given up stay until it
-    /// ends (see abandonedBuild).
+    /// Builds the configuration's structure through `builds`; a cancel during the build ends the run.
     std::unique_ptr<qel::QELpointSet> buildStructure(const SearchConfig& config);
-    /// What buildStructure does for any build: make() on a thread of its own, waited for while this one
-    /// reports progress and looks for a cancel; empty, the build given up, when the run is cancelled.
-    template <class Make> std::optional<std::invoke_result_t<Make>> awaitBuild(Make make);
-    /// Waits for a build given up by a cancelled run and releases what it built and read.
-    void finishAbandonedBuild();
     /// Reads every query line into queryPts; false when the run ends there: at a line that cannot be
     /// read, after its messages, or, once the first query is read, when the run is not searchable (it
     /// has no structure).
     bool readQueries(bool searchable);
-    /// Answers the queries at positions first..last-1 of order through the batch searches into their
-    /// result rows; false, with the rows left as they were, when the searches raised a floating-point
-    /// fault.
-    bool searchChunk(const Searcher& searcher, const std::vector<int>& order, int first, int last);
-    /// Turns every query's result row into reported distances and numbers, in query order, and ends the
-    /// run with the error of the first query that meets a root-taking error or a floating-point fault.
-    /// With searchAgain (a chunk's searches raised a fault) each query is first searched again alone, so
-    /// that the fault is pinned on the query that raises it.
-    void storeEveryResult(const Searcher& searcher, bool searchAgain);
 
     WindowOps& window;
     SearchSession state;
@@ -177,7 +155,7 @@ private:
     int threads = 1;           ///< threads that convert the data lines, build the tree and answer the queries
 
     qel::QELkd_tree* answering = nullptr; ///< see answeringTree
-    std::function<void()> abandonedBuild; ///< waits for a given-up build, then frees it and its points
+    BuildWait builds; ///< the builds of the runs; the points of one given up stay with it until it ends
 };
 
 } // namespace knn
