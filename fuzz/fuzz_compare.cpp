@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "compare.h"
+#include "comparetable.h"
 #include "fuzzsupport.h"
 #include "session.h"
 

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "cliwindow.h"
+#include "comparetable.h"
 #include "numbers.h"
 #include "options.h"
 #include "session.h"

@@ -3,44 +3,19 @@
 // Build and query times are the best of a few repetitions; accuracy is measured, never assumed.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "resulttable.h"
-#include "searchcall.h"
-#include "vocabulary.h"
+#include "compareconfig.h"
 #include <qel/bdtree.h>
 #include <qel/kdtree.h>
 
 namespace knn {
-
-/// One configuration of a compare run.
-using CompareConfig = SearchConfig;
-
-/// Values per option; the grid is every combination of them, brute force never with the priority search.
-struct CompareGrid {
-    std::vector<SearchMode> modes;
-    std::vector<SearchRange> ranges;
-    std::vector<qel::SplitRule> splits;
-    std::vector<qel::ShrinkRule> shrinks;
-    std::vector<int> buckets;
-    std::vector<double> eps;
-    std::vector<int> visitLimits;
-};
-
-/// The combinations of the grid, normalised, each once, in the order of the lists (modes outermost).
-std::vector<CompareConfig> ExpandGrid(const CompareGrid& grid);
-
-/// The default grid: brute force; kd-tree with the splitting rules 0 to 4 at buckets 1, 4 and 16;
-/// bd-tree with the shrinking rules 0 to 2 at bucket 4; standard search, eps 0, no visit limit.
-std::vector<CompareConfig> DefaultCompareConfigs();
 
 /// What every configuration of a compare run shares. `qel::metricKind` is the caller's to set.
 struct CompareSettings {
@@ -117,13 +92,5 @@ CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, i
 
 /// Memory of a built structure: its object, index, leaf addresses, box and nodes.
 std::size_t StructureBytes(qel::QELpointSet& structure);
-
-/// A short label of a configuration, for the chart.
-std::string CompareLabel(const CompareConfig& config);
-
-/// The results as a table: "#", the options, the measurements and "Winner", one row per configuration.
-ResultTable CompareTable(const CompareResult& result);
-/// The value a column sorts by (the row number for the option columns, which sort by their text).
-double CompareSortKey(const CompareRow& row, int rowNumber, int column);
 
 } // namespace knn

@@ -1,6 +1,7 @@
 // Compare window: the picker, the run with its progress and cancel, the table, the two charts and the
 // way back to the option panel.
 #include "comparewindow.h"
+#include "comparetable.h"
 
 #include "dialogs.h"
 #include "mainwindow.h"

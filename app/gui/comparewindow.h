@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "compare.h"
+#include "resulttable.h"
 
 namespace knn {
 class RunDriver;

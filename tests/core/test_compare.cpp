@@ -8,6 +8,7 @@
 #include <random>
 
 #include "comparegrid.h"
+#include "comparetable.h"
 #include "session.h"
 
 using namespace knn;
