@@ -140,7 +140,8 @@ Metric metricOf(const std::string& name, double p) {
 /// The threads a call runs on: -1 means one per core.
 int threadsOf(int threads) {
     if (threads == -1) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (threads < 1) throw py::value_error("threads must be at least 1, or -1 for every core");
+    if (const auto why = knn::CheckInt(threads, knn::ThreadLimit))
+        throw py::value_error("threads " + *why + ", or -1 for every core");
     return threads;
 }
 

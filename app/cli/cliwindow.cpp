@@ -3,8 +3,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iostream>
+
+#include "outputfile.h"
 
 namespace knn::cli {
 
@@ -55,15 +56,14 @@ bool writeTable(const ResultTable& table, const std::string& path) {
 
 bool writeOutput(const std::string& path, const std::function<void(std::ostream&)>& write) {
     std::fflush(stdout); // the report comes first when both go to the same place
-    std::ofstream file;
-    if (path != "-") file.open(path, std::ios::binary | std::ios::trunc);
-    std::ostream& out = path == "-" ? std::cout : file;
-    if (out) write(out);
-    if (!out.flush()) {
-        reportWriteFailure(path);
-        return false;
+    if (path == "-") {
+        write(std::cout);
+        if (std::cout.flush()) return true;
+    } else if (WriteFileAtomically(path, write)) {
+        return true;
     }
-    return true;
+    reportWriteFailure(path);
+    return false;
 }
 
 bool finishStandardOutput() {

@@ -8,6 +8,7 @@
 
 #include "comparegrid.h"
 #include "numbers.h"
+#include "outputfile.h"
 #include "session.h"
 #include "vocabulary.h"
 
@@ -28,7 +29,7 @@ const char* const UsageText =
     "  --power P              power of the custom metric, 1 to 100 (default 2)\n"
     "  --mode NAME            brute, kd or bd (default kd)\n"
     "  --search NAME          standard, radius or priority (default standard; priority needs kd or bd)\n"
-    "  --radius TEXT          radius of the fixed-radius search (default 0.0)\n"
+    "  --radius TEXT          radius of the fixed-radius search, a number of at least 0 (default 0.0)\n"
     "  --bucket N             tree bucket size, at least 1 (default 1)\n"
     "  --split RULE           0..5 or standard, midpoint, fair, sliding-midpoint, sliding-fair,\n"
     "                         default (default 5)\n"
@@ -37,14 +38,15 @@ const char* const UsageText =
     "  --no-stats             leave out the data statistics block\n"
     "  --results FILE         write the query table as tab-separated text (\"-\": standard output)\n"
     "  --data-table FILE      write the data table as tab-separated text (\"-\": standard output)\n"
-    "  --decimal-separator C  decimal separator of input and output (default: the user's locale)\n"
+    "  --decimal-separator C  decimal separator of input and output, no digit, sign, e or blank\n"
+    "                         (default: the user's locale)\n"
     "  --timing               print the phase times to standard error\n"
     "  --tree-stats           print the statistics of the tree that answered to standard error\n"
     "                         (needs --mode kd or bd)\n"
     "  --dump FILE            write the tree that answered, with its points, in the library's dump\n"
     "                         format (\"-\": standard output; needs --mode kd or bd)\n"
-    "  --threads N            threads that load the data, build the tree and answer the queries, at\n"
-    "                         least 1 (default: one per core); results and messages do not depend on it\n"
+    "  --threads N            threads that load the data, build the tree and answer the queries,\n"
+    "                         1 to 1024 (default: one per core); results and messages do not depend on it\n"
     "  --compare GRID         measure many configurations on the data and print one row each as\n"
     "                         tab-separated text, the winners named in the last column. GRID is\n"
     "                         \"default\" or words KEY=VALUES (values separated by commas, A..B for\n"
@@ -147,7 +149,7 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
             options.maxVisit = limit;
         } else if (flag == "--threads") {
             int count = 0;
-            error = within(IntLimit{1}, count);
+            error = within(ThreadLimit, count);
             options.threads = count;
         } else if (flag == "--results") {
             options.resultsPath = value;
@@ -163,7 +165,7 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
         } else if (flag == "--dump") {
             options.dumpPath = value;
         } else if (flag == "--decimal-separator") {
-            if (value.size() != 1) return bad("must be one character");
+            if (const auto why = CheckDecimalSeparator(value)) return bad(*why);
             options.decimalSeparator = value[0];
         } else {
             return UsageError{"unknown flag " + std::string(flag)};
@@ -185,6 +187,18 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
     } else if (repeatGiven) {
         return UsageError{"--repeat needs --compare"};
     }
+    // An output written over an input or over another output would lose what was there, or half of it.
+    const std::pair<const std::optional<std::string>*, const char*> outputs[] = {
+        {&options.resultsPath, "--results"}, {&options.dataTablePath, "--data-table"}, {&options.dumpPath, "--dump"}};
+    std::vector<std::pair<std::string, const char*>> files{{options.dataPath, "--data"},
+                                                           {options.queryPath, "--query"}};
+    for (const auto& [path, name] : outputs) {
+        if (!*path || **path == "-") continue;
+        for (const auto& [other, otherName] : files)
+            if (SameFile(**path, other))
+                return UsageError{std::string(name) + " names the same file as " + otherName};
+        files.emplace_back(**path, name);
+    }
     if (options.modeItem == 0 && (options.treeStats || options.dumpPath))
         return UsageError{std::string(options.treeStats ? "--tree-stats" : "--dump") +
                           " needs a tree: use --mode kd or --mode bd"};
@@ -192,10 +206,15 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
 }
 
 std::optional<UsageError> checkNumberTexts(const CliOptions& options) {
-    const std::optional<double> eps = ConvertNumber(NormalizeNumber(options.errorBound));
-    const std::optional<std::string> why = eps ? CheckErrorBound(*eps) : "not a number";
-    if (!why) return std::nullopt;
-    return UsageError{"bad value \"" + options.errorBound + "\" for --eps: " + *why};
+    const auto check = [](const std::string& text, const char* flag,
+                          std::optional<std::string> (*checker)(double)) -> std::optional<UsageError> {
+        const std::optional<double> value = ConvertNumber(NormalizeNumber(text));
+        const std::optional<std::string> why = value ? checker(*value) : "not a number";
+        if (!why) return std::nullopt;
+        return UsageError{"bad value \"" + text + "\" for " + flag + ": " + *why};
+    };
+    if (auto error = check(options.errorBound, "--eps", CheckErrorBound)) return error;
+    return check(options.radius, "--radius", CheckRadius);
 }
 
 } // namespace knn::cli

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "numbers.h"
 #include <qel/workerthreads.h>
 #include "windowops.h"
@@ -184,30 +186,56 @@ bool FileExists(const std::string& path) {
     return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
+std::string MissingFileMessage(const std::string& path) {
+    std::error_code error;
+    const std::string message = "File " + path + " doesn't exist.";
+    return std::filesystem::is_directory(path, error) ? message + "\nIt is a folder, not a file." : message;
+}
+
+int FileFieldCount(const TextLines& lines, const std::string& path) {
+    if (lines.empty())
+        throw RunError("List index out of bounds (0)\nFile " + path + " is empty: it holds no line.");
+    return FieldCount(lines);
+}
+
 TextLines ReadTextFile(const std::string& path) {
     auto failure = [&](const char* what) {
         return RunError(std::string(what) + " file \"" + path + "\". " + std::strerror(errno));
     };
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) throw failure("Cannot open");
+    struct stat opened {};
+    const bool regular = fstat(fileno(file.get()), &opened) == 0 && S_ISREG(opened.st_mode);
+    if (!regular && (S_ISCHR(opened.st_mode) || S_ISBLK(opened.st_mode)))
+        throw RunError("Cannot read file \"" + path + "\". It is a device, not a file of points");
+    // A NUL has no place in a text of numbers: it marks a binary file or UTF-16 without a byte-order
+    // mark, which would otherwise load as wrong points without a word.
+    const auto holdsNul = [&] {
+        return RunError("Cannot read file \"" + path +
+                        "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)");
+    };
     // A buffer of the file's size, filled through a small one: reading straight into it would first
     // have to clear it, which costs as much as the read.
-    std::error_code sizeError;
-    const auto expected = std::filesystem::file_size(path, sizeError);
+    const auto expected = regular ? static_cast<std::size_t>(opened.st_size) : 0;
     std::string bytes;
-    if (!sizeError) bytes.reserve(static_cast<std::size_t>(expected));
+    bytes.reserve(expected);
     preferHugePages(bytes.data(), bytes.capacity());
     std::vector<char> chunk(std::size_t{1} << 16);
     std::size_t got = 0;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
+    bool utf16 = false;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0) {
+        if (bytes.empty()) utf16 = got >= 2 && (std::string_view(chunk.data(), 2) == "\xFF\xFE" ||
+                                               std::string_view(chunk.data(), 2) == "\xFE\xFF");
+        // Stopping at the first NUL, a stream of binary data without end is refused at once.
+        if (!utf16 && std::memchr(chunk.data(), '\0', got)) throw holdsNul();
         bytes.append(chunk.data(), got);
+    }
     if (std::ferror(file.get())) throw failure("Cannot read");
+    if (regular && bytes.size() < expected)
+        throw RunError("Cannot read file \"" + path + "\". It became shorter while it was read (" +
+                       std::to_string(bytes.size()) + " of " + std::to_string(expected) + " bytes)");
     std::string text = DecodeText(std::move(bytes));
-    // A NUL has no place in a text of numbers: it marks a binary file or UTF-16 without a byte-order
-    // mark, which would otherwise load as wrong points without a word.
-    if (text.find('\0') != std::string::npos)
-        throw RunError("Cannot read file \"" + path +
-                       "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)");
+    if (text.find('\0') != std::string::npos) throw holdsNul();
     TextLines lines;
     lines.assignText(std::move(text));
     return lines;

@@ -41,9 +41,16 @@ std::string DecodeText(std::string bytes);
 
 /// True when something other than a directory exists at the path.
 bool FileExists(const std::string& path);
+/// "File P doesn't exist.", and for a folder a second line that says so.
+std::string MissingFileMessage(const std::string& path);
+
+/// The field count of the first line of the file at path; an empty list raises "List index out of
+/// bounds (0)" with a second line that names the empty file.
+int FileFieldCount(const TextLines& lines, const std::string& path);
 
 /// The file's lines. A file that cannot be opened or read raises a `RunError` with the system's words;
-/// so does a file whose text holds a NUL character.
+/// so does a device (whose reading need not end), a file whose text holds a NUL character (the reading
+/// stops at the first one) and a file that shrinks while it is read.
 TextLines ReadTextFile(const std::string& path);
 
 /// Splits a line into fields: runs of characters above code 32 separated by characters of codes 1 to

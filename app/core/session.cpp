@@ -307,19 +307,19 @@ bool RunDriver::LoadPoints() {
     s.dataLines.emplace();
     const std::string inputPath = window.inputPath();
     if (!FileExists(inputPath)) {
-        window.showMessage("File " + inputPath + " doesn't exist.");
+        window.showMessage(MissingFileMessage(inputPath));
         return false;
     }
     s.dataLines = ReadTextFile(inputPath);
     s.queryLines.emplace();
     const std::string queryPath = window.queryPath();
     if (!FileExists(queryPath)) {
-        window.showMessage("File " + queryPath + " doesn't exist.");
+        window.showMessage(MissingFileMessage(queryPath));
         return false;
     }
     s.queryLines = ReadTextFile(queryPath);
-    const int columns = FieldCount(*s.dataLines);
-    if (columns != FieldCount(*s.queryLines)) {
+    const int columns = FileFieldCount(*s.dataLines, inputPath);
+    if (columns != FileFieldCount(*s.queryLines, queryPath)) {
         window.showMessage(
             "The data & query dimensions do not coincide!\nPlease check input file structure.");
         return false;

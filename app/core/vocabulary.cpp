@@ -2,6 +2,7 @@
 #include "vocabulary.h"
 
 #include <charconv>
+#include <cctype>
 #include <cmath>
 
 namespace knn {
@@ -78,9 +79,29 @@ std::optional<std::string> CheckInt(int value, IntLimit limit) {
     return std::nullopt;
 }
 
+namespace {
+
+std::optional<std::string> checkNonNegative(double value) {
+    if (value >= 0.0 && std::isfinite(value)) return std::nullopt;
+    return std::string(NonNegativeRule);
+}
+
+} // namespace
+
 std::optional<std::string> CheckErrorBound(double eps) {
-    if (eps >= 0.0 && std::isfinite(eps)) return std::nullopt;
-    return std::string(ErrorBoundRule);
+    return checkNonNegative(eps);
+}
+
+std::optional<std::string> CheckRadius(double radius) {
+    return checkNonNegative(radius);
+}
+
+std::optional<std::string> CheckDecimalSeparator(std::string_view separator) {
+    if (separator.size() != 1) return "must be one character";
+    const auto c = static_cast<unsigned char>(separator[0]);
+    if (std::isdigit(c) || c == '+' || c == '-' || c == 'e' || c == 'E' || c <= ' ' || c == 0x7f)
+        return "must be no digit, sign, exponent mark or blank";
+    return std::nullopt;
 }
 
 } // namespace knn

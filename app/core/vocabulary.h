@@ -91,12 +91,20 @@ inline constexpr IntLimit PowerLimit{1, 100};
 inline constexpr IntLimit BucketLimit{1};
 /// 0 means no limit.
 inline constexpr IntLimit VisitLimit{0};
+/// Threads of a run: more than this is a slip of the keyboard, not a machine, and would only exhaust
+/// the system's threads.
+inline constexpr IntLimit ThreadLimit{1, 1024};
 
 /// Empty when value is within limit, else why not: "must be at least L" or "must be at most H".
 std::optional<std::string> CheckInt(int value, IntLimit limit);
 /// Empty for an error bound the searches take (finite and at least 0), else why not.
 std::optional<std::string> CheckErrorBound(double eps);
-/// The checker's reason for an error bound it refuses.
-inline constexpr std::string_view ErrorBoundRule = "must be a finite number of at least 0";
+/// Empty for a fixed search radius the searches take (finite and at least 0), else why not.
+std::optional<std::string> CheckRadius(double radius);
+/// The checkers' reason for an error bound or a radius they refuse.
+inline constexpr std::string_view NonNegativeRule = "must be a finite number of at least 0";
+/// Empty for a decimal separator that keeps numbers readable, else why not: one character that is no
+/// digit, sign, exponent mark or blank, any of which would make a written number read back as another.
+std::optional<std::string> CheckDecimalSeparator(std::string_view separator);
 
 } // namespace knn

@@ -2,6 +2,8 @@
 #include "windowops.h"
 
 #include <new>
+#include <string>
+#include <system_error>
 
 namespace knn {
 
@@ -13,6 +15,9 @@ bool runHandler(WindowOps& window, const std::function<void()>& handler) {
         window.showMessage(error.what());
     } catch (const std::bad_alloc&) {
         window.showMessage("Out of memory");
+    } catch (const std::system_error& error) {
+        // The system refused a resource, most often a thread: the cause is the message.
+        window.showMessage(std::string("System error: ") + error.what());
     } catch (...) {
         window.showMessage("");
     }

@@ -115,10 +115,10 @@ const BadInput Rows[] = {
     // Files that are not there.
     {"MissingDataFile", Missing, "query.pts", {}, 1, "File $DATA doesn't exist.\n", {}, true},
     {"MissingQueryFile", "points.pts", Missing, {}, 1, "File $QUERY doesn't exist.\n", {}, true},
-    {"DirectoryInsteadOfAFile", "", "query.pts", {}, 1, "File $DATA doesn't exist.\n", {}, true},
+    {"DirectoryInsteadOfAFile", "", "query.pts", {}, 1, "File $DATA doesn't exist.\nIt is a folder, not a file.\n", {}, true},
     // Files without lines or without fields.
-    {"EmptyDataFile", "empty.pts", "query.pts", {}, 1, "List index out of bounds (0)\n", {}, true},
-    {"EmptyQueryFile", "points.pts", "empty.pts", {}, 1, "List index out of bounds (0)\n", {}, true},
+    {"EmptyDataFile", "empty.pts", "query.pts", {}, 1, "List index out of bounds (0)\nFile $DATA is empty: it holds no line.\n", {}, true},
+    {"EmptyQueryFile", "points.pts", "empty.pts", {}, 1, "List index out of bounds (0)\nFile $QUERY is empty: it holds no line.\n", {}, true},
     {"BlankLinesAgainstTwoColumns", "blank-lines.pts", "query.pts", {}, 1, Mismatch, {}, true},
     // Both first lines without fields: no coordinates, every blank line a point.
     {"BlankLinesOnBothSides", "blank-lines.pts", "blank-lines.pts", NoStats, 0, "",
@@ -163,9 +163,8 @@ const BadInput Rows[] = {
     {"MoreNeighboursThanPoints", "points.pts", "query.pts", {"-k", "5", "--no-stats", "--results", "-"},
      0, "", {"No. of K neighbors = 2", "1\t0\t0\t1\t2\t2.23606797749979\t5"}},
     // Option texts that are not numbers, or out of sense: taken as they convert, no message.
-    {"RadiusOfText", "points.pts", "query.pts",
-     {"--search", "radius", "--radius", "abc", "--no-stats", "--results", "-"},
-     0, "", {"Search range = Fixed radius", "1\t0\t0\t0\t1.34078079299426E154"}},
+    {"RadiusOfText", "points.pts", "query.pts", {"--search", "radius", "--radius", "abc"}, 2,
+     "knnbench-cli: bad value \"abc\" for --radius: not a number", {}, true},
     // Flag values the library cannot take: usage errors.
     {"ZeroNeighbours", "points.pts", "query.pts", {"-k", "0"}, 2,
      "knnbench-cli: bad value \"0\" for -k: must be at least 1", {}, true},

@@ -56,9 +56,9 @@ protected:
     CliRun run(const std::vector<std::string>& args, const std::string& stdoutPath = "") const {
         std::string command = shellQuoted(KNN_CLI_PATH);
         for (const auto& arg : args)
-            command += " " + shellQuoted(arg);
-        command += " >" + shellQuoted(stdoutPath.empty() ? pathOf("out.txt") : stdoutPath) + " 2>" +
-                   shellQuoted(pathOf("err.txt")) + " </dev/null";
+            command.append(" ").append(shellQuoted(arg));
+        command.append(" >").append(shellQuoted(stdoutPath.empty() ? pathOf("out.txt") : stdoutPath));
+        command.append(" 2>").append(shellQuoted(pathOf("err.txt"))).append(" </dev/null");
         const int status = std::system(command.c_str());
         CliRun result;
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -347,7 +347,7 @@ TEST_P(CliFailedLoads, PrintTheirMessagesAndExitWithOne) {
     const CliRun cli = runOn({"--no-stats", "--results", pathOf("results.tsv")});
     std::string messages = c.messages;
     if (const auto at = messages.find("FILE"); at != std::string::npos)
-        messages.replace(at, 4, pathOf(c.data ? "query.pts" : "data.pts"));
+        messages.replace(at, 4, pathOf(c.data && *c.data ? "query.pts" : "data.pts"));
     EXPECT_EQ(cli.exitCode, 1);
     EXPECT_EQ(cli.err, messages);
     EXPECT_FALSE(std::filesystem::exists(folder / "results.tsv"));
@@ -360,7 +360,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailedLoad{"NoQueryFile", "1 2\n", nullptr, "File FILE doesn't exist.\n"},
         FailedLoad{"DimensionsDiffer", "1 2 3\n", "1 2\n",
                    "The data & query dimensions do not coincide!\nPlease check input file structure.\n"},
-        FailedLoad{"EmptyDataFile", "", "1 2\n", "List index out of bounds (0)\n"},
+        FailedLoad{"EmptyDataFile", "", "1 2\n", "List index out of bounds (0)\nFile FILE is empty: it holds no line.\n"},
         FailedLoad{"DataFieldDoesNotConvert", "1 2\n3 x\n", "1 2\n",
                    "Could not load data!\nPlease check input file structure.\n"},
         FailedLoad{"QueryFieldDoesNotConvert", "1 2\n", "1 2\n3 x\n",
@@ -418,6 +418,16 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--decimal-separator", ".."},
                   "bad value \"..\" for --decimal-separator: must be one character"},
         UsageCase{"ZeroThreads", {"--threads", "0"}, "bad value \"0\" for --threads: must be at least 1"},
+        UsageCase{"ThreadsBeyondTheLimit",
+                  {"--threads", "2147483647"},
+                  "bad value \"2147483647\" for --threads: must be at most 1024"},
+        UsageCase{"NegativeRadius",
+                  {"--radius", "-0.5"},
+                  "bad value \"-0.5\" for --radius: must be a finite number of at least 0"},
+        UsageCase{"ErrorBoundBeyondTheDoubles", {"--eps", "1e309"}, "bad value \"1e309\" for --eps: not a number"},
+        UsageCase{"DigitSeparator",
+                  {"--decimal-separator", "1"},
+                  "bad value \"1\" for --decimal-separator: must be no digit, sign, exponent mark or blank"},
         UsageCase{"MissingValue", {"--eps"}, "--eps needs a value"},
         UsageCase{"UnknownFlag", {"--colour", "red"}, "unknown flag --colour"},
         UsageCase{"GridUnknownKey",
@@ -515,6 +525,46 @@ TEST_F(CliTest, OutputThatCannotBeWrittenExitsWithOne) {
                   std::string::npos)
             << cli.err;
     }
+}
+
+TEST_F(CliTest, OutputsNeverOverwriteAnInputOrEachOther) {
+    const std::string data = write("data.pts", "1 10\n2 20\n");
+    write("query.pts", "0 0\n");
+    std::filesystem::create_symlink(data, pathOf("link.pts"));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--results", data}, "--results names the same file as --data"},
+        {{"--dump", pathOf("query.pts")}, "--dump names the same file as --query"},
+        {{"--results", pathOf("link.pts")}, "--results names the same file as --data"},
+        {{"--results", pathOf("x.tsv"), "--data-table", pathOf("x.tsv")},
+         "--data-table names the same file as --results"}};
+    for (const auto& [flags, error] : cases) {
+        const CliRun cli = runOn(flags);
+        EXPECT_EQ(cli.exitCode, 2) << error;
+        EXPECT_EQ(cli.err.rfind("knnbench-cli: " + error + "\n", 0), 0u) << cli.err;
+    }
+    EXPECT_EQ(readFile(data), "1 10\n2 20\n");
+}
+
+TEST_F(CliTest, AFailedWriteLeavesTheEarlierFileWhole) {
+    std::string queries;
+    for (int q = 0; q < 200; ++q)
+        queries += std::to_string(q) + " 0\n";
+    write("data.pts", "1 10\n2 20\n");
+    write("query.pts", queries);
+    const std::string earlier = write("results.tsv", "earlier results\n");
+    // Files beyond 512 bytes cannot grow; the write fails with EFBIG instead of ending the process.
+    const std::string command = "ulimit -f 1; trap '' XFSZ; exec " + shellQuoted(KNN_CLI_PATH) + " --data " +
+                                shellQuoted(pathOf("data.pts")) + " --query " + shellQuoted(pathOf("query.pts")) +
+                                " --no-stats --results " + shellQuoted(earlier) + " 2>" +
+                                shellQuoted(pathOf("err.txt")) + " >/dev/null";
+    const int status = std::system(("sh -c " + shellQuoted(command)).c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+    EXPECT_NE(readFile(folder / "err.txt").find("Cannot write file"), std::string::npos);
+    EXPECT_EQ(readFile(earlier), "earlier results\n");
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++files;
+    EXPECT_EQ(files, 4) << "a temporary file was left behind";
 }
 
 TEST_F(CliTest, DataAndQueryAreRequired) {

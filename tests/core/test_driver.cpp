@@ -213,7 +213,7 @@ struct LoadFailure {
     const char* name;
     const char* data;    ///< null: no file
     const char* query;   ///< null: no file
-    const char* message; ///< "FILE" stands for the missing file's path
+    const char* message; ///< "FILE" stands for the path of the missing or empty file
     bool optionsWritten;
     const char* inputStatus;
 };
@@ -230,7 +230,7 @@ TEST_P(DriverLoadFailures, ShowTheirMessageAndEndTheRun) {
     EXPECT_FALSE(run());
     std::string message = c.message;
     if (const auto at = message.find("FILE"); at != std::string::npos)
-        message.replace(at, 4, c.data ? window.query : window.input);
+        message.replace(at, 4, c.data && *c.data ? window.query : window.input);
     EXPECT_EQ(window.messages, Texts{message});
     EXPECT_EQ(!options().empty(), c.optionsWritten);
     EXPECT_EQ(window.status[0], c.inputStatus);
@@ -246,8 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
         LoadFailure{"DimensionsDiffer", "1 2 3\n", "1 2\n",
                     "The data & query dimensions do not coincide!\nPlease check input file structure.", false,
                     "Input not loaded"},
-        LoadFailure{"EmptyInputFile", "", "1 2\n", "List index out of bounds (0)", false, "Input not loaded"},
-        LoadFailure{"EmptyQueryFile", "1 2\n", "", "List index out of bounds (0)", false, "Input not loaded"},
+        LoadFailure{"EmptyInputFile", "", "1 2\n", "List index out of bounds (0)\nFile FILE is empty: it holds no line.",
+                    false, "Input not loaded"},
+        LoadFailure{"EmptyQueryFile", "1 2\n", "", "List index out of bounds (0)\nFile FILE is empty: it holds no line.",
+                    false, "Input not loaded"},
         LoadFailure{"FieldDoesNotConvert", "1 2\n1,234.5 3\n", "1 2\n",
                     "Could not load data!\nPlease check input file structure.", true, "Input not loaded"},
         LoadFailure{"CommaSeparatedLinesAreOneColumn", "1.5,2.5\n", "1.5,2.5\n",

@@ -197,7 +197,7 @@ void RunTest::failedLoadShowsItsMessage_data() {
     QTest::addRow("bad number") << QByteArray("1 2\n3 x\n") << QByteArray("1 2\n")
                                 << "Could not load data!\nPlease check input file structure.";
     QTest::addRow("empty input file")
-        << QByteArray("") << QByteArray("1 2\n") << "List index out of bounds (0)";
+        << QByteArray("") << QByteArray("1 2\n") << "List index out of bounds (0)\nFile %1 is empty: it holds no line.";
 }
 
 void RunTest::failedLoadShowsItsMessage() {
