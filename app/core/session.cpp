@@ -318,6 +318,7 @@ bool RunDriver::LoadPoints() {
         return false;
     }
     s.queryLines = ReadTextFile(queryPath);
+    loadedFiles = RunInputs{inputPath, queryPath};
     const int columns = FileFieldCount(*s.dataLines, inputPath);
     if (columns != FileFieldCount(*s.queryLines, queryPath)) {
         window.showMessage(

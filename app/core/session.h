@@ -72,6 +72,12 @@ struct SearchSession {
     ColumnStats columnStats; ///< statistics of the column being reported; not reset
 };
 
+/// The paths of a run's data and query files.
+struct RunInputs {
+    std::string data;
+    std::string query;
+};
+
 class RunDriver {
 public:
     /// Builds the run state of a new main window and resets it.
@@ -115,6 +121,8 @@ public:
     /// The tree that answered the last complete run; null after a brute-force run, before any run
     /// completed, and from the start of the next run or load on, which frees its points.
     qel::QELkd_tree* answeringTree() const { return answering; }
+    /// The data and query files the last run read, which no output of it may replace.
+    const RunInputs& inputFiles() const { return loadedFiles; }
 
     const SearchSession& session() const { return state; }
     const ResultTable& dataTable() const { return dataRows; }
@@ -155,6 +163,7 @@ private:
     int threads = 1;           ///< threads that convert the data lines, build the tree and answer the queries
 
     qel::QELkd_tree* answering = nullptr; ///< see answeringTree
+    RunInputs loadedFiles;                ///< see inputFiles
     BuildWait builds; ///< the builds of the runs; the points of one given up stay with it until it ends
 };
 

@@ -2,6 +2,8 @@
 #include "resultswindow.h"
 
 #include "dialogs.h"
+#include "imagefile.h"
+#include "outputfile.h"
 #include "resultschart.h"
 #include "resulttable.h"
 #include "session.h"
@@ -25,7 +27,6 @@
 #include <QSplitter>
 #include <QStyle>
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -43,12 +44,20 @@ QString seconds(double s) {
     return QString::number(s, 'f', 3) + QStringLiteral(" s");
 }
 
-/// Writes to a file through write; a message names the file when that fails.
-template <class Write> void writeFile(QWidget* parent, const QString& path, Write write) {
-    std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary);
-    write(out);
-    out.close();
-    if (!out) Dialogs::showMessage(parent, QStringLiteral("Could not write %1.").arg(path));
+/// Writes to a file through write, whole or not at all; a message names the file when that fails or
+/// when the file is one the run read, which the write would replace.
+template <class Write>
+void writeFile(QWidget* parent, const QString& path, const knn::RunInputs& inputs, Write write) {
+    const std::string file = QFile::encodeName(path).toStdString();
+    for (const auto& [input, role] : {std::pair{&inputs.data, "data"}, std::pair{&inputs.query, "query"}}) {
+        if (!input->empty() && knn::SameFile(file, *input)) {
+            Dialogs::showMessage(parent, QStringLiteral("Could not write %1: it is the %2 file of the run.")
+                                             .arg(path, QLatin1String(role)));
+            return;
+        }
+    }
+    if (!knn::WriteFileAtomically(file, write))
+        Dialogs::showMessage(parent, QStringLiteral("Could not write %1.").arg(path));
 }
 
 } // namespace
@@ -342,7 +351,8 @@ void ResultsWindow::saveResults() {
     if (!path || !driver) return;
     const char separator =
         QFileInfo(*path).suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0 ? ',' : '\t';
-    writeFile(this, *path, [&](std::ostream& out) { knn::WriteTable(driver->queryTable(), out, separator); });
+    writeFile(this, *path, driver->inputFiles(),
+              [&](std::ostream& out) { knn::WriteTable(driver->queryTable(), out, separator); });
 }
 
 void ResultsWindow::saveTree() {
@@ -355,7 +365,7 @@ void ResultsWindow::saveTree() {
         true,
         QString()};
     if (const std::optional<QString> path = Dialogs::chooseFile(this, request))
-        writeFile(this, *path, [&](std::ostream& out) { tree->dumpTree(true, out); });
+        writeFile(this, *path, driver->inputFiles(), [&](std::ostream& out) { tree->dumpTree(true, out); });
 }
 
 void ResultsWindow::saveChart() {
@@ -365,6 +375,6 @@ void ResultsWindow::saveChart() {
                                        true,
                                        QString()};
     const std::optional<QString> path = Dialogs::chooseFile(this, request);
-    if (path && !Chart1->grab().save(*path, "PNG"))
+    if (path && !SaveImageAtomically(Chart1->grab(), *path))
         Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));
 }

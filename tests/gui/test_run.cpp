@@ -43,6 +43,7 @@ private Q_SLOTS:
     void pointTipNamesThePointUnderTheMouse();
     void saveResultsWritesQueryTable_data();
     void saveResultsWritesQueryTable();
+    void savingNeverReplacesAnInput();
     void saveChartWritesImage();
     void columnsFitTheirTexts();
     void timingLineShowsOnlyThisRun();
@@ -298,6 +299,21 @@ void RunTest::saveResultsWritesQueryTable() {
     const QStringList lines = QString::fromUtf8(saved.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.first(), header);
     QCOMPARE(lines.size(), 1 + form2().queryModel->rowCount());
+}
+
+void RunTest::savingNeverReplacesAnInput() {
+    const QString dataPath = writeFile(QStringLiteral("data.pts"), "1 2\n3 4\n");
+    form1().Edit1->setText(dataPath);
+    form1().Edit2->setText(writeFile(QStringLiteral("query.pts"), "1 2\n"));
+    runFromOk();
+    Dialogs::takeShownMessages();
+    Dialogs::setNextFileName(dataPath);
+    QTest::mouseClick(form2().saveTreeButton, Qt::LeftButton);
+    QCOMPARE(Dialogs::takeShownMessages(),
+             QStringList{QStringLiteral("Could not write %1: it is the data file of the run.").arg(dataPath)});
+    QFile data(dataPath);
+    QVERIFY(data.open(QIODevice::ReadOnly));
+    QCOMPARE(data.readAll(), QByteArray("1 2\n3 4\n"));
 }
 
 void RunTest::saveChartWritesImage() {
