@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "outputfile.h"
 #include "searchcall.h"
 #include "vocabulary.h"
 #include <qel/bdtree.h>
@@ -325,11 +326,8 @@ public:
         bool written = false;
         {
             py::gil_scoped_release unlocked;
-            errno = 0;
-            std::ofstream out(path);
-            if (out) tree->dumpTree(true, out);
-            out.close();
-            written = !out.fail();
+            written = knn::WriteFileAtomically(path.string(),
+                                               [&](std::ostream& out) { tree->dumpTree(true, out); });
         }
         if (!written) raiseOsError(path);
     }
