@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 #include "numbers.h"
 #include "radiogroup.h"
+#include "rungate.h"
 #include "session.h"
 #include "spinedit.h"
 
@@ -305,7 +306,7 @@ void CompareWindow::runCompare() {
     Status->setText(QStringLiteral("Measuring %1 configurations...").arg(configs.size()));
     std::optional<knn::CompareResult> result;
     // A compare run is a run of the main window: its Cancel, Esc and closing stop it too.
-    main.runExclusively(
+    main.runGate().run(
         [&] {
             result = driver.CompareConfigurations(
                 configs, Repetitions->value(), [this](std::int64_t done, std::int64_t total) {
@@ -323,7 +324,7 @@ void CompareWindow::runCompare() {
 }
 
 void CompareWindow::cancelCompare() {
-    main.requestCancel();
+    main.runGate().requestCancel();
 }
 
 void CompareWindow::showResult(knn::CompareResult result) {

@@ -4,11 +4,11 @@
 #include "aboutwindow.h"
 #include "dialogs.h"
 #include "radiogroup.h"
+#include "rungate.h"
 #include "session.h"
 #include "spinedit.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -16,13 +16,11 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
@@ -102,56 +100,6 @@ QString bundledSampleFile(const QString& name) {
     return QDir::toNativeSeparators(QDir::cleanPath(candidates[std::size(candidates) - 1]));
 }
 
-constexpr qint64 quietRunMs = 500;
-constexpr qint64 repaintIntervalMs = 50;
-constexpr int progressSteps = 1000;
-
-/// What the progress bar says during each phase of a run.
-QString phaseCaption(knn::RunPhase phase) {
-    switch (phase) {
-    case knn::RunPhase::LoadingData:
-        return QStringLiteral("Loading %p%");
-    case knn::RunPhase::Statistics:
-        return QStringLiteral("Statistics %p%");
-    case knn::RunPhase::Building:
-        return QStringLiteral("Building");
-    case knn::RunPhase::DataTable:
-        return QStringLiteral("Data table %p%");
-    case knn::RunPhase::QueryTable:
-        return QStringLiteral("Query table %p%");
-    case knn::RunPhase::Searching:
-        return QStringLiteral("Searching %p%");
-    case knn::RunPhase::Results:
-        return QStringLiteral("Results %p%");
-    case knn::RunPhase::Chart:
-        return QStringLiteral("Chart %p%");
-    case knn::RunPhase::Comparing:
-        return QStringLiteral("Comparing %p%");
-    }
-    return QStringLiteral("%p%");
-}
-
-/// Input that makes a control act: the events a run lets through to nothing but Cancel.
-bool isUserInput(QEvent::Type type) {
-    switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::Wheel:
-    case QEvent::ContextMenu:
-    case QEvent::DragEnter:
-    case QEvent::Drop:
-    case QEvent::TouchBegin:
-    case QEvent::TabletPress:
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
@@ -194,14 +142,12 @@ void MainWindow::buildWidgets() {
     connect(help, &QAction::triggered, this, &MainWindow::showAbout);
     addAction(help);
     // A long run's progress and its Cancel sit beside "OK", where the eyes are after the click.
-    runProgress = named(new QProgressBar(client), QStringLiteral("RunProgress"));
+    auto* runProgress = named(new QProgressBar(client), QStringLiteral("RunProgress"));
     runProgress->setFixedWidth(130);
-    runProgress->hide();
     CancelButton = named(new QPushButton(QStringLiteral("Cancel"), client), QStringLiteral("CancelButton"),
                          QStringLiteral("Stop the run (Esc)"));
     CancelButton->setAutoDefault(false);
-    CancelButton->hide();
-    connect(CancelButton, &QPushButton::clicked, this, &MainWindow::requestCancel);
+    gate = new RunGate(*this, *runProgress, *CancelButton, {BitBtn1, BitBtn3});
     buttons->addWidget(BitBtn3);
     buttons->addWidget(AboutButton);
     buttons->addStretch();
@@ -652,82 +598,15 @@ void MainWindow::choosePath(QLineEdit* pathBox) {
 }
 
 void MainWindow::BitBtn1Click() {
-    runExclusively([this] { driver->BitBtn1Click(); });
+    if (driver) gate->run([this] { driver->BitBtn1Click(); });
 }
 
 void MainWindow::BitBtn3Click() {
-    runExclusively([this] { driver->BitBtn3Click(); });
-}
-
-void MainWindow::runExclusively(const std::function<void()>& handler, QWidget* cancelControl) {
-    if (running || !driver) return;
-    running = true;
-    cancelPending = false;
-    runCancelControl = cancelControl;
-    BitBtn1->setEnabled(false);
-    BitBtn3->setEnabled(false);
-    runClock.start();
-    repaintClock.invalidate();
-    shownPhase.reset();
-    // Events are processed during the run so that Cancel works; everything else the user does waits.
-    qApp->installEventFilter(this);
-    // Whatever leaves the handler, the buttons come back.
-    const auto restore = qScopeGuard([this] {
-        qApp->removeEventFilter(this);
-        running = false;
-        runCancelControl = nullptr;
-        runProgress->hide();
-        CancelButton->hide();
-        BitBtn1->setEnabled(true);
-        BitBtn3->setEnabled(true);
-        Q_EMIT handlerEnded();
-    });
-    handler();
-    if (std::exchange(closeWhenRunEnds, false))
-        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-}
-
-void MainWindow::showProgress(knn::RunPhase phase, std::int64_t done, std::int64_t total) {
-    if (!running) return;
-    // A new phase always shows, however short it is: its caption is what the user may want to cancel.
-    if (phase == shownPhase && repaintClock.isValid() && repaintClock.elapsed() < repaintIntervalMs) return;
-    shownPhase = phase;
-    // A phase without a count (the build) shows a busy bar.
-    runProgress->setRange(0, total > 0 ? progressSteps : 0);
-    runProgress->setValue(total > 0 ? static_cast<int>(done * progressSteps / total) : 0);
-    runProgress->setFormat(phaseCaption(phase));
-    // A short run shows no bar; it still hears Cancel.
-    if (runClock.elapsed() >= quietRunMs) {
-        runProgress->show();
-        CancelButton->show();
-    }
-    QCoreApplication::processEvents();
-    repaintClock.start();
-}
-
-void MainWindow::requestCancel() {
-    if (running) cancelPending = true;
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (!running || !isUserInput(event->type())) return QMainWindow::eventFilter(watched, event);
-    auto* widget = qobject_cast<QWidget*>(watched);
-    // Window-level events come back to this filter addressed to their widget.
-    if (!widget && event->type() != QEvent::Shortcut) return false;
-    // A message box of the run is answered as usual.
-    if (QWidget* modal = QApplication::activeModalWidget(); widget && modal && widget->window() == modal)
-        return false;
-    if (widget && (widget == CancelButton || widget == runCancelControl)) return false;
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
-        requestCancel();
-    return true;
+    if (driver) gate->run([this] { driver->BitBtn3Click(); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (running) {
-        // The run stops within a moment, and the window closes then.
-        requestCancel();
-        closeWhenRunEnds = true;
+    if (gate->deferClose()) {
         event->ignore();
         return;
     }
