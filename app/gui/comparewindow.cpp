@@ -5,11 +5,8 @@
 
 #include "dialogs.h"
 #include "mainwindow.h"
-#include "numbers.h"
-#include "radiogroup.h"
 #include "rungate.h"
 #include "session.h"
-#include "spinedit.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSet>
@@ -21,13 +18,11 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLineSeries>
 #include <QListWidget>
 #include <QLogValueAxis>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScatterSeries>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
@@ -451,27 +446,7 @@ void CompareWindow::useConfiguration() {
         return;
     }
     const int row = sorted->mapToSource(selected.front()).row();
-    const knn::CompareConfig& c = rows->result().rows[static_cast<std::size_t>(row)].config;
-    MainWindow& w = main;
-    // Each option's Auto box is cleared first, so the value set stays and the run reads it.
-    w.CheckBox6->setChecked(false);
-    w.RadioGroup2->setItemIndex(static_cast<int>(c.mode));
-    w.CheckBox7->setChecked(false);
-    QRadioButton* const ranges[] = {w.RadioButton1, w.RadioButton2, w.RadioButton3};
-    ranges[static_cast<int>(c.range)]->setChecked(true);
-    if (c.mode == knn::SearchMode::BruteForce) return;
-    w.CheckBox8->setChecked(false);
-    w.SpinEdit5->setValue(c.bucketSize);
-    w.CheckBox9->setChecked(false);
-    w.RadioGroup4->setItemIndex(static_cast<int>(c.split));
-    if (c.mode == knn::SearchMode::BdTree) {
-        w.CheckBox10->setChecked(false);
-        w.RadioGroup5->setItemIndex(static_cast<int>(c.shrink));
-    }
-    w.CheckBox3->setChecked(false);
-    w.Edit3->setText(QString::fromStdString(knn::FormatDouble(c.eps)));
-    w.CheckBox11->setChecked(c.visitLimit > 0);
-    w.SpinEdit6->setValue(c.visitLimit);
+    main.applyConfiguration(rows->result().rows[static_cast<std::size_t>(row)].config);
 }
 
 void CompareWindow::saveTable() {

@@ -3,8 +3,10 @@
 
 #include "aboutwindow.h"
 #include "dialogs.h"
+#include "numbers.h"
 #include "radiogroup.h"
 #include "rungate.h"
+#include "searchcall.h"
 #include "session.h"
 #include "spinedit.h"
 
@@ -548,6 +550,28 @@ void MainWindow::DisableAllExecute() {
     SpinEdit5->setValue(1);
     SpinEdit6->setValue(0);
     Edit3->setText(QStringLiteral("0.0"));
+}
+
+void MainWindow::applyConfiguration(const knn::SearchConfig& config) {
+    // Each option's Auto box is cleared first, so the value set stays and the run reads it.
+    CheckBox6->setChecked(false);
+    RadioGroup2->setItemIndex(static_cast<int>(config.mode));
+    CheckBox7->setChecked(false);
+    QRadioButton* const ranges[] = {RadioButton1, RadioButton2, RadioButton3};
+    ranges[static_cast<int>(config.range)]->setChecked(true);
+    if (config.mode == knn::SearchMode::BruteForce) return;
+    CheckBox8->setChecked(false);
+    SpinEdit5->setValue(config.bucketSize);
+    CheckBox9->setChecked(false);
+    RadioGroup4->setItemIndex(static_cast<int>(config.split));
+    if (config.mode == knn::SearchMode::BdTree) {
+        CheckBox10->setChecked(false);
+        RadioGroup5->setItemIndex(static_cast<int>(config.shrink));
+    }
+    CheckBox3->setChecked(false);
+    Edit3->setText(QString::fromStdString(knn::FormatDouble(config.eps)));
+    CheckBox11->setChecked(config.visitLimit > 0);
+    SpinEdit6->setValue(config.visitLimit);
 }
 
 void MainWindow::RadioGroup1Click() {

@@ -9,7 +9,8 @@
 
 namespace knn {
 class RunDriver;
-}
+struct SearchConfig;
+} // namespace knn
 
 class AboutWindow;
 class QAction;
@@ -37,6 +38,9 @@ public:
     /// The gate "OK", "Reload data" and the compare run go through; the window operations ask it for
     /// the run's progress and cancel.
     RunGate& runGate() { return *gate; }
+    /// Sets the option panel to the configuration; the Auto boxes of the options it sets are cleared,
+    /// so the next run reads them.
+    void applyConfiguration(const knn::SearchConfig& config);
 
     // The form's controls and actions, under the names the window operations and the tests use.
     // Path rows.
