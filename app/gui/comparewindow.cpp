@@ -3,6 +3,7 @@
 #include "comparewindow.h"
 #include "comparetable.h"
 
+#include "captiontexts.h"
 #include "dialogs.h"
 #include "mainwindow.h"
 #include "rungate.h"
@@ -194,21 +195,15 @@ QWidget* CompareWindow::buildPicker() {
     column->addWidget(DefaultGrid);
 
     Structures =
-        checkableList(QStringLiteral("Structures"),
-                      {QStringLiteral("Brute force"), QStringLiteral("kd-tree"), QStringLiteral("bd-tree")},
-                      {0, 1, 2}, picker);
-    Searches = checkableList(
-        QStringLiteral("Searches"),
-        {QStringLiteral("Standard"), QStringLiteral("Fixed radius"), QStringLiteral("Priority")}, {0},
-        picker);
-    SplitRules =
-        checkableList(QStringLiteral("SplitRules"),
-                      {QStringLiteral("Standard kd"), QStringLiteral("Midpoint"), QStringLiteral("Fair"),
-                       QStringLiteral("Sliding midpoint"), QStringLiteral("Sliding fair")},
-                      {0, 1, 2, 3, 4}, picker);
-    ShrinkRules = checkableList(
-        QStringLiteral("ShrinkRules"),
-        {QStringLiteral("None"), QStringLiteral("Simple"), QStringLiteral("Centroid")}, {0, 1, 2}, picker);
+        checkableList(QStringLiteral("Structures"), plainCaptionTexts(knn::ModeCaptions), {0, 1, 2}, picker);
+    Searches = checkableList(QStringLiteral("Searches"), plainCaptionTexts(knn::RangeCaptions), {0}, picker);
+    // The rules' last item, Default, names one of the others: the lists offer the rules themselves.
+    SplitRules = checkableList(QStringLiteral("SplitRules"),
+                               plainCaptionTexts(knn::SplitCaptions, knn::SplitCaptions.size() - 1),
+                               {0, 1, 2, 3, 4}, picker);
+    ShrinkRules = checkableList(QStringLiteral("ShrinkRules"),
+                                plainCaptionTexts(knn::ShrinkCaptions, knn::ShrinkCaptions.size() - 1),
+                                {0, 1, 2}, picker);
     BucketSizes = checkableList(QStringLiteral("BucketSizes"),
                                 {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4"),
                                  QStringLiteral("8"), QStringLiteral("16"), QStringLiteral("32")},

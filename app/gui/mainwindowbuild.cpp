@@ -1,6 +1,7 @@
 // Main window: building the controls, with the bindings of the Auto boxes to their flags.
 #include "mainwindow.h"
 
+#include "captiontexts.h"
 #include "radiogroup.h"
 #include "rungate.h"
 #include "spinedit.h"
@@ -20,6 +21,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
+#include <algorithm>
 #include <limits>
 #include <tuple>
 #include <utility>
@@ -77,10 +79,15 @@ void paintCaptionBlue(QWidget* widget) {
     }
 }
 
+/// An option's range from the vocabulary, its open top closed where the panel stops stepping.
+knn::IntLimit cappedAt(knn::IntLimit limit, int top) {
+    return {limit.lowest, std::min(limit.highest, top)};
+}
+
 /// Spin edits are as wide as the digits they show, and at least as wide as the other option boxes.
-SpinEdit* spinEdit(const QString& name, int minValue, int maxValue, int value, const QString& hint,
-                   QWidget* parent, int digits = 4) {
-    auto* edit = named(new SpinEdit(minValue, maxValue, value, parent), name, hint);
+SpinEdit* spinEdit(const QString& name, knn::IntLimit range, int value, const QString& hint, QWidget* parent,
+                   int digits = 4) {
+    auto* edit = named(new SpinEdit(range.lowest, range.highest, value, parent), name, hint);
     edit->fitDigits(digits);
     edit->setFixedWidth(std::max(edit->width(), 70));
     return edit;
@@ -191,15 +198,15 @@ QWidget* MainWindow::buildOptionPanel() {
     // The four value rows on the left, the metric on the right.
     auto* top = new QHBoxLayout;
     auto* values = new QGridLayout;
-    SpinEdit1 = spinEdit(QStringLiteral("SpinEdit1"), 1, 1000, 1,
+    SpinEdit1 = spinEdit(QStringLiteral("SpinEdit1"), cappedAt(knn::NeighbourLimit, 1000), 1,
                          QStringLiteral("No. of data points to calculate distances to"), panel);
-    SpinEdit2 = spinEdit(QStringLiteral("SpinEdit2"), 1, 100, 2,
+    SpinEdit2 = spinEdit(QStringLiteral("SpinEdit2"), {1, 100}, 2,
                          QStringLiteral("Coordinate dimensions (1-100, default = 2)"), panel);
     Edit3 = named(new QLineEdit(QStringLiteral("0.0"), panel), QStringLiteral("Edit3"),
                   QStringLiteral("Error value (Epsilon) to approximate KNN search (0.0 for small datasets)"));
     Edit3->setFixedWidth(70);
     // Its upper bound becomes the data line count at each load: any count of lines fits.
-    SpinEdit3 = spinEdit(QStringLiteral("SpinEdit3"), 1, 10000, 1000,
+    SpinEdit3 = spinEdit(QStringLiteral("SpinEdit3"), {1, 10000}, 1000,
                          QStringLiteral("Number of data points (use Auto to calculate from input file)"),
                          panel, std::numeric_limits<int>::digits10 + 1);
     CheckBox2 = autoBox(QStringLiteral("CheckBox2"), panel);
@@ -231,8 +238,8 @@ QWidget* MainWindow::buildOptionPanel() {
                              1, panel),
               QStringLiteral("RadioGroup1"), QStringLiteral("Choose distance metric (default = 2)"));
     CheckBox5 = autoBox(QStringLiteral("CheckBox5"), panel);
-    SpinEdit4 =
-        spinEdit(QStringLiteral("SpinEdit4"), 1, 100, 2, QStringLiteral("LP metric (default = 2)"), panel);
+    SpinEdit4 = spinEdit(QStringLiteral("SpinEdit4"), knn::PowerLimit, 2,
+                         QStringLiteral("LP metric (default = 2)"), panel);
     metric->addWidget(RadioGroup1, 0, 0, 1, 3);
     metric->addWidget(CheckBox5, 1, 0);
     metric->addWidget(new QLabel(QStringLiteral("P ="), panel), 1, 1, Qt::AlignRight);
@@ -357,7 +364,7 @@ QWidget* MainWindow::buildAdvancedOptions() {
     auto* grid = compact(new QGridLayout(group));
 
     auto* bucket = new QHBoxLayout;
-    SpinEdit5 = spinEdit(QStringLiteral("SpinEdit5"), 1, 100, 1,
+    SpinEdit5 = spinEdit(QStringLiteral("SpinEdit5"), cappedAt(knn::BucketLimit, 100), 1,
                          QStringLiteral("Bucket size of kd- and bd-trees"), group);
     CheckBox8 = autoBox(QStringLiteral("CheckBox8"), group);
     bucket->addWidget(boldLabel(QStringLiteral("Tree bucket size:"), group));
@@ -367,16 +374,11 @@ QWidget* MainWindow::buildAdvancedOptions() {
     grid->addLayout(bucket, 0, 0, 1, 3);
 
     RadioGroup4 = named(new RadioGroup(QStringLiteral("RadioGroup4"), QStringLiteral("Splitting rule"),
-                                       {QStringLiteral("&Standard kd"), QStringLiteral("&Midpoint"),
-                                        QStringLiteral("&Fair"), QStringLiteral("Sl&iding midpoint"),
-                                        QStringLiteral("S&liding fair"), QStringLiteral("&Default")},
-                                       5, group),
+                                       captionTexts(knn::SplitCaptions), 5, group),
                         QStringLiteral("RadioGroup4"), QStringLiteral("Choose splitting rule (default = 6)"));
     CheckBox9 = autoBox(QStringLiteral("CheckBox9"), group);
     RadioGroup5 = named(new RadioGroup(QStringLiteral("RadioGroup5"), QStringLiteral("Shrinking rule"),
-                                       {QStringLiteral("&None"), QStringLiteral("&Simple"),
-                                        QStringLiteral("&Centroid"), QStringLiteral("&Default")},
-                                       3, group),
+                                       captionTexts(knn::ShrinkCaptions), 3, group),
                         QStringLiteral("RadioGroup5"), QStringLiteral("Choose shrinking rule (default = 4)"));
     CheckBox10 = autoBox(QStringLiteral("CheckBox10"), group);
     grid->addWidget(RadioGroup4, 1, 0);
@@ -389,7 +391,7 @@ QWidget* MainWindow::buildAdvancedOptions() {
         named(new QCheckBox(QStringLiteral("Early termination"), group), QStringLiteral("CheckBox11"),
               QStringLiteral("Enable early stop after max data points"));
     CheckBox11->setChecked(true);
-    SpinEdit6 = spinEdit(QStringLiteral("SpinEdit6"), 0, 1000, 0,
+    SpinEdit6 = spinEdit(QStringLiteral("SpinEdit6"), cappedAt(knn::VisitLimit, 1000), 0,
                          QStringLiteral("Max data points after which to stop"), group);
     early->addWidget(CheckBox11, 0, 0, 1, 2);
     early->addWidget(new QLabel(QStringLiteral("Max ="), group), 1, 0, Qt::AlignRight);
