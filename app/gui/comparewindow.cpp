@@ -3,12 +3,11 @@
 #include "comparewindow.h"
 #include "comparetable.h"
 
+#include "captiontexts.h"
 #include "dialogs.h"
 #include "mainwindow.h"
-#include "numbers.h"
-#include "radiogroup.h"
+#include "rungate.h"
 #include "session.h"
-#include "spinedit.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSet>
@@ -20,13 +19,11 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLineSeries>
 #include <QListWidget>
 #include <QLogValueAxis>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScatterSeries>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
@@ -198,21 +195,15 @@ QWidget* CompareWindow::buildPicker() {
     column->addWidget(DefaultGrid);
 
     Structures =
-        checkableList(QStringLiteral("Structures"),
-                      {QStringLiteral("Brute force"), QStringLiteral("kd-tree"), QStringLiteral("bd-tree")},
-                      {0, 1, 2}, picker);
-    Searches = checkableList(
-        QStringLiteral("Searches"),
-        {QStringLiteral("Standard"), QStringLiteral("Fixed radius"), QStringLiteral("Priority")}, {0},
-        picker);
-    SplitRules =
-        checkableList(QStringLiteral("SplitRules"),
-                      {QStringLiteral("Standard kd"), QStringLiteral("Midpoint"), QStringLiteral("Fair"),
-                       QStringLiteral("Sliding midpoint"), QStringLiteral("Sliding fair")},
-                      {0, 1, 2, 3, 4}, picker);
-    ShrinkRules = checkableList(
-        QStringLiteral("ShrinkRules"),
-        {QStringLiteral("None"), QStringLiteral("Simple"), QStringLiteral("Centroid")}, {0, 1, 2}, picker);
+        checkableList(QStringLiteral("Structures"), plainCaptionTexts(knn::ModeCaptions), {0, 1, 2}, picker);
+    Searches = checkableList(QStringLiteral("Searches"), plainCaptionTexts(knn::RangeCaptions), {0}, picker);
+    // The rules' last item, Default, names one of the others: the lists offer the rules themselves.
+    SplitRules = checkableList(QStringLiteral("SplitRules"),
+                               plainCaptionTexts(knn::SplitCaptions, knn::SplitCaptions.size() - 1),
+                               {0, 1, 2, 3, 4}, picker);
+    ShrinkRules = checkableList(QStringLiteral("ShrinkRules"),
+                                plainCaptionTexts(knn::ShrinkCaptions, knn::ShrinkCaptions.size() - 1),
+                                {0, 1, 2}, picker);
     BucketSizes = checkableList(QStringLiteral("BucketSizes"),
                                 {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4"),
                                  QStringLiteral("8"), QStringLiteral("16"), QStringLiteral("32")},
@@ -305,7 +296,7 @@ void CompareWindow::runCompare() {
     Status->setText(QStringLiteral("Measuring %1 configurations...").arg(configs.size()));
     std::optional<knn::CompareResult> result;
     // A compare run is a run of the main window: its Cancel, Esc and closing stop it too.
-    main.runExclusively(
+    main.runGate().run(
         [&] {
             result = driver.CompareConfigurations(
                 configs, Repetitions->value(), [this](std::int64_t done, std::int64_t total) {
@@ -323,7 +314,7 @@ void CompareWindow::runCompare() {
 }
 
 void CompareWindow::cancelCompare() {
-    main.requestCancel();
+    main.runGate().requestCancel();
 }
 
 void CompareWindow::showResult(knn::CompareResult result) {
@@ -450,27 +441,7 @@ void CompareWindow::useConfiguration() {
         return;
     }
     const int row = sorted->mapToSource(selected.front()).row();
-    const knn::CompareConfig& c = rows->result().rows[static_cast<std::size_t>(row)].config;
-    MainWindow& w = main;
-    // Each option's Auto box is cleared first, so the value set stays and the run reads it.
-    w.CheckBox6->setChecked(false);
-    w.RadioGroup2->setItemIndex(static_cast<int>(c.mode));
-    w.CheckBox7->setChecked(false);
-    QRadioButton* const ranges[] = {w.RadioButton1, w.RadioButton2, w.RadioButton3};
-    ranges[static_cast<int>(c.range)]->setChecked(true);
-    if (c.mode == knn::SearchMode::BruteForce) return;
-    w.CheckBox8->setChecked(false);
-    w.SpinEdit5->setValue(c.bucketSize);
-    w.CheckBox9->setChecked(false);
-    w.RadioGroup4->setItemIndex(static_cast<int>(c.split));
-    if (c.mode == knn::SearchMode::BdTree) {
-        w.CheckBox10->setChecked(false);
-        w.RadioGroup5->setItemIndex(static_cast<int>(c.shrink));
-    }
-    w.CheckBox3->setChecked(false);
-    w.Edit3->setText(QString::fromStdString(knn::FormatDouble(c.eps)));
-    w.CheckBox11->setChecked(c.visitLimit > 0);
-    w.SpinEdit6->setValue(c.visitLimit);
+    main.applyConfiguration(rows->result().rows[static_cast<std::size_t>(row)].config);
 }
 
 void CompareWindow::saveTable() {

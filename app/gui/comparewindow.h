@@ -49,7 +49,8 @@ private:
 class CompareWindow : public QWidget {
     Q_OBJECT
 public:
-    /// A window of its own, owned by the main window, whose options it reads and sets.
+    /// A window of its own, owned by the main window, whose run gate it runs through and whose option
+    /// panel it sets.
     CompareWindow(MainWindow& mainWindow, knn::RunDriver& driver);
 
     /// The configurations the picker stands for.
@@ -79,7 +80,7 @@ public:
 public Q_SLOTS:
     void runCompare();
     void cancelCompare();
-    /// Sets the main window's option panel to the selected row's configuration.
+    /// Hands the selected row's configuration to the main window's option panel.
     void useConfiguration();
     void saveTable();
     void saveChart();

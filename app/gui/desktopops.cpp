@@ -6,6 +6,7 @@
 #include "radiogroup.h"
 #include "resultschart.h"
 #include "resultswindow.h"
+#include "rungate.h"
 #include "spinedit.h"
 #include "tablemodel.h"
 
@@ -30,6 +31,7 @@ std::string toUtf8(const QString& text) {
 void DesktopWindowOps::attach(MainWindow& mainWindow, ResultsWindow& resultsWindow) {
     main = &mainWindow;
     results = &resultsWindow;
+    gate = &mainWindow.runGate();
 }
 
 int DesktopWindowOps::neighbourCount() {
@@ -169,11 +171,11 @@ void DesktopWindowOps::showResults() {
 }
 
 void DesktopWindowOps::progress(knn::RunPhase phase, std::int64_t done, std::int64_t total) {
-    main->showProgress(phase, done, total);
+    gate->showProgress(phase, done, total);
 }
 
 bool DesktopWindowOps::cancelRequested() {
-    return main->cancelRequested();
+    return gate->cancelRequested();
 }
 
 void DesktopWindowOps::showTimings(const knn::RunTimings& timings) {

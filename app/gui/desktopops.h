@@ -1,12 +1,14 @@
 // The window operations of the run driver, carried out on the two desktop windows: option reads and
 // write-backs on the main window's controls, status panels, message boxes through `Dialogs`, the
-// report memo, table models, the chart and the progress bar of the results and main windows.
+// report memo, table models and the chart of the results window, and progress and cancel through the
+// main window's run gate.
 #pragma once
 
 #include "windowops.h"
 
 class MainWindow;
 class ResultsWindow;
+class RunGate;
 class TableModel;
 
 class DesktopWindowOps : public knn::WindowOps {
@@ -68,4 +70,5 @@ private:
 
     MainWindow* main = nullptr;       ///< the window "KNN"
     ResultsWindow* results = nullptr; ///< the window "Form2"
+    RunGate* gate = nullptr;          ///< the main window's, for progress and cancel
 };

@@ -4,15 +4,12 @@
 // object names; handlers are named after their control and event or after their action.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
-#include <cstdint>
 #include <functional>
-#include <optional>
 
 namespace knn {
 class RunDriver;
-enum class RunPhase;
+struct SearchConfig;
 } // namespace knn
 
 class AboutWindow;
@@ -20,11 +17,11 @@ class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QToolButton;
 class RadioGroup;
+class RunGate;
 class SpinEdit;
 
 class MainWindow : public QMainWindow {
@@ -38,15 +35,12 @@ public:
     /// The text of status panel 0, 1 or 2.
     QString statusText(int panel) const;
     void setStatusText(int panel, const QString& text);
-    /// Runs a driver handler as a run: "OK" and "Reload data" disabled and every input swallowed but
-    /// that of the Cancel buttons (the main window's and `cancelControl`, when given) and the run's
-    /// message boxes, so no second run starts inside it.
-    void runExclusively(const std::function<void()>& handler, QWidget* cancelControl = nullptr);
-    /// Progress of a phase of the running handler: lets the windows repaint and hear Cancel (a few
-    /// times a second at most) and, once a run is older than half a second, shows the progress bar.
-    void showProgress(knn::RunPhase phase, std::int64_t done, std::int64_t total);
-    /// The user asked the running handler to stop (Cancel, Esc, or closing the window).
-    bool cancelRequested() const { return cancelPending; }
+    /// The gate "OK", "Reload data" and the compare run go through; the window operations ask it for
+    /// the run's progress and cancel.
+    RunGate& runGate() { return *gate; }
+    /// Sets the option panel to the configuration; the Auto boxes of the options it sets are cleared,
+    /// so the next run reads them.
+    void applyConfiguration(const knn::SearchConfig& config);
 
     // The form's controls and actions, under the names the window operations and the tests use.
     // Path rows.
@@ -137,21 +131,15 @@ public Q_SLOTS:
     void BitBtn1Click();
     /// "Reload data": the load alone.
     void BitBtn3Click();
-    /// Cancel and Esc during a run.
-    void requestCancel();
     void showAbout();
 
 Q_SIGNALS:
-    /// A driver handler ("OK", "Reload data", a compare run) has ended, however it ended.
-    void handlerEnded();
     /// "Compare..." was clicked.
     void compareRequested();
 
 protected:
     /// Closing during a run cancels it; the window closes once the run has stopped using it.
     void closeEvent(QCloseEvent* event) override;
-    /// During a run, swallows every input but Cancel's and that of the run's message boxes; Esc cancels.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildWidgets();
@@ -170,15 +158,8 @@ private:
     /// Runs the file chooser and puts a confirmed path into `pathBox`.
     void choosePath(QLineEdit* pathBox);
 
-    knn::RunDriver* driver = nullptr;    ///< runs "OK" and "Reload data"
-    bool running = false;                ///< a driver handler is running
-    bool closeWhenRunEnds = false;       ///< the user closed the window during a run
-    bool cancelPending = false;          ///< the user cancelled the running handler
-    QWidget* runCancelControl = nullptr; ///< another window's Cancel that the running handler hears
-    AboutWindow* about = nullptr;        ///< created when first asked for
-    QElapsedTimer runClock;              ///< age of the running handler
-    QElapsedTimer repaintClock;          ///< time since the last repaint during a run
-    std::optional<knn::RunPhase> shownPhase; ///< the phase the progress bar names
-    QLabel* statusPanels[3];             ///< panels of `StatusBar1`: input file, query file, run progress
-    QProgressBar* runProgress;           ///< the progress of a long run's phases
+    knn::RunDriver* driver = nullptr; ///< runs "OK" and "Reload data"
+    RunGate* gate;                    ///< every run's progress, cancel and held-back input
+    AboutWindow* about = nullptr;     ///< created when first asked for
+    QLabel* statusPanels[3];          ///< panels of `StatusBar1`: input file, query file, run progress
 };

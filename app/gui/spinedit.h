@@ -15,6 +15,7 @@ public:
     int value() const;
     /// Shows v clamped to the range.
     void setValue(int v);
+    int minValue() const { return lowerBound; }
     int maxValue() const { return upperBound; }
     /// Changes the upper bound; the value shown is kept.
     void setMaxValue(int v) { upperBound = v; }

@@ -1,9 +1,11 @@
 // The option panel's rules, driven through the real main window: clicks on Auto boxes, radio items and
 // buttons, typing into spin edits, the file choosers answered by the dialog script, and the look of
-// disabled options and of the status panels.
+// disabled options and of the status panels; the captions and ranges the option vocabulary gives.
+#include "comparewindow.h"
 #include "guitest.h"
 #include "radiogroup.h"
 #include "spinedit.h"
+#include "vocabulary.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,9 +13,11 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
+#include <span>
 
 class OptionPanelTest : public BenchTest {
     Q_OBJECT
@@ -38,6 +42,7 @@ private Q_SLOTS:
     void chooserSetsOrKeepsPath();
     void disabledOptionsLookDisabled();
     void statusPanelsShowTextsWhole();
+    void captionsAndRangesComeFromTheVocabulary();
 
 private:
     /// Clicks near the left edge, on the indicator of a check box or radio button stretched by its layout.
@@ -409,6 +414,48 @@ void OptionPanelTest::statusPanelsShowTextsWhole() {
         auto* label = control<QLabel>(qPrintable(QStringLiteral("StatusPanel%1").arg(panel)));
         QVERIFY2(label->fontMetrics().horizontalAdvance(text) <= label->contentsRect().width(),
                  qPrintable(text));
+    }
+}
+
+void OptionPanelTest::captionsAndRangesComeFromTheVocabulary() {
+    // The vocabulary's captions, with or without their accelerator marks.
+    const auto vocabulary = [](std::span<const std::string_view> captions, bool plain) {
+        QStringList texts;
+        for (const std::string_view caption : captions)
+            texts << QString::fromStdString(plain ? knn::PlainCaption(caption) : std::string(caption));
+        return texts;
+    };
+    const auto groupTexts = [](const RadioGroup* group) {
+        QStringList texts;
+        for (int i = 0; group->item(i); ++i)
+            texts << group->item(i)->text();
+        return texts;
+    };
+    const auto listTexts = [](const QListWidget* list) {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        return texts;
+    };
+    MainWindow& w = form1();
+    QCOMPARE(groupTexts(w.RadioGroup4), vocabulary(knn::SplitCaptions, false));
+    QCOMPARE(groupTexts(w.RadioGroup5), vocabulary(knn::ShrinkCaptions, false));
+    // The compare lists offer the rules without their last item, Default.
+    const CompareWindow& compare = *bench->compare;
+    QCOMPARE(listTexts(compare.Structures), vocabulary(knn::ModeCaptions, true));
+    QCOMPARE(listTexts(compare.Searches), vocabulary(knn::RangeCaptions, true));
+    QCOMPARE(listTexts(compare.SplitRules), vocabulary(std::span(knn::SplitCaptions).first(5), true));
+    QCOMPARE(listTexts(compare.ShrinkRules), vocabulary(std::span(knn::ShrinkCaptions).first(3), true));
+
+    // The panel may stop below an open top, never beyond a limit or short of its lowest value.
+    QCOMPARE(w.SpinEdit4->maxValue(), knn::PowerLimit.highest);
+    const std::pair<const SpinEdit*, knn::IntLimit> ranges[] = {{w.SpinEdit1, knn::NeighbourLimit},
+                                                                {w.SpinEdit4, knn::PowerLimit},
+                                                                {w.SpinEdit5, knn::BucketLimit},
+                                                                {w.SpinEdit6, knn::VisitLimit}};
+    for (const auto& [edit, limit] : ranges) {
+        QCOMPARE(edit->minValue(), limit.lowest);
+        QVERIFY2(edit->maxValue() <= limit.highest, qPrintable(edit->objectName()));
     }
 }
 
