@@ -5,11 +5,9 @@
 #include "batchbench.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -19,18 +17,15 @@
 
 #include "datagen.h"
 #include "peers.h"
+#include "timing.h"
 #include <qel/kdbatch.h>
 #include <qel/kdtree.h>
 
 namespace bench {
 namespace {
 
-constexpr int Power = 2; ///< Euclidean: powered distances are the squared distances the peers report
 constexpr int K = 10;
-constexpr int PeerLeafSize = 10;
 constexpr int ChunkQueries = 256; ///< the batch called on chunks of this many queries, as the run driver may
-constexpr unsigned long long DataSeed = 12345;
-constexpr unsigned long long QuerySeed = 67890;
 
 struct BatchData {
     Family family;
@@ -45,10 +40,6 @@ constexpr BatchData dataSets[] = {{Family::Uniform, 1000000, 3, 10000},
 constexpr int buildBuckets[] = {1, 4, 8, 16, 32};
 constexpr int queryBuckets[] = {16, 32};
 
-double wallNow() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 /// What a round times, after an untimed preparation.
 struct Contender {
     std::function<void()> prepare;
@@ -61,12 +52,6 @@ struct Timing {
     double wall = std::numeric_limits<double>::max();
     double cpu = 0.0;
 };
-
-double processCpuNow() {
-    timespec time{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
-    return static_cast<double>(time.tv_sec) + 1e-9 * static_cast<double>(time.tv_nsec);
-}
 
 /// The fastest round of each contender, the contenders taking turns within each round.
 std::vector<Timing> fastestInTurns(int rounds, const std::vector<Contender>& contenders) {

@@ -12,6 +12,9 @@
 
 namespace bench {
 
+constexpr int Power = 2; ///< Euclidean: powered distances are the squared distances the peers report
+constexpr int PeerLeafSize = 10;
+
 class PeerIndex {
 public:
     virtual ~PeerIndex() = default;
