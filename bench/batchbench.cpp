@@ -17,9 +17,8 @@
 
 #include "datagen.h"
 #include "peers.h"
+#include "searchcall.h"
 #include "timing.h"
-#include <qel/kdbatch.h>
-#include <qel/kdtree.h>
 
 namespace bench {
 namespace {
@@ -103,6 +102,12 @@ std::vector<int> mortonOrder(const PointSet& points) {
     return order;
 }
 
+/// The kd-tree every table measures, with the sliding-midpoint rule.
+knn::SearchConfig treeConfig(int bucket) {
+    return {knn::SearchMode::KdTree, knn::SearchRange::Standard, qel::SplitRule::SlidingMidpoint,
+            qel::ShrinkRule::Default, bucket};
+}
+
 std::string fixed(double value, int digits) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", digits, value);
@@ -140,8 +145,10 @@ void measureQueries(PointSet& data, PointSet& queries, int rounds) {
     const int m = queries.count;
     std::vector<double> peerDists(static_cast<std::size_t>(m) * K);
     for (int bucket : queryBuckets) {
-        qel::QELkd_tree tree(data.pointArray(), data.count, data.dim, bucket,
-                             qel::SplitRule::SlidingMidpoint);
+        const std::unique_ptr<qel::QELpointSet> tree =
+            knn::BuildStructure(treeConfig(bucket), data.pointArray(), data.count, data.dim, 1);
+        const knn::Searcher searcher =
+            knn::SearcherOf(tree.get(), knn::SearchRange::Standard, K, 0.0, peerMetric().power, 0.0);
         Rows given(m);
         Rows morton(m);
         Rows batch(m);
@@ -152,28 +159,27 @@ void measureQueries(PointSet& data, PointSet& queries, int rounds) {
             {{},
              [&] {
                  for (int q = 0; q < m; ++q)
-                     tree.searchNearest(queryPoints[q], K, given.indexRow(q), given.distRow(q), 0.0, Power);
+                     knn::SearchOne(searcher, queryPoints[q], given.indexRow(q), given.distRow(q));
              }},
             {{},
              [&] {
                  for (int q : mortonOrder(queries))
-                     tree.searchNearest(queryPoints[q], K, morton.indexRow(q), morton.distRow(q), 0.0, Power);
+                     knn::SearchOne(searcher, queryPoints[q], morton.indexRow(q), morton.distRow(q));
              }},
             {{},
              [&] {
-                 qel::searchNearestBatch(tree, queryPoints, m, K, batch.indices.data(), batch.dists.data(),
-                                         0.0, Power, 1);
+                 knn::SearchBatch(searcher, queryPoints, m, batch.indices.data(), batch.dists.data(), 1);
              }},
             {{},
              [&] {
                  for (int first = 0; first < m; first += ChunkQueries)
-                     qel::searchNearestBatch(tree, queryPoints + first, std::min(ChunkQueries, m - first), K,
-                                             chunked.indexRow(first), chunked.distRow(first), 0.0, Power, 1);
+                     knn::SearchBatch(searcher, queryPoints + first, std::min(ChunkQueries, m - first),
+                                      chunked.indexRow(first), chunked.distRow(first), 1);
              }},
             {{},
              [&] {
-                 qel::searchNearestBatch(tree, queryPoints, m, K, twoThreads.indices.data(),
-                                         twoThreads.dists.data(), 0.0, Power, 2);
+                 knn::SearchBatch(searcher, queryPoints, m, twoThreads.indices.data(),
+                                  twoThreads.dists.data(), 2);
              }},
         };
         for (auto& peer : peers)
@@ -203,17 +209,18 @@ void measureBuilds(PointSet& data, int rounds) {
         "nanoflann | 2 threads speed-up | cores the 2 threads had | same pointIndex |\n"
         "|---|---|---|---|---|---|---|---|---|\n");
     for (int bucket : buildBuckets) {
-        std::unique_ptr<qel::QELkd_tree> one;
-        std::unique_ptr<qel::QELkd_tree> two;
+        std::unique_ptr<qel::QELpointSet> one;
+        std::unique_ptr<qel::QELpointSet> two;
         auto build = [&](int threads) {
-            return std::make_unique<qel::QELkd_tree>(data.pointArray(), data.count, data.dim, bucket,
-                                                     qel::SplitRule::SlidingMidpoint, threads);
+            return knn::BuildStructure(treeConfig(bucket), data.pointArray(), data.count, data.dim, threads);
         };
         std::vector<Contender> contenders = {{[&] { one.reset(); }, [&] { one = build(1); }},
                                              {[&] { two.reset(); }, [&] { two = build(2); }}};
         if (nanoflann) contenders.push_back({{}, [&] { nanoflann->build(data, bucket); }});
         const std::vector<Timing> times = fastestInTurns(rounds, contenders);
-        const bool same = std::equal(one->pointIndex, one->pointIndex + data.count, two->pointIndex);
+        const qel::IndexArray oneIndex = dynamic_cast<qel::QELkd_tree&>(*one).pointIndex;
+        const bool same =
+            std::equal(oneIndex, oneIndex + data.count, dynamic_cast<qel::QELkd_tree&>(*two).pointIndex);
         const double peer = nanoflann ? times[2].wall : std::numeric_limits<double>::quiet_NaN();
         std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s |\n", bucket,
                     fixed(times[0].wall, 3).c_str(), fixed(times[1].wall, 3).c_str(), fixed(peer, 3).c_str(),

@@ -9,9 +9,9 @@
 
 #include "checks.h"
 #include "peers.h"
+#include "searchcall.h"
 #include "tightloop.h"
 #include "timing.h"
-#include <qel/bdtree.h>
 
 namespace bench {
 namespace {
@@ -32,7 +32,7 @@ public:
                     "(all queries) | µs/query | check |\n");
         std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
         for (const Setup& tree : entry.trees)
-            measureTree(tree);
+            measureOurs(tree);
         measurePeers();
         if (entry.bruteForce) measureBruteForce();
         if (radiusBound >= 0)
@@ -43,21 +43,28 @@ public:
     }
 
 private:
+    /// The exact standard search on everything of ours; with every search, the others on the main trees and
+    /// the exact fixed-radius search on brute force.
     std::vector<Search> searchesFor(const Setup& setup) const {
         std::vector<Search> searches;
         for (int k : plan.ks)
-            searches.push_back({SearchKind::Standard, 0.0, k});
+            searches.push_back({knn::SearchRange::Standard, 0.0, k});
+        if (!plan.everySearch) return searches;
+        if (setup.mode == knn::SearchMode::BruteForce) {
+            searches.push_back({knn::SearchRange::FixedRadius, 0.0, plan.ks.back()});
+            return searches;
+        }
         const bool main = setup.split == qel::SplitRule::SlidingMidpoint &&
-                          (setup.structure == Structure::KdTree || setup.shrink == qel::ShrinkRule::Simple);
-        if (!plan.everySearch || !main) return searches;
+                          (setup.mode == knn::SearchMode::KdTree || setup.shrink == qel::ShrinkRule::Simple);
+        if (!main) return searches;
         for (int k : plan.ks)
-            searches.push_back({SearchKind::Standard, 1.0, k});
+            searches.push_back({knn::SearchRange::Standard, 1.0, k});
         for (double eps : {0.0, 1.0})
             for (int k : plan.ks)
-                searches.push_back({SearchKind::Priority, eps, k});
+                searches.push_back({knn::SearchRange::Priority, eps, k});
         for (double eps : {0.0, 1.0})
             for (int k : plan.ks)
-                searches.push_back({SearchKind::Radius, eps, k});
+                searches.push_back({knn::SearchRange::FixedRadius, eps, k});
         return searches;
     }
 
@@ -66,49 +73,33 @@ private:
         return {key, setup, search, time.perQuery, time.answered};
     }
 
-    void measureTree(const Setup& setup) {
-        std::unique_ptr<qel::QELkd_tree> tree;
+    void measureOurs(const Setup& setup) {
+        std::unique_ptr<qel::QELpointSet> structure;
         const double buildSeconds = timeBuild(
-            plan.buildReps, [&] { tree.reset(); },
+            plan.buildReps, [&] { structure.reset(); },
             [&] {
-                if (setup.structure == Structure::BdTree)
-                    tree = std::make_unique<qel::QELbd_tree>(data.pointArray(), data.count, data.dim,
-                                                             setup.bucket, setup.split, setup.shrink);
-                else
-                    tree = std::make_unique<qel::QELkd_tree>(data.pointArray(), data.count, data.dim,
-                                                             setup.bucket, setup.split);
+                structure = knn::BuildStructure(configOf(setup), data.pointArray(), data.count, data.dim, 1);
             });
         buildLog.push_back({key, setup, buildSeconds});
         bool first = true;
         for (const Search& search : searchesFor(setup)) {
-            measureOurSearch(*tree, tree.get(), setup, search, first ? seconds(buildSeconds) : "");
+            measureOurSearch(*structure, setup, search, first ? seconds(buildSeconds) : "");
             first = false;
         }
     }
 
-    /// tree is null for brute force, which has no priority search.
-    void measureOurSearch(qel::QELpointSet& set, qel::QELkd_tree* tree, const Setup& setup,
-                          const Search& search, const std::string& buildText) {
+    void measureOurSearch(qel::QELpointSet& set, const Setup& setup, const Search& search,
+                          const std::string& buildText) {
         Answers answers(plan.queryCount, search.k);
         const int k = search.k;
-        const double bound = search.kind == SearchKind::Radius ? fixedRadiusBound() : 0.0;
+        knn::Searcher searcher = knn::SearcherOf(&set, search.range, k, search.eps, peerMetric().power, 0.0);
+        // The bound is a median of powered distances already.
+        if (search.range == knn::SearchRange::FixedRadius) searcher.radiusBound = fixedRadiusBound();
         const QueryRecord record = timed(setup, search, [&](int first, int last) {
-            for (int q = first; q < last; ++q) {
-                int* indices = answers.indices.data() + static_cast<size_t>(q) * k;
-                double* dists = answers.dists.data() + static_cast<size_t>(q) * k;
-                switch (search.kind) {
-                case SearchKind::Standard:
-                    set.searchNearest(queries.points[q], k, indices, dists, search.eps, Power);
-                    break;
-                case SearchKind::Priority:
-                    tree->searchPriority(queries.points[q], k, indices, dists, search.eps, Power);
-                    break;
-                case SearchKind::Radius:
-                    answers.counts[q] =
-                        set.searchFixedRadius(queries.points[q], bound, k, indices, dists, search.eps, Power);
-                    break;
-                }
-            }
+            for (int q = first; q < last; ++q)
+                knn::SearchOne(searcher, queries.points[q],
+                               answers.indices.data() + static_cast<size_t>(q) * k,
+                               answers.dists.data() + static_cast<size_t>(q) * k, &answers.counts[q]);
         });
         const std::string check = checkOurs(search, answers, record.answered);
         report(record, buildText, check);
@@ -116,8 +107,7 @@ private:
 
     void measurePeers() {
         for (std::unique_ptr<PeerIndex>& peer : makePeers()) {
-            Setup setup{Structure::Peer, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::None, PeerLeafSize,
-                        peer->name()};
+            Setup setup = peerSetup(peer->name(), PeerLeafSize);
             const double buildSeconds = timeBuild(
                 plan.buildReps, [] {}, [&] { peer->build(data, PeerLeafSize); });
             buildLog.push_back({key, setup, buildSeconds});
@@ -125,7 +115,7 @@ private:
             for (int k : plan.ks) {
                 std::vector<double> dists(static_cast<size_t>(plan.queryCount) * k);
                 const QueryRecord record =
-                    timed(setup, {SearchKind::Standard, 0.0, k},
+                    timed(setup, {knn::SearchRange::Standard, 0.0, k},
                           [&](int begin, int end) { peer->search(queries, begin, end, k, dists.data()); });
                 const std::string check =
                     compareExact(reference(standardReferences, k), dists, record.answered, k,
@@ -147,30 +137,17 @@ private:
     }
 
     void measureBruteForce() {
-        const Setup setup{Structure::BruteForce, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::None, 0,
-                          ""};
-        std::unique_ptr<qel::QELbruteForce> brute;
-        const double buildSeconds = timeBuild(
-            plan.buildReps, [&] { brute.reset(); },
-            [&] { brute = std::make_unique<qel::QELbruteForce>(data.pointArray(), data.count, data.dim); });
-        buildLog.push_back({key, setup, buildSeconds});
-        bool first = true;
-        for (int k : plan.ks) {
-            measureOurSearch(*brute, nullptr, setup, {SearchKind::Standard, 0.0, k},
-                             first ? seconds(buildSeconds) : "");
-            first = false;
-        }
-        if (plan.everySearch)
-            measureOurSearch(*brute, nullptr, setup, {SearchKind::Radius, 0.0, plan.ks.back()}, "");
+        measureOurs(ourSetup(knn::SearchMode::BruteForce));
 
-        const Setup floor{Structure::TightLoop, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::None, 0,
-                          ""};
+        const Setup floor = tightLoopSetup();
         for (int k : plan.ks) {
             std::vector<double> dists(static_cast<size_t>(plan.queryCount) * k);
-            const QueryRecord record = timed(floor, {SearchKind::Standard, 0.0, k}, [&](int first, int last) {
-                for (int q = first; q < last; ++q)
-                    tightLoopNearest(data, queries.point(q), k, dists.data() + static_cast<size_t>(q) * k);
-            });
+            const QueryRecord record =
+                timed(floor, {knn::SearchRange::Standard, 0.0, k}, [&](int first, int last) {
+                    for (int q = first; q < last; ++q)
+                        tightLoopNearest(data, queries.point(q), k,
+                                         dists.data() + static_cast<size_t>(q) * k);
+                });
             report(record, "",
                    compareExact(reference(standardReferences, k), dists, record.answered, k, 0.0));
         }
@@ -182,7 +159,7 @@ private:
         std::printf("| %s | %s | %s | %s | %s | %g | %d | %d | %s%s | %s | %s |\n",
                     structureName(record.setup).c_str(), ruleName(record.setup).c_str(),
                     record.setup.bucket > 0 ? std::to_string(record.setup.bucket).c_str() : "",
-                    buildText.c_str(), searchName(record.search.kind).c_str(), record.search.eps,
+                    buildText.c_str(), knn::RangeName(record.search.range).c_str(), record.search.eps,
                     record.search.k, record.answered, estimate.c_str(),
                     seconds(record.perQuery * plan.queryCount).c_str(), micros(record.perQuery).c_str(),
                     check.c_str());
@@ -215,7 +192,7 @@ private:
     /// exact distances. The first exact answer becomes the reference; a later exact answer that agrees with
     /// it over more queries (the reference's run may have been cut short) takes its place.
     std::string checkOurs(const Search& search, const Answers& answers, int answered) {
-        const bool radius = search.kind == SearchKind::Radius;
+        const bool radius = search.range == knn::SearchRange::FixedRadius;
         Reference& ref = reference(radius ? radiusReferences : standardReferences, search.k);
         if (search.eps != 0.0) return compareApproximate(ref, answers, answered, search.k, radius);
         std::string check =

@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     using namespace bench;
     Options options;
     if (!parseOptions(argc, argv, options)) return usage(argv[0]);
+    qel::metricKind = peerMetric().kind;
     if (options.perQuery) return runPerQuery(options);
     Plan plan = options.quick ? quickPlan() : fullPlan();
     std::erase_if(plan.entries, [&](const PlanEntry& entry) { return !wanted(options, entry.data); });
@@ -31,7 +32,6 @@ int main(int argc, char** argv) {
     if (options.cap > 0) plan.cap = options.cap;
     if (options.reps > 0) plan.buildReps = plan.queryReps = options.reps;
 
-    qel::metricKind = 2;
     if (options.batch) {
         std::printf("Load average before: %s.\n", loadAverage().c_str());
         const double start = wallNow();

@@ -16,8 +16,8 @@
 #include "datagen.h"
 #include "peers.h"
 #include "plan.h"
+#include "searchcall.h"
 #include "timing.h"
-#include <qel/kdtree.h>
 
 namespace bench {
 namespace {
@@ -94,23 +94,28 @@ void measurePerQuery(const DataKey& key, int queryCount, int k, int reps, const 
     PointSet* orders[2] = {&given, &zCurve};
     std::printf("\n### %s, %d queries, k = %d, exact\n\n", dataName(key).c_str(), queryCount, k);
     std::printf("| structure | bucket | build s | image s |\n|---|---|---|---|\n");
-    std::vector<std::unique_ptr<qel::QELkd_tree>> trees;
+    const Setup ours = ourSetup(knn::SearchMode::KdTree);
+    const std::string oursName = setupName(ours);
+    std::vector<std::unique_ptr<qel::QELpointSet>> trees;
     std::vector<Contender> contenders;
     const char* walkNames[] = {"ours, node walk", "ours, compact image", "ours, image + leaf-order copy"};
     for (int bucket : buckets) {
         for (Walk walk : {Walk::Image, Walk::Nodes, Walk::ImageWithCopy}) {
             double start = cpuNow();
-            trees.push_back(std::make_unique<qel::QELkd_tree>(data.pointArray(), data.count, data.dim, bucket,
-                                                              qel::SplitRule::SlidingMidpoint));
+            Setup setup = ours;
+            setup.bucket = bucket;
+            trees.push_back(knn::BuildStructure(configOf(setup), data.pointArray(), data.count, data.dim, 1));
             const double build = cpuNow() - start;
-            qel::QELkd_tree& tree = *trees.back();
+            const knn::Searcher searcher = knn::SearcherOf(trees.back().get(), knn::SearchRange::Standard, k,
+                                                           0.0, peerMetric().power, 0.0);
+            qel::QELkd_tree& tree = *searcher.tree;
             start = cpuNow();
             // The copy's setting first: it turns the image on.
             tree.copyPointsInLeafOrder(walk == Walk::ImageWithCopy);
             tree.useSearchImage(walk != Walk::Nodes);
             tree.searchImage();
             if (walk != Walk::Nodes)
-                std::printf("| kd-tree sliding midpoint%s | %d | %s | %s |\n",
+                std::printf("| %s%s | %d | %s | %s |\n", oursName.c_str(),
                             walk == Walk::ImageWithCopy ? ", leaf-order copy" : "", bucket,
                             seconds(build).c_str(), seconds(cpuNow() - start).c_str());
             Contender c;
@@ -118,10 +123,11 @@ void measurePerQuery(const DataKey& key, int queryCount, int k, int reps, const 
             c.bucket = bucket;
             c.ours = true;
             c.walk = walk;
-            c.answer = [&tree, k](PointSet& queries, std::vector<int>& indices, std::vector<double>& dists) {
+            c.answer = [searcher, k](PointSet& queries, std::vector<int>& indices,
+                                     std::vector<double>& dists) {
                 for (int q = 0; q < queries.count; ++q)
-                    tree.searchNearest(queries.points[q], k, indices.data() + static_cast<size_t>(q) * k,
-                                       dists.data() + static_cast<size_t>(q) * k, 0.0, Power);
+                    knn::SearchOne(searcher, queries.points[q], indices.data() + static_cast<size_t>(q) * k,
+                                   dists.data() + static_cast<size_t>(q) * k);
             };
             contenders.push_back(std::move(c));
         }

@@ -4,36 +4,6 @@
 namespace bench {
 namespace {
 
-std::string splitName(qel::SplitRule rule) {
-    switch (rule) {
-    case qel::SplitRule::StandardKd:
-        return "standard";
-    case qel::SplitRule::Midpoint:
-        return "midpoint";
-    case qel::SplitRule::Fair:
-        return "fair";
-    case qel::SplitRule::SlidingFair:
-        return "sliding fair";
-    case qel::SplitRule::SlidingMidpoint:
-    case qel::SplitRule::Default:
-        break;
-    }
-    return "sliding midpoint";
-}
-
-std::string shrinkName(qel::ShrinkRule rule) {
-    switch (rule) {
-    case qel::ShrinkRule::None:
-        return "none";
-    case qel::ShrinkRule::Centroid:
-        return "centroid";
-    case qel::ShrinkRule::Simple:
-    case qel::ShrinkRule::Default:
-        break;
-    }
-    return "simple";
-}
-
 /// Every tree of the given rules, with each of the bucket sizes.
 std::vector<Setup> withBuckets(const std::vector<Setup>& rules, const std::vector<int>& buckets) {
     std::vector<Setup> trees;
@@ -48,12 +18,35 @@ std::vector<Setup> withBuckets(const std::vector<Setup>& rules, const std::vecto
 
 } // namespace
 
+Setup ourSetup(knn::SearchMode mode, qel::SplitRule split, qel::ShrinkRule shrink) {
+    Setup setup;
+    setup.mode = mode;
+    setup.split = split;
+    setup.shrink = shrink;
+    return setup;
+}
+
+Setup peerSetup(const std::string& name, int leafSize) {
+    Setup setup;
+    setup.source = Source::Peer;
+    setup.bucket = leafSize;
+    setup.peer = name;
+    return setup;
+}
+
+Setup tightLoopSetup() {
+    Setup setup;
+    setup.source = Source::TightLoop;
+    return setup;
+}
+
 // The targets' configurations: the sliding-midpoint kd-tree on uniform data, and the better of it and
 // the bd-tree on clustered data, against both peers; builds against nanoflann; brute force on uniform
 // data. The bd-tree, slow to build on clustered data, only at the bucket sizes the kd-tree does best with.
 Plan quickPlan() {
-    const Setup kd{Structure::KdTree, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::None, 0, ""};
-    const Setup bd{Structure::BdTree, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Simple, 0, ""};
+    const Setup kd = ourSetup(knn::SearchMode::KdTree);
+    const Setup bd =
+        ourSetup(knn::SearchMode::BdTree, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Simple);
     Plan plan;
     plan.buckets = {1, 4, 8, 16, 32};
     std::vector<Setup> clusteredTrees = withBuckets({kd}, plan.buckets);
@@ -75,10 +68,10 @@ Plan fullPlan() {
                                      qel::SplitRule::Midpoint, qel::SplitRule::Fair,
                                      qel::SplitRule::SlidingFair};
     for (qel::SplitRule split : splits)
-        rules.push_back({Structure::KdTree, split, qel::ShrinkRule::None, 0, ""});
+        rules.push_back(ourSetup(knn::SearchMode::KdTree, split));
     for (qel::ShrinkRule shrink : {qel::ShrinkRule::Simple, qel::ShrinkRule::Centroid})
         for (qel::SplitRule split : splits)
-            rules.push_back({Structure::BdTree, split, shrink, 0, ""});
+            rules.push_back(ourSetup(knn::SearchMode::BdTree, split, shrink));
     Plan plan;
     plan.buckets = {1, 4, 8, 16, 32};
     for (Family family : {Family::Uniform, Family::Clustered, Family::Manifold})
@@ -92,42 +85,37 @@ Plan fullPlan() {
     return plan;
 }
 
+knn::SearchConfig configOf(const Setup& setup) {
+    return knn::SearchConfig{setup.mode, knn::SearchRange::Standard, setup.split, setup.shrink, setup.bucket}
+        .Normalized();
+}
+
 std::string dataName(const DataKey& key) {
     return familyName(key.family) + " n=" + std::to_string(key.n) + " d=" + std::to_string(key.dim);
 }
 
 std::string structureName(const Setup& setup) {
-    switch (setup.structure) {
-    case Structure::BruteForce:
-        return "brute force";
-    case Structure::KdTree:
-        return "kd-tree";
-    case Structure::BdTree:
-        return "bd-tree";
-    case Structure::Peer:
+    switch (setup.source) {
+    case Source::Ours:
+        return knn::ModeName(setup.mode);
+    case Source::Peer:
         return setup.peer;
-    case Structure::TightLoop:
+    case Source::TightLoop:
         break;
     }
     return "tight loop";
 }
 
 std::string ruleName(const Setup& setup) {
-    if (setup.structure == Structure::KdTree) return splitName(setup.split);
-    if (setup.structure == Structure::BdTree) return splitName(setup.split) + ", " + shrinkName(setup.shrink);
-    return "";
+    if (setup.source != Source::Ours || setup.mode == knn::SearchMode::BruteForce) return "";
+    std::string name = knn::SplitName(setup.split);
+    if (setup.mode == knn::SearchMode::BdTree) name += ", " + knn::ShrinkName(setup.shrink);
+    return name;
 }
 
-std::string searchName(SearchKind kind) {
-    switch (kind) {
-    case SearchKind::Standard:
-        return "standard";
-    case SearchKind::Priority:
-        return "priority";
-    case SearchKind::Radius:
-        break;
-    }
-    return "fixed radius";
+std::string setupName(const Setup& setup) {
+    const std::string rules = ruleName(setup);
+    return structureName(setup) + (rules.empty() ? "" : " " + rules);
 }
 
 } // namespace bench

@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "datagen.h"
+#include "searchcall.h"
 #include <qel/bdtree.h>
 
 namespace bench {
 
-enum class Structure { BruteForce, KdTree, BdTree, Peer, TightLoop };
-enum class SearchKind { Standard, Priority, Radius };
+/// Who answers: one of our structures, a peer library, or the brute-force floor.
+enum class Source { Ours, Peer, TightLoop };
 
 struct DataKey {
     Family family = Family::Uniform;
@@ -21,15 +22,16 @@ struct DataKey {
 };
 
 struct Setup {
-    Structure structure = Structure::KdTree;
+    Source source = Source::Ours;
+    knn::SearchMode mode = knn::SearchMode::KdTree; ///< ours only
     qel::SplitRule split = qel::SplitRule::SlidingMidpoint;
     qel::ShrinkRule shrink = qel::ShrinkRule::None;
     int bucket = 0;   ///< bucket or leaf size; 0 where there is none
-    std::string peer; ///< the peer library's name, for Structure::Peer
+    std::string peer; ///< the peer library's name, for Source::Peer
 };
 
 struct Search {
-    SearchKind kind = SearchKind::Standard;
+    knn::SearchRange range = knn::SearchRange::Standard;
     double eps = 0.0;
     int k = 1;
 };
@@ -53,15 +55,26 @@ struct Plan {
     int queryReps = 2; ///< runs of every query set; the fastest counts
 };
 
+/// One of our structures, its bucket size still 0.
+Setup ourSetup(knn::SearchMode mode, qel::SplitRule split = qel::SplitRule::SlidingMidpoint,
+               qel::ShrinkRule shrink = qel::ShrinkRule::None);
+Setup peerSetup(const std::string& name, int leafSize);
+Setup tightLoopSetup();
+
 /// The targets' configurations (`--quick`).
 Plan quickPlan();
 /// Everything: every family, size, dimension, rule, bucket size and search.
 Plan fullPlan();
 
+/// The configuration our structure of setup is built from; what it searches is the searcher's.
+knn::SearchConfig configOf(const Setup& setup);
+
 std::string dataName(const DataKey& key);
+/// The structure's name in the options' vocabulary, or the peer's.
 std::string structureName(const Setup& setup);
 /// The splitting rule, and a bd-tree's shrinking rule; empty for what has no rules.
 std::string ruleName(const Setup& setup);
-std::string searchName(SearchKind kind);
+/// The structure's name followed by its rules: "kd sliding-midpoint".
+std::string setupName(const Setup& setup);
 
 } // namespace bench

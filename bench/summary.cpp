@@ -14,25 +14,25 @@ const QueryRecord* fastest(const std::vector<QueryRecord>& log, const DataKey& k
     const QueryRecord* best = nullptr;
     for (const QueryRecord& record : log)
         if (record.data == key && record.search.k == k && record.search.eps == 0.0 &&
-            record.search.kind == SearchKind::Standard && accept(record.setup) &&
+            record.search.range == knn::SearchRange::Standard && accept(record.setup) &&
             (!best || record.perQuery < best->perQuery))
             best = &record;
     return best;
 }
 
 bool isKdSlidingMidpoint(const Setup& setup) {
-    return setup.structure == Structure::KdTree && setup.split == qel::SplitRule::SlidingMidpoint;
+    return setup.source == Source::Ours && setup.mode == knn::SearchMode::KdTree &&
+           setup.split == qel::SplitRule::SlidingMidpoint;
 }
 bool isOurTree(const Setup& setup) {
-    return setup.structure == Structure::KdTree || setup.structure == Structure::BdTree;
+    return setup.source == Source::Ours && setup.mode != knn::SearchMode::BruteForce;
 }
 
 std::string describe(const QueryRecord* record, int queryCount) {
     if (!record) return "—";
     std::string text = seconds(record->perQuery * queryCount);
     if (isOurTree(record->setup))
-        text += " (" + structureName(record->setup) + " " + ruleName(record->setup) + ", bucket " +
-                std::to_string(record->setup.bucket) + ")";
+        text += " (" + setupName(record->setup) + ", bucket " + std::to_string(record->setup.bucket) + ")";
     return text;
 }
 
@@ -52,8 +52,10 @@ void printSummary(const Plan& plan, const std::vector<QueryRecord>& queryLog,
     std::printf("\n## Exact k-nearest queries: ours against the faster peer\n\n"
                 "Seconds for %d queries, standard search, eps 0. Ratio = ours / the faster peer.\n\n",
                 plan.queryCount);
-    std::printf("| data | k | ours: kd-tree, sliding midpoint | ours: best tree | nanoflann | FLANN | "
-                "ratio kd sliding midpoint | ratio best tree |\n|---|---|---|---|---|---|---|---|\n");
+    const std::string kdName = setupName(ourSetup(knn::SearchMode::KdTree));
+    std::printf("| data | k | ours: %s | ours: best tree | nanoflann | FLANN | ratio %s | ratio best tree "
+                "|\n|---|---|---|---|---|---|---|---|\n",
+                kdName.c_str(), kdName.c_str());
     for (const PlanEntry& entry : plan.entries) {
         const DataKey& key = entry.data;
         for (int k : plan.ks) {
@@ -64,7 +66,7 @@ void printSummary(const Plan& plan, const std::vector<QueryRecord>& queryLog,
             const QueryRecord* flann =
                 fastest(queryLog, key, k, [](const Setup& s) { return s.peer == "FLANN"; });
             const QueryRecord* peer =
-                fastest(queryLog, key, k, [](const Setup& s) { return s.structure == Structure::Peer; });
+                fastest(queryLog, key, k, [](const Setup& s) { return s.source == Source::Peer; });
             if (!best || !peer) continue;
             const double kdRatio = kd ? kd->perQuery / peer->perQuery : 0.0;
             const double bestRatio = best->perQuery / peer->perQuery;
@@ -84,8 +86,8 @@ void printSummary(const Plan& plan, const std::vector<QueryRecord>& queryLog,
     }
 
     std::printf("\n## Build time against nanoflann at the same bucket (leaf) size\n\n"
-                "| data | bucket | ours: kd-tree, sliding midpoint s | nanoflann s | ratio "
-                "|\n|---|---|---|---|---|\n");
+                "| data | bucket | ours: %s s | nanoflann s | ratio |\n|---|---|---|---|---|\n",
+                kdName.c_str());
     for (const PlanEntry& entry : plan.entries) {
         const DataKey& key = entry.data;
         double worst = 0.0;
@@ -115,10 +117,11 @@ void printSummary(const Plan& plan, const std::vector<QueryRecord>& queryLog,
     for (const PlanEntry& entry : plan.entries) {
         const DataKey& key = entry.data;
         for (int k : plan.ks) {
-            const QueryRecord* brute = fastest(
-                queryLog, key, k, [](const Setup& s) { return s.structure == Structure::BruteForce; });
+            const QueryRecord* brute = fastest(queryLog, key, k, [](const Setup& s) {
+                return s.source == Source::Ours && s.mode == knn::SearchMode::BruteForce;
+            });
             const QueryRecord* floor =
-                fastest(queryLog, key, k, [](const Setup& s) { return s.structure == Structure::TightLoop; });
+                fastest(queryLog, key, k, [](const Setup& s) { return s.source == Source::TightLoop; });
             if (!brute || !floor) continue;
             const double value = brute->perQuery / floor->perQuery;
             std::printf("| %s | %d | %s | %s | %s |\n", dataName(key).c_str(), k,
