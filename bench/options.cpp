@@ -21,18 +21,19 @@ std::vector<std::string> splitList(const char* text) {
 } // namespace
 
 int usage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s [--quick | --batch | --per-query] [--family uniform,clustered,manifold] [--n LIST]\n"
-                 "          [--dim LIST] [--queries N] [--cap SECONDS] [--reps N]\n"
-                 "  --quick    the configurations of the performance targets only\n"
-                 "  --batch    the batch search and the parallel build against the peers (--reps rounds, --dim)\n"
-                 "  --per-query  one query at a time, in the given and a Z-curve order: the compact image\n"
-                 "             against the node walk and the peers (k = 10; with --n, --dim, --queries)\n"
-                 "  --family, --n, --dim   measure only the point sets matching every given list\n"
-                 "  --queries  queries per point set (default 10000)\n"
-                 "  --cap      CPU seconds after which a query run stops and its time is extrapolated\n"
-                 "  --reps     runs of every build and query set; the fastest counts\n",
-                 program);
+    std::fprintf(
+        stderr,
+        "usage: %s [--quick | --batch | --per-query] [--family uniform,clustered,manifold] [--n LIST]\n"
+        "          [--dim LIST] [--queries N] [--cap SECONDS] [--reps N]\n"
+        "  --quick    the configurations of the performance targets only\n"
+        "  --batch    the batch search and the parallel build against the peers (--reps rounds, --dim)\n"
+        "  --per-query  one query at a time, in the given and a Z-curve order: the compact image\n"
+        "             against the node walk and the peers (k = 10; with --n, --dim, --queries)\n"
+        "  --family, --n, --dim   measure only the point sets matching every given list\n"
+        "  --queries  queries per point set (default 10000)\n"
+        "  --cap      CPU seconds after which a query run stops and its time is extrapolated\n"
+        "  --reps     runs of every build and query set; the fastest counts\n",
+        program);
     return 2;
 }
 
