@@ -5,11 +5,9 @@
 #include "batchbench.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -19,18 +17,14 @@
 
 #include "datagen.h"
 #include "peers.h"
-#include <qel/kdbatch.h>
-#include <qel/kdtree.h>
+#include "searchcall.h"
+#include "timing.h"
 
 namespace bench {
 namespace {
 
-constexpr int Power = 2; ///< Euclidean: powered distances are the squared distances the peers report
 constexpr int K = 10;
-constexpr int PeerLeafSize = 10;
 constexpr int ChunkQueries = 256; ///< the batch called on chunks of this many queries, as the run driver may
-constexpr unsigned long long DataSeed = 12345;
-constexpr unsigned long long QuerySeed = 67890;
 
 struct BatchData {
     Family family;
@@ -45,10 +39,6 @@ constexpr BatchData dataSets[] = {{Family::Uniform, 1000000, 3, 10000},
 constexpr int buildBuckets[] = {1, 4, 8, 16, 32};
 constexpr int queryBuckets[] = {16, 32};
 
-double wallNow() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 /// What a round times, after an untimed preparation.
 struct Contender {
     std::function<void()> prepare;
@@ -61,12 +51,6 @@ struct Timing {
     double wall = std::numeric_limits<double>::max();
     double cpu = 0.0;
 };
-
-double processCpuNow() {
-    timespec time{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
-    return static_cast<double>(time.tv_sec) + 1e-9 * static_cast<double>(time.tv_nsec);
-}
 
 /// The fastest round of each contender, the contenders taking turns within each round.
 std::vector<Timing> fastestInTurns(int rounds, const std::vector<Contender>& contenders) {
@@ -118,6 +102,12 @@ std::vector<int> mortonOrder(const PointSet& points) {
     return order;
 }
 
+/// The kd-tree every table measures, with the sliding-midpoint rule.
+knn::SearchConfig treeConfig(int bucket) {
+    return {knn::SearchMode::KdTree, knn::SearchRange::Standard, qel::SplitRule::SlidingMidpoint,
+            qel::ShrinkRule::Default, bucket};
+}
+
 std::string fixed(double value, int digits) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", digits, value);
@@ -155,8 +145,10 @@ void measureQueries(PointSet& data, PointSet& queries, int rounds) {
     const int m = queries.count;
     std::vector<double> peerDists(static_cast<std::size_t>(m) * K);
     for (int bucket : queryBuckets) {
-        qel::QELkd_tree tree(data.pointArray(), data.count, data.dim, bucket,
-                             qel::SplitRule::SlidingMidpoint);
+        const std::unique_ptr<qel::QELpointSet> tree =
+            knn::BuildStructure(treeConfig(bucket), data.pointArray(), data.count, data.dim, 1);
+        const knn::Searcher searcher =
+            knn::SearcherOf(tree.get(), knn::SearchRange::Standard, K, 0.0, peerMetric().power, 0.0);
         Rows given(m);
         Rows morton(m);
         Rows batch(m);
@@ -167,28 +159,27 @@ void measureQueries(PointSet& data, PointSet& queries, int rounds) {
             {{},
              [&] {
                  for (int q = 0; q < m; ++q)
-                     tree.searchNearest(queryPoints[q], K, given.indexRow(q), given.distRow(q), 0.0, Power);
+                     knn::SearchOne(searcher, queryPoints[q], given.indexRow(q), given.distRow(q));
              }},
             {{},
              [&] {
                  for (int q : mortonOrder(queries))
-                     tree.searchNearest(queryPoints[q], K, morton.indexRow(q), morton.distRow(q), 0.0, Power);
+                     knn::SearchOne(searcher, queryPoints[q], morton.indexRow(q), morton.distRow(q));
              }},
             {{},
              [&] {
-                 qel::searchNearestBatch(tree, queryPoints, m, K, batch.indices.data(), batch.dists.data(),
-                                         0.0, Power, 1);
+                 knn::SearchBatch(searcher, queryPoints, m, batch.indices.data(), batch.dists.data(), 1);
              }},
             {{},
              [&] {
                  for (int first = 0; first < m; first += ChunkQueries)
-                     qel::searchNearestBatch(tree, queryPoints + first, std::min(ChunkQueries, m - first), K,
-                                             chunked.indexRow(first), chunked.distRow(first), 0.0, Power, 1);
+                     knn::SearchBatch(searcher, queryPoints + first, std::min(ChunkQueries, m - first),
+                                      chunked.indexRow(first), chunked.distRow(first), 1);
              }},
             {{},
              [&] {
-                 qel::searchNearestBatch(tree, queryPoints, m, K, twoThreads.indices.data(),
-                                         twoThreads.dists.data(), 0.0, Power, 2);
+                 knn::SearchBatch(searcher, queryPoints, m, twoThreads.indices.data(),
+                                  twoThreads.dists.data(), 2);
              }},
         };
         for (auto& peer : peers)
@@ -218,17 +209,18 @@ void measureBuilds(PointSet& data, int rounds) {
         "nanoflann | 2 threads speed-up | cores the 2 threads had | same pointIndex |\n"
         "|---|---|---|---|---|---|---|---|---|\n");
     for (int bucket : buildBuckets) {
-        std::unique_ptr<qel::QELkd_tree> one;
-        std::unique_ptr<qel::QELkd_tree> two;
+        std::unique_ptr<qel::QELpointSet> one;
+        std::unique_ptr<qel::QELpointSet> two;
         auto build = [&](int threads) {
-            return std::make_unique<qel::QELkd_tree>(data.pointArray(), data.count, data.dim, bucket,
-                                                     qel::SplitRule::SlidingMidpoint, threads);
+            return knn::BuildStructure(treeConfig(bucket), data.pointArray(), data.count, data.dim, threads);
         };
         std::vector<Contender> contenders = {{[&] { one.reset(); }, [&] { one = build(1); }},
                                              {[&] { two.reset(); }, [&] { two = build(2); }}};
         if (nanoflann) contenders.push_back({{}, [&] { nanoflann->build(data, bucket); }});
         const std::vector<Timing> times = fastestInTurns(rounds, contenders);
-        const bool same = std::equal(one->pointIndex, one->pointIndex + data.count, two->pointIndex);
+        const qel::IndexArray oneIndex = dynamic_cast<qel::QELkd_tree&>(*one).pointIndex;
+        const bool same =
+            std::equal(oneIndex, oneIndex + data.count, dynamic_cast<qel::QELkd_tree&>(*two).pointIndex);
         const double peer = nanoflann ? times[2].wall : std::numeric_limits<double>::quiet_NaN();
         std::printf("| %d | %s | %s | %s | %s | %s | %s | %s | %s |\n", bucket,
                     fixed(times[0].wall, 3).c_str(), fixed(times[1].wall, 3).c_str(), fixed(peer, 3).c_str(),

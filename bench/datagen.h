@@ -13,6 +13,10 @@ namespace bench {
 
 enum class Family { Uniform, Clustered, Manifold };
 
+/// The seeds of every measurement's data points and of its queries.
+constexpr unsigned long long DataSeed = 12345;
+constexpr unsigned long long QuerySeed = 67890;
+
 std::string familyName(Family family);
 /// The family of a name written by familyName; false for an unknown name.
 bool familyFromName(const std::string& name, Family& family);

@@ -137,6 +137,10 @@ private:
 
 } // namespace
 
+knn::Metric peerMetric() {
+    return knn::MetricOfItem(knn::ParseItem("euclidean", knn::MetricNames, false).value(), 0);
+}
+
 std::vector<std::unique_ptr<PeerIndex>> makePeers() {
     std::vector<std::unique_ptr<PeerIndex>> peers;
 #if defined(KNN_HAVE_NANOFLANN)

@@ -9,8 +9,15 @@
 #include <vector>
 
 #include "datagen.h"
+#include "vocabulary.h"
 
 namespace bench {
+
+constexpr int PeerLeafSize = 10;
+
+/// The metric every measurement of ours uses: Euclidean, whose powered distances are the squared
+/// distances the peers report. `qel::metricKind` must hold its kind.
+knn::Metric peerMetric();
 
 class PeerIndex {
 public:

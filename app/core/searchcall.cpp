@@ -37,15 +37,18 @@ Searcher SearcherOf(qel::QELpointSet* structure, SearchRange range, int k, doubl
             qel::coordinateTerm(radius, power)};
 }
 
-void SearchOne(const Searcher& s, qel::Point query, int* idx, double* dists) {
+void SearchOne(const Searcher& s, qel::Point query, int* idx, double* dists, int* count) {
     if (!s.structure) return;
     switch (s.range) {
     case SearchRange::Standard:
         s.structure->searchNearest(query, s.k, idx, dists, s.eps, s.power);
         break;
-    case SearchRange::FixedRadius:
-        s.structure->searchFixedRadius(query, s.radiusBound, s.k, idx, dists, s.eps, s.power);
+    case SearchRange::FixedRadius: {
+        const int within =
+            s.structure->searchFixedRadius(query, s.radiusBound, s.k, idx, dists, s.eps, s.power);
+        if (count) *count = within;
         break;
+    }
     case SearchRange::Priority:
         if (s.tree) s.tree->searchPriority(query, s.k, idx, dists, s.eps, s.power);
         break;

@@ -50,8 +50,9 @@ Searcher SearcherOf(qel::QELpointSet* structure, SearchRange range, int k, doubl
                     double radius);
 
 /// One query's search; its k results go to idx and dists. Without a structure, or with the priority
-/// search and no tree, they stay as they were.
-void SearchOne(const Searcher& searcher, qel::Point query, int* idx, double* dists);
+/// search and no tree, they stay as they were. count (or null) receives the fixed-radius search's number
+/// of points within the radius.
+void SearchOne(const Searcher& searcher, qel::Point query, int* idx, double* dists, int* count = nullptr);
 /// The same searches for m queries at once, row q of k results for queries[q]; counts (m entries, or
 /// null) receives the fixed-radius search's numbers of points within the radius.
 void SearchBatch(const Searcher& searcher, qel::PointArray queries, int m, int* idx, double* dists,
