@@ -192,6 +192,15 @@ std::string MissingFileMessage(const std::string& path) {
     return std::filesystem::is_directory(path, error) ? message + "\nIt is a folder, not a file." : message;
 }
 
+std::size_t BlankLineCount(const TextLines& lines) {
+    std::size_t blank = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view line = lines[i];
+        blank += std::none_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) > ' '; });
+    }
+    return blank;
+}
+
 int FileFieldCount(const TextLines& lines, const std::string& path) {
     if (lines.empty())
         throw RunError("List index out of bounds (0)\nFile " + path + " is empty: it holds no line.");

@@ -44,6 +44,9 @@ bool FileExists(const std::string& path);
 /// "File P doesn't exist.", and for a folder a second line that says so.
 std::string MissingFileMessage(const std::string& path);
 
+/// Lines without a field, each of which loads as a point at the origin.
+std::size_t BlankLineCount(const TextLines& lines);
+
 /// The field count of the first line of the file at path; an empty list raises "List index out of
 /// bounds (0)" with a second line that names the empty file.
 int FileFieldCount(const TextLines& lines, const std::string& path);

@@ -335,6 +335,8 @@ bool RunDriver::LoadPoints() {
     } else {
         s.dim = wantedDim;
     }
+    warnOfBlankLines(*s.dataLines, inputPath);
+    warnOfBlankLines(*s.queryLines, queryPath);
     const auto lineCount = static_cast<int>(s.dataLines->size());
     // The data lines are converted once, all of them, before the statistics block, which reads its
     // values from the points; the load then keeps what precedes the first field that does not convert.
@@ -367,6 +369,18 @@ bool RunDriver::LoadPoints() {
     SetStatus("Input not loaded", 0);
     window.showMessage("Could not load data!\nPlease check input file structure.");
     return false;
+}
+
+void RunDriver::warnOfBlankLines(const TextLines& lines, const std::string& path) {
+    // A blank line of one byte costs a whole point: a small file of them can ask for gigabytes.
+    constexpr std::size_t warningBytes = std::size_t{256} << 20;
+    const std::size_t pointBytes = sizeof(double) * static_cast<std::size_t>(state.dim);
+    if (lines.size() * pointBytes < warningBytes) return;
+    const std::size_t blank = BlankLineCount(lines);
+    if (blank * pointBytes < warningBytes) return;
+    window.showMessage("File " + path + " holds " + std::to_string(blank) + " blank lines, each loaded as a point " +
+                       "with " + std::to_string(state.dim) + " coordinates of 0: they take " +
+                       std::to_string(blank * pointBytes >> 20) + " MB.");
 }
 
 bool RunDriver::ReadPt(int dim, int index, qel::Point point, const TextLines& lines) {

@@ -110,6 +110,8 @@ public:
     void FreeResults();
     void SetStatus(const std::string& text, int panel);
     bool LoadPoints();
+    /// Says so when the file's blank lines take so much memory that a mistake is likelier than intent.
+    void warnOfBlankLines(const TextLines& lines, const std::string& path);
     /// Converts line index of lines into the first dim coordinates of point; false after a message.
     bool ReadPt(int dim, int index, qel::Point point, const TextLines& lines);
     /// Builds the chart content and hands it to the window.

@@ -567,6 +567,19 @@ TEST_F(CliTest, AFailedWriteLeavesTheEarlierFileWhole) {
     EXPECT_EQ(files, 4) << "a temporary file was left behind";
 }
 
+TEST_F(CliTest, BlankLinesThatTakeMuchMemoryAreNamed) {
+    std::string ones;
+    for (int i = 0; i < 2000; ++i)
+        ones += "1 ";
+    write("data.pts", ones + "\n" + std::string(17000, '\n'));
+    write("query.pts", ones + "\n");
+    const CliRun cli = runOn({"--no-stats", "--mode", "brute"});
+    EXPECT_EQ(cli.exitCode, 0);
+    EXPECT_EQ(cli.err, "File " + pathOf("data.pts") +
+                           " holds 17000 blank lines, each loaded as a point with 2000 coordinates of 0: they "
+                           "take 259 MB.\n");
+}
+
 TEST_F(CliTest, DataAndQueryAreRequired) {
     const CliRun cli = run({"--query", "q.pts"});
     EXPECT_EQ(cli.exitCode, 2);
