@@ -188,11 +188,6 @@ PointArray QELkd_tree::points() {
     return dataPoints;
 }
 
-QELkd_node* buildKdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& cell,
-                           SplitProcedure rule) {
-    return buildBdSubtree(pa, idx, n, dim, bucketSize, cell, rule, ShrinkRule::None);
-}
-
 namespace {
 
 void writeIndentation(int level, std::ostream& out) {

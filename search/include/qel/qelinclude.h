@@ -92,6 +92,11 @@ void releasePoint(Point& p);
 /// Releases a `newPointArray` result: the coordinate block through element 0, then the pointer array.
 /// Null-safe; sets pa to null.
 void releasePointArray(PointArray& pa);
+/// Releases a `newPointArray` result for its one owner, `OwnedPoints`.
+struct PointArrayReleaser {
+    void operator()(PointArray pa) const { releasePointArray(pa); }
+};
+using OwnedPoints = std::unique_ptr<Point[], PointArrayReleaser>;
 Point clonePoint(int dim, Point source);
 /// The coordinates separated by single blanks, in the stream's current number format, no line end.
 void writePoint(Point p, int dim, std::ostream& out);
