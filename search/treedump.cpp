@@ -1,5 +1,6 @@
-// The dump of kd- and bd-trees: the writer and the reader. Both walk the nodes without recursion, so
-// trees and dumps of any depth can be handled.
+// The dump of kd- and bd-trees: the writer, the reader, and the loader that makes a tree of what the
+// reader returns. Writer and reader walk the nodes without recursion, so trees and dumps of any depth
+// can be handled.
 #include <qel/treedump.h>
 
 #include <algorithm>
@@ -406,6 +407,35 @@ QELkd_node* readDump(std::istream& in, TreeKind kind, PointArray& points, IndexA
     lower = root != nullptr ? lowerCorner.release() : nullptr;
     upper = root != nullptr ? upperCorner.release() : nullptr;
     return root.release();
+}
+
+LoadedTree loadTree(std::istream& in, TreeKind kind) {
+    PointArray points = nullptr;
+    IndexArray indices = nullptr;
+    int dim = 0;
+    int n = 0;
+    int bucketSize = 0;
+    Point lower = nullptr;
+    Point upper = nullptr;
+    SubtreePtr root(readDump(in, kind, points, indices, dim, n, bucketSize, lower, upper));
+    // Held until the tree has taken them: making it may throw.
+    LoadedTree loaded{OwnedPoints(points), nullptr};
+    std::unique_ptr<int[]> index(indices);
+    std::unique_ptr<double[]> lowerCorner(lower);
+    std::unique_ptr<double[]> upperCorner(upper);
+    // A dump without points leaves nothing to own: the tree gets no point array.
+    if (n == 0) loaded.points.reset();
+    if (kind == Bd)
+        loaded.tree.reset(new QELbd_tree(loaded.points.get(), index.get(), n, dim, bucketSize, lower, upper,
+                                         root.get()));
+    else
+        loaded.tree.reset(new QELkd_tree(loaded.points.get(), index.get(), n, dim, bucketSize, lower, upper,
+                                         root.get()));
+    index.release();
+    lowerCorner.release();
+    upperCorner.release();
+    root.release();
+    return loaded;
 }
 
 } // namespace qel

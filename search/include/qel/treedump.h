@@ -5,6 +5,7 @@
 #pragma once
 
 #include <istream>
+#include <memory>
 
 #include <qel/kdtree.h>
 
@@ -24,5 +25,17 @@ QELkd_node* readDump(std::istream& in, TreeKind kind, PointArray& points, IndexA
 /// dimensions must lie in 0..dim-1, leaf indices in 0..n-1 and appear once; "null" is refused below
 /// the top record, and so is a split or shrink whose subtree holds no index.
 QELkd_node* readDumpNode(std::istream& in, TreeKind kind, int dim, int n, IndexArray indices, int& next);
+
+/// A tree read from a dump, and the points it reads. A tree does not own its points, so the two are
+/// kept together; the tree, declared last, is destroyed first.
+struct LoadedTree {
+    OwnedPoints points;               ///< the dump's points; null when it holds none
+    std::unique_ptr<QELkd_tree> tree; ///< a `QELbd_tree` for TreeKind Bd; reads `points`
+};
+
+/// `readDump` made into a tree, a `QELbd_tree` for Bd (which reads dumps with shrink nodes) and a
+/// `QELkd_tree` otherwise. Malformed input is reported as by `readDump`; if the fatal handler throws,
+/// nothing is left behind.
+LoadedTree loadTree(std::istream& in, TreeKind kind);
 
 } // namespace qel
