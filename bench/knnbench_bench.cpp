@@ -1011,7 +1011,7 @@ int main(int argc, char** argv) {
     if (options.cap > 0) plan.cap = options.cap;
     if (options.reps > 0) plan.buildReps = plan.queryReps = options.reps;
 
-    qel::metricKind = 2;
+    qel::metricKind = qel::euclideanMetric;
     if (options.batch) {
         std::printf("Load average before: %s.\n", loadAverage().c_str());
         const double start = wallNow();

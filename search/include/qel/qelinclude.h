@@ -27,8 +27,16 @@ inline constexpr double unboundedDistance = std::numeric_limits<double>::max();
 /// Point index of a result slot that holds no point.
 inline constexpr int noIndex = -1;
 
-/// 1 Manhattan, 2 Euclidean, 3 custom Lp, 4 Chebyshev. Written by the application before it builds or
-/// searches; read by every distance computation.
+/// The values of `metricKind`. Manhattan and Chebyshev sum or take the maximum of |d| whatever the power
+/// a search is handed; for Euclidean, custom Lp and any other value the power decides, each coordinate
+/// adding |d|^power. Euclidean and custom Lp differ only in what the application does with the distance.
+inline constexpr int manhattanMetric = 1;
+inline constexpr int euclideanMetric = 2;
+inline constexpr int customLpMetric = 3;
+inline constexpr int chebyshevMetric = 4;
+
+/// One of the metric kinds above (initially customLpMetric). Written by the application before it builds
+/// or searches; read by every distance computation.
 extern int metricKind;
 /// Limit on data points visited by a tree search; 0 means no limit.
 extern int maxPointsVisit;
