@@ -1,6 +1,8 @@
 // What the subtree builder (treebuild.cpp) shares with the rules it calls.
 #pragma once
 
+#include <qel/kdsplit.h>
+#include <qel/kdutil.h>
 #include <qel/qelinclude.h>
 
 namespace qel {
@@ -12,5 +14,13 @@ namespace qel {
 /// cell a leaf; the centroid shrinking rule stops its cuts there.
 bool cutMakesNoProgress(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& cell, int cutDim,
                         double cutValue, int nLow);
+
+/// A splitting rule on members whose coordinates move with their indices (a kd-tree build's copy of
+/// the coordinates): the same cut, the same order of idx.
+using CopiedSplit = void (*)(CopiedMembers members, const QELorthRect& cell, int n, int dim, int& cutDim,
+                             double& cutValue, int& nLow);
+/// The copied form of one of the five procedures of kdsplit.h (defined in kdsplit.cpp); null for any
+/// other procedure.
+CopiedSplit copiedSplitFor(SplitProcedure procedure);
 
 } // namespace qel
