@@ -7,6 +7,20 @@
 //
 // Result arrays: a search fills entries 0..k-1 of the caller-owned `nnIdx` and `dists` in ascending
 // distance; a slot that holds no point reports `unboundedDistance` and `noIndex`.
+//
+// Metric: `metricKind` chooses the metric, and for every kind but Manhattan and Chebyshev the power a
+// search is handed decides the terms (see the kinds below).
+//
+// Approximation: with eps > 0 a search's i-th reported neighbour lies at most (1 + eps) times as far
+// (rooted) as the true i-th nearest; a fixed-radius search of rooted radius r counts every point within
+// r / (1 + eps) and none beyond r. eps = 0 is exact. A visit limit that stops a search voids both.
+//
+// Threads: any number of threads may search one built structure at once, each with its own search
+// state, while nothing changes the structure or its points. `metricKind`, the visit limit and the fatal
+// handler are process-wide, not per thread, and read throughout a search: set them before searches start
+// and leave them while any runs; threads that want other values take turns. Builds and dump reads mark
+// one process-wide shared empty leaf, so run them one at a time (a build's own threads excepted). The
+// batch searches' temporary memory is listed in kdbatch.h.
 #pragma once
 
 #include <cmath>
