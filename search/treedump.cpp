@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstddef>
 #include <ios>
-#include <locale>
 #include <memory>
 #include <string_view>
 #include <system_error>
@@ -40,6 +39,19 @@ std::ostream& operator<<(std::ostream& out, DumpNumber number) {
     }
 }
 
+/// A dump's integer: plain decimal whatever the stream's locale and flags. Writing it as characters
+/// leaves the stream's locale alone: changing it on a stream whose buffer cannot be flushed (a full
+/// disk) leaves the buffer without a converter, and the next write throws.
+struct DumpInt {
+    long long value;
+};
+
+std::ostream& operator<<(std::ostream& out, DumpInt number) {
+    char text[24];
+    const auto written = std::to_chars(text, text + sizeof text, number.value);
+    return out.write(text, written.ptr - text);
+}
+
 /// A point or box line of a dump.
 void writeDumpPoint(const double* p, int dim, std::ostream& out) {
     for (int i = 0; i < dim; ++i) {
@@ -55,49 +67,29 @@ void dumpSubtree(QELkd_node* node, std::ostream& out) {
         QELkd_node* next = pending.back();
         pending.pop_back();
         if (auto* split = dynamic_cast<QELkd_split*>(next)) {
-            out << "split " << split->splitDimension << " " << DumpNumber{split->splitValue} << " "
+            out << "split " << DumpInt{split->splitDimension} << " " << DumpNumber{split->splitValue} << " "
                 << DumpNumber{split->cellLower} << " " << DumpNumber{split->cellUpper} << "\n";
             pending.push_back(split->upperChild);
             pending.push_back(split->lowerChild);
         } else if (auto* shrink = dynamic_cast<QELbd_shrink*>(next)) {
-            out << "shrink " << shrink->boundCount << "\n";
+            out << "shrink " << DumpInt{shrink->boundCount} << "\n";
             for (int i = 0; i < shrink->boundCount; ++i) {
                 const HalfSpace& h = shrink->bounds[i];
-                out << h.boundDimension << " " << DumpNumber{h.boundValue} << " " << h.boundSide << "\n";
+                out << DumpInt{h.boundDimension} << " " << DumpNumber{h.boundValue} << " " << DumpInt{h.boundSide} << "\n";
             }
             pending.push_back(shrink->outerChild);
             pending.push_back(shrink->innerChild);
         } else if (auto* leaf = dynamic_cast<QELkd_leaf*>(next)) {
             // The shared empty leaf comes out as "leaf 0".
-            out << "leaf " << leaf->bucketCount;
+            out << "leaf " << DumpInt{leaf->bucketCount};
             for (int i = 0; i < leaf->bucketCount; ++i)
-                out << " " << leaf->bucketIndices[i];
+                out << " " << DumpInt{leaf->bucketIndices[i]};
             out << "\n";
         } else {
             out << "null\n";
         }
     }
 }
-
-/// A dump's integer format for the lifetime of the object: plain decimal in the classic locale, so that
-/// the dump reads back whatever the stream's locale; the stream's own format and locale come back
-/// afterwards.
-class DumpFormat {
-public:
-    explicit DumpFormat(std::ostream& out)
-        : out(out), flags(out.flags(std::ios_base::dec)), locale(out.imbue(std::locale::classic())) {}
-    ~DumpFormat() {
-        out.imbue(locale);
-        out.flags(flags);
-    }
-    DumpFormat(const DumpFormat&) = delete;
-    DumpFormat& operator=(const DumpFormat&) = delete;
-
-private:
-    std::ostream& out;
-    std::ios_base::fmtflags flags;
-    std::locale locale;
-};
 
 /// A box corner line; a tree without points has no box and writes zeros.
 void writeCorner(Point corner, int dim, std::ostream& out) {
@@ -126,16 +118,15 @@ void QELbd_shrink::dumpNode(std::ostream& out) {
 
 void QELkd_tree::dumpTree(bool withPoints, std::ostream& out) {
     out << "#QEL 1.1.1\n";
-    const DumpFormat format(out);
     if (withPoints) {
-        out << "points " << dimensionCount << " " << dataCount << "\n";
+        out << "points " << DumpInt{dimensionCount} << " " << DumpInt{dataCount} << "\n";
         for (int i = 0; i < dataCount; ++i) {
-            out << i << " ";
+            out << DumpInt{i} << " ";
             writeDumpPoint(dataPoints[i], dimensionCount, out);
             out << "\n";
         }
     }
-    out << "tree " << dimensionCount << " " << dataCount << " " << bucketSize << "\n";
+    out << "tree " << DumpInt{dimensionCount} << " " << DumpInt{dataCount} << " " << DumpInt{bucketSize} << "\n";
     writeCorner(boxLower, dimensionCount, out);
     writeCorner(boxUpper, dimensionCount, out);
     if (rootNode != nullptr)

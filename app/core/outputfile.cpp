@@ -100,15 +100,21 @@ bool WriteFileAtomically(const std::string& path, const std::function<void(std::
     struct stat existing {};
     fchmod(fd, stat(destination.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0666 & ~mask);
     close(fd);
+    // Removes the temporary file on every way out but its rename, an exception from write included.
+    struct Remover {
+        const std::string& path;
+        bool renamed = false;
+        ~Remover() {
+            if (renamed) return;
+            const int saved = errno;
+            unlink(path.c_str());
+            errno = saved;
+        }
+    } remover{temporary};
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    const bool written = writeStream(out, write) && syncFile(temporary) &&
-                         std::rename(temporary.c_str(), destination.c_str()) == 0;
-    if (!written) {
-        const int saved = errno;
-        unlink(temporary.c_str());
-        errno = saved;
-    }
-    return written;
+    remover.renamed = writeStream(out, write) && syncFile(temporary) &&
+                      std::rename(temporary.c_str(), destination.c_str()) == 0;
+    return remover.renamed;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

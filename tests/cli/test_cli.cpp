@@ -515,7 +515,8 @@ TEST_F(CliTest, OutputThatCannotBeWrittenExitsWithOne) {
     write("data.pts", "1 10\n2 20\n");
     write("query.pts", "0 0\n");
     for (const std::vector<std::string>& flags :
-         {std::vector<std::string>{}, {"--no-stats", "--results", "-"}, {"--results", "/dev/full"}}) {
+         {std::vector<std::string>{}, {"--no-stats", "--results", "-"}, {"--results", "/dev/full"},
+          {"--no-stats", "--dump", "-"}, {"--dump", "/dev/full"}}) {
         std::vector<std::string> args{"--data", pathOf("data.pts"), "--query", pathOf("query.pts")};
         args.insert(args.end(), flags.begin(), flags.end());
         const CliRun cli = run(args, flags.empty() || flags.back() == "-" ? "/dev/full" : "");

@@ -2,6 +2,9 @@
 argument checks, dumps, threads."""
 
 import math
+import os
+import resource
+import signal
 import threading
 
 import numpy as np
@@ -170,6 +173,21 @@ def test_bad_dump_raises_runtime_error_and_leaves_the_library_usable(tmp_path):
         knnbench.load(tmp_path / "missing.dump")
     tree = knnbench.KdTree(points_3d)
     assert tree.query(points_3d[5], k=1)[1][0] == 5
+
+
+def test_failed_dump_raises_os_error_and_keeps_the_earlier_file(tmp_path):
+    path = tmp_path / "tree.dump"
+    path.write_text("earlier")
+    previous = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (4096, hard))
+    try:
+        with pytest.raises(OSError):
+            knnbench.KdTree(points_3d).dump(path)
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+        signal.signal(signal.SIGXFSZ, previous)
+    assert path.read_text() == "earlier" and os.listdir(tmp_path) == ["tree.dump"]
 
 
 @pytest.mark.parametrize("make", [lambda p: knnbench.KdTree(p, bucket_size=3, split="fair"),
