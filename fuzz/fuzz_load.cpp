@@ -109,7 +109,6 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 /// A message a run may end with: the loader's, the query reader's, and the query loop's faults.
 bool isSystemMessage(const std::string& text) {
     static const char* const exact[] = {
-        "List index out of bounds (0)",
         "The data & query dimensions do not coincide!\nPlease check input file structure.",
         "Could not load data!\nPlease check input file structure.",
         "Floating point overflow",
@@ -120,7 +119,8 @@ bool isSystemMessage(const std::string& text) {
     };
     for (const char* message : exact)
         if (text == message) return true;
-    return startsWith(text, "ReadPt:\nSome error occured while processing index ") ||
+    return (startsWith(text, "List index out of bounds (0)\nFile ") && text.ends_with(" is empty: it holds no line.")) ||
+           startsWith(text, "ReadPt:\nSome error occured while processing index ") ||
            startsWith(text, "Can't read query point ") ||
            (startsWith(text, "Cannot read file \"") &&
             text.ends_with("\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)"));
