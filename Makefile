@@ -19,7 +19,7 @@ define ensure_packages
 	fi
 endef
 
-.PHONY: deps configure build test test-sanitize monkey run screenshots clean
+.PHONY: deps configure build test test-sanitize test-tsan monkey run screenshots clean
 
 deps:
 	$(call ensure_packages,$(BUILD_PACKAGES))
@@ -41,6 +41,15 @@ test-sanitize: deps
 	$(SANITIZE_CONFIGURE)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The library's concurrency tests under ThreadSanitizer: builds on several threads at once while
+# others release the shared empty leaf and search.
+TSAN_BUILD ?= build-tsan
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKNN_SANITIZE_THREAD=ON -DKNN_BUILD_GUI=OFF \
+	    -DKNN_BUILD_PYTHON=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target search_test_concurrentbuild
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/search_test_concurrentbuild
 
 # A random session of MONKEY_ACTIONS steps from seed MONKEY_SEED over the desktop windows, offscreen, in
 # the sanitizer build; a failure prints the action log, which MONKEY_REPLAY=<log> runs again.
@@ -117,4 +126,4 @@ format-check:
 	$(FORMAT_SOURCES) | xargs clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD)

@@ -50,7 +50,7 @@ QELkd_split::~QELkd_split() {
 }
 
 int emptyBucket[1] = {0};
-QELkd_leaf* sharedEmptyLeaf = nullptr;
+std::atomic<QELkd_leaf*> sharedEmptyLeaf{nullptr};
 
 namespace {
 
@@ -67,12 +67,14 @@ bool isSharedEmptyLeaf(const QELkd_node* node) {
 }
 
 QELkd_leaf* markSharedEmptyLeaf() {
-    sharedEmptyLeaf = &emptyLeafStorage();
-    return sharedEmptyLeaf;
+    // Returned from its storage, not read back: a release on another thread may come in between.
+    QELkd_leaf* const leaf = &emptyLeafStorage();
+    sharedEmptyLeaf.store(leaf, std::memory_order_relaxed);
+    return leaf;
 }
 
 void releaseSharedEmptyLeaf() {
-    sharedEmptyLeaf = nullptr;
+    sharedEmptyLeaf.store(nullptr, std::memory_order_relaxed);
 }
 
 void destroySubtree(QELkd_node* node) {

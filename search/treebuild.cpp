@@ -144,7 +144,7 @@ private:
     bool startRange(Range& next, QELkd_node*& leaf) {
         const Range range = next;
         if (range.n <= bucketSize || dim == 0) {
-            leaf = range.n == 0 ? sharedEmptyLeaf : new QELkd_leaf(range.n, range.idx);
+            leaf = range.n == 0 ? markSharedEmptyLeaf() : new QELkd_leaf(range.n, range.idx);
             return true;
         }
         QELorthRect& cell = *range.cell;

@@ -42,7 +42,7 @@ bool noProgress(PointArray pa, IndexArray idx, int n, int dim, double lo, double
 /// rule calls, its cell bookkeeping and so its pointIndex.
 QELkd_node* recursiveBuild(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& box,
                            SplitProcedure split, ShrinkRule shrinkRule) {
-    if (n <= bucketSize) return n == 0 ? sharedEmptyLeaf : new QELkd_leaf(n, idx);
+    if (n <= bucketSize) return n == 0 ? sharedEmptyLeaf.load() : new QELkd_leaf(n, idx);
     QELorthRect inner(dim);
     HalfSpace* bounds = nullptr;
     if (chooseDecomposition(pa, idx, n, dim, box, split, shrinkRule, inner) &&

@@ -110,7 +110,8 @@ struct LeafPointOrder {
 extern int emptyBucket[1];
 /// The shared empty leaf, or null while released. Its storage is fixed and never freed, so trees built
 /// before a release stay valid to search and destroy; the next tree initialisation marks it present.
-extern QELkd_leaf* sharedEmptyLeaf;
+/// Builds never read it, so trees may be built on several threads at once, and released meanwhile.
+extern std::atomic<QELkd_leaf*> sharedEmptyLeaf;
 /// True for the shared empty leaf's fixed storage, whether or not it is currently marked present.
 bool isSharedEmptyLeaf(const QELkd_node* node);
 /// Marks the shared empty leaf present and returns it.

@@ -18,9 +18,9 @@
 // Threads: any number of threads may search one built structure at once, each with its own search
 // state, while nothing changes the structure or its points. `metricKind`, the visit limit and the fatal
 // handler are process-wide, not per thread, and read throughout a search: set them before searches start
-// and leave them while any runs; threads that want other values take turns. Builds and dump reads mark
-// one process-wide shared empty leaf, so run them one at a time (a build's own threads excepted). The
-// batch searches' temporary memory is listed in kdbatch.h.
+// and leave them while any runs; threads that want other values take turns. Builds and dump reads may
+// run on several threads at once, beside searches. The batch searches' temporary memory is listed in
+// kdbatch.h.
 #pragma once
 
 #include <cmath>
