@@ -480,7 +480,8 @@ py::object load(const std::filesystem::path& path) {
 
 } // namespace knnpy
 
-PYBIND11_MODULE(knnbench, m) {
+// The compiled part of the package knnbench, whose __init__ re-exports it.
+PYBIND11_MODULE(_core, m) {
     using namespace knnpy;
     qel::setFatalHandler(throwLibraryError);
     // Each docstring starts with the call as a user writes it, instead of the typed C++ signature.
@@ -501,6 +502,8 @@ over it exists. Any other array is converted once.
     >>> d, i = tree.query([[0.5, 0.5, 0.5]], k=3)
 )";
 
+    m.attr("__version__") = KNN_VERSION;
+
     const char* queryDoc =
         R"(query(x, k=1, eps=0.0, metric="euclidean", p=2, search="standard", max_visit=0, threads=1) -> (d, i)
 
@@ -510,7 +513,7 @@ x: one point of shape (d,) or points of shape (m, d).
 k: neighbours per point, from 1 to n.
 eps: error bound; a reported k-th neighbour is at most (1 + eps) times farther than the true one.
 metric: 'manhattan', 'euclidean', 'chebyshev' or 'custom' (the sum of |difference|**p, rooted).
-p: the integer power of 'custom', from 1 to 64. With the other metrics it may stay 2 or be the
+p: the integer power of 'custom', from 1 to 100. With the other metrics it may stay 2 or be the
    metric's own (1, 2 or inf); any other p is an error rather than ignored.
 search: 'standard' (depth first) or 'priority' (cells in increasing distance; trees only).
 max_visit: stop a tree search after this many points have been examined; 0 means no limit.
