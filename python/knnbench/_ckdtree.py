@@ -313,7 +313,10 @@ class cKDTree:
             first = np.ones(len(row), dtype=bool)
             first[1:] = (row[1:] != row[:-1]) | (index[1:] != index[:-1])
             row, index, dist = row[first], index[first], dist[first]
-        order = np.lexsort((dist, row))
+            order = np.lexsort((dist, row))
+        else:
+            # Each row's pairs come from one search, nearest first.
+            order = np.argsort(row, kind="stable")
         row, index, dist = row[order], index[order], dist[order]
         counts = np.bincount(row, minlength=len(counts)).astype(np.intp)
         return counts if counts_only else (counts, row, index, dist)
@@ -325,8 +328,8 @@ class cKDTree:
     def _listed(self, points: np.ndarray, number: np.ndarray, counts: np.ndarray, radius: float, search: _Search):
         """Every point within radius of each of points, given their counts: rows of similar counts are
         searched together, each for as many neighbours as the most of them has."""
-        order = np.argsort(counts, kind="stable")
         rows, indices, dists = [], [], []
+        order = np.argsort(counts, kind="stable")
         start = 0
         while start < len(order):
             stop = start + 1
@@ -371,8 +374,8 @@ class cKDTree:
         if return_length:
             counts = self._within(rows, radii, search, counts_only=True).reshape(shape)
             return counts[()] if shape == () else counts
-        counts, _, index, _ = self._within(rows, radii, search)
-        lists = self._lists(counts, index)
+        counts, row, index, _ = self._within(rows, radii, search)
+        lists = self._lists(counts, row, index)
         if shape == ():
             return lists[0]
         result = np.empty(len(lists), dtype=object)
@@ -380,9 +383,11 @@ class cKDTree:
         return result.reshape(shape)
 
     @staticmethod
-    def _lists(counts: np.ndarray, index: np.ndarray) -> list[list[int]]:
-        ends = np.cumsum(counts)
-        return [sorted(index[end - count : end].tolist()) for count, end in zip(counts, ends)]
+    def _lists(counts: np.ndarray, row: np.ndarray, index: np.ndarray) -> list[list[int]]:
+        """Each row's indices in increasing order."""
+        index = index[np.lexsort((index, row))].tolist()
+        ends = np.cumsum(counts).tolist()
+        return [index[end - count : end] for count, end in zip(counts.tolist(), ends)]
 
     def _other(self, other: Any) -> "cKDTree":
         if not isinstance(other, cKDTree):
@@ -404,8 +409,8 @@ class cKDTree:
         other = self._other(other)
         search = _Search(p, eps, 1)
         radius = float(_radius(r, "r"))
-        counts, _, index, _ = other._within(self.data, np.float64(radius), search)
-        return self._lists(counts, index)
+        counts, row, index, _ = other._within(self.data, np.float64(radius), search)
+        return self._lists(counts, row, index)
 
     def query_pairs(self, r: Any, p: Any = 2.0, eps: Any = 0, output_type: str = "set"):
         """query_pairs(r, p=2., eps=0, output_type='set') -> set of (i, j) with i < j, or an (n_pairs, 2) array"""
