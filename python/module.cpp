@@ -549,7 +549,7 @@ earlier, so the count may be smaller, never larger.)";
         .def_readonly("d", &PointSet::d, "Coordinates per point.")
         .def_readonly("data", &PointSet::data, "The (n, d) points, as the structure reads them.");
 
-    py::class_<KdTree, PointSet>(m, "KdTree", R"(KdTree(points, bucket_size=1, split="default", threads=1)
+    py::class_<KdTree, PointSet>(m, "KdTree", R"(KdTree(points, bucket_size=24, split="default", threads=1)
 
 A kd-tree: cells cut by axis-parallel planes into leaves of at most bucket_size points.
 
@@ -562,8 +562,8 @@ threads: threads that build the tree; -1 means one per core. The tree is the sam
 
 Also stats(), dump(path) and knnbench.load(path).)")
         .def(py::init(&newKdTree),
-             "KdTree(points, bucket_size=1, split=\"default\", threads=1): see the class.", py::arg("points"),
-             py::arg("bucket_size") = 1, py::arg("split") = "default", py::arg("threads") = 1)
+             "KdTree(points, bucket_size=24, split=\"default\", threads=1): see the class.", py::arg("points"),
+             py::arg("bucket_size") = 24, py::arg("split") = "default", py::arg("threads") = 1)
         .def("stats", &KdTree::stats, R"(stats() -> dict
 
 The tree's shape: dimension_count, data_count, bucket_size, leaf_count, empty_leaf_count,
@@ -577,7 +577,7 @@ gives the same answers.)",
              py::arg("path"));
 
     py::class_<BdTree, KdTree>(m, "BdTree",
-                               R"(BdTree(points, bucket_size=1, split="default", shrink="default", threads=1)
+                               R"(BdTree(points, bucket_size=24, split="default", shrink="default", threads=1)
 
 A bd-tree: a kd-tree whose cells may also shrink to an inner box around their points, which keeps
 clustered data shallow.
@@ -588,8 +588,8 @@ shrink: the shrinking rule, by name or number: 'none' (0, the kd-tree of the sam
         splits reach) or 'default' (3, simple).)")
         .def(
             py::init(&newBdTree),
-            "BdTree(points, bucket_size=1, split=\"default\", shrink=\"default\", threads=1): see the class.",
-            py::arg("points"), py::arg("bucket_size") = 1, py::arg("split") = "default",
+            "BdTree(points, bucket_size=24, split=\"default\", shrink=\"default\", threads=1): see the class.",
+            py::arg("points"), py::arg("bucket_size") = 24, py::arg("split") = "default",
             py::arg("shrink") = "default", py::arg("threads") = 1);
 
     py::class_<BruteForce, PointSet>(m, "BruteForce", R"(BruteForce(points)
