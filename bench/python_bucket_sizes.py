@@ -43,7 +43,7 @@ def main():
                 builds[key] = min(build, builds.get(key, build))
                 searches[key] = min(search, searches.get(key, search))
                 shapes[key] = tree.stats()
-                del tree
+                tree = None  # freed before the next build
     print("| structure | bucket | build s | query s | leaves | depth |")
     print("|---|---|---|---|---|---|")
     for key, stats in shapes.items():

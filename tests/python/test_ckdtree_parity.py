@@ -7,7 +7,6 @@ import pickle
 
 import numpy as np
 import pytest
-import scipy.sparse
 from scipy.spatial import cKDTree as Theirs
 
 from knnbench import cKDTree as Ours
