@@ -379,7 +379,7 @@ class cKDTree:
             counts = self._within(rows, radii, search, counts_only=True).reshape(shape)
             return counts[()] if shape == () else counts
         counts, row, index, _ = self._within(rows, radii, search)
-        lists = self._lists(counts, row, index)
+        lists = self._lists(counts, row, index, self.n)
         if shape == ():
             return lists[0]
         result = np.empty(len(lists), dtype=object)
@@ -387,9 +387,10 @@ class cKDTree:
         return result.reshape(shape)
 
     @staticmethod
-    def _lists(counts: np.ndarray, row: np.ndarray, index: np.ndarray) -> list[list[int]]:
-        """Each row's indices in increasing order."""
-        index = index[np.lexsort((index, row))].tolist()
+    def _lists(counts: np.ndarray, row: np.ndarray, index: np.ndarray, n: int) -> list[list[int]]:
+        """Each row's indices (below n) in increasing order."""
+        # One key sorts faster than two; rows times points stay far below 2**63.
+        index = (np.sort(row.astype(np.int64) * n + index) % n).tolist() if n else []
         ends = np.cumsum(counts).tolist()
         return [index[end - count : end] for count, end in zip(counts.tolist(), ends)]
 
@@ -414,7 +415,7 @@ class cKDTree:
         search = _Search(p, eps, 1)
         radius = float(_radius(r, "r"))
         counts, row, index, _ = other._within(self.data, np.float64(radius), search)
-        return self._lists(counts, row, index)
+        return self._lists(counts, row, index, other.n)
 
     def query_pairs(self, r: Any, p: Any = 2.0, eps: Any = 0, output_type: str = "set"):
         """query_pairs(r, p=2., eps=0, output_type='set') -> set of (i, j) with i < j, or an (n_pairs, 2) array"""
