@@ -1,4 +1,4 @@
-// The Python module knnbench: the library's structures over numpy arrays, with queries shaped like
+// knnbench._core: the library's structures over numpy arrays, with queries shaped like
 // those of scipy's cKDTree. Arguments are checked here, before the library sees them, so every mistake
 // is a ValueError; a fatal library report that still happens becomes a RuntimeError with its text.
 //
@@ -562,8 +562,9 @@ threads: threads that build the tree; -1 means one per core. The tree is the sam
 
 Also stats(), dump(path) and knnbench.load(path).)")
         .def(py::init(&newKdTree),
-             "KdTree(points, bucket_size=24, split=\"default\", threads=1): see the class.", py::arg("points"),
-             py::arg("bucket_size") = 24, py::arg("split") = "default", py::arg("threads") = 1)
+             "KdTree(points, bucket_size=24, split=\"default\", threads=1): see the class.",
+             py::arg("points"), py::arg("bucket_size") = 24, py::arg("split") = "default",
+             py::arg("threads") = 1)
         .def("stats", &KdTree::stats, R"(stats() -> dict
 
 The tree's shape: dimension_count, data_count, bucket_size, leaf_count, empty_leaf_count,
@@ -586,11 +587,11 @@ points, bucket_size, split and threads: as for KdTree.
 shrink: the shrinking rule, by name or number: 'none' (0, the kd-tree of the same split), 'simple' (1,
         the tight box of the cell's points where gaps are wide), 'centroid' (2, the box that repeated
         splits reach) or 'default' (3, simple).)")
-        .def(
-            py::init(&newBdTree),
-            "BdTree(points, bucket_size=24, split=\"default\", shrink=\"default\", threads=1): see the class.",
-            py::arg("points"), py::arg("bucket_size") = 24, py::arg("split") = "default",
-            py::arg("shrink") = "default", py::arg("threads") = 1);
+        .def(py::init(&newBdTree),
+             "BdTree(points, bucket_size=24, split=\"default\", shrink=\"default\", threads=1): "
+             "see the class.",
+             py::arg("points"), py::arg("bucket_size") = 24, py::arg("split") = "default",
+             py::arg("shrink") = "default", py::arg("threads") = 1);
 
     py::class_<BruteForce, PointSet>(m, "BruteForce", R"(BruteForce(points)
 

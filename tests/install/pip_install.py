@@ -38,7 +38,7 @@ def main():
         tree = work / "src"
         shutil.copytree(source, tree, ignore=lambda folder, names: [
             name for name in names
-            if name in (".git", "__pycache__") or name.endswith(".egg-info")
+            if name in (".git", ".cache", "__pycache__") or name.endswith(".egg-info")
             or (Path(folder) == source and name.startswith("build"))])
         env = work / "venv"
         venv.create(env, system_site_packages=True, with_pip=False)
