@@ -15,7 +15,7 @@ int main() {
         for (int d = 0; d < dim; ++d)
             points[i][d] = coordinates[i][d];
 
-    qel::metricKind = 2; // Euclidean
+    qel::metricKind = qel::euclideanMetric;
     constexpr int power = 2;
     {
         qel::QELkd_tree tree(points, n, dim, 1, qel::SplitRule::Default);

@@ -96,10 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t imageByte = input.ConsumeIntegral<std::uint8_t>();
     const int dim = input.ConsumeIntegralInRange(1, 5);
     const int n = input.ConsumeIntegralInRange(0, 40);
-    qel::metricKind = input.ConsumeIntegralInRange(1, 4);
-    const int power = qel::metricKind == 2   ? 2
-                      : qel::metricKind == 3 ? input.ConsumeIntegralInRange(1, 7)
-                                             : 1;
+    qel::metricKind = input.ConsumeIntegralInRange(qel::manhattanMetric, qel::chebyshevMetric);
+    const int power = qel::metricKind == qel::euclideanMetric  ? 2
+                      : qel::metricKind == qel::customLpMetric ? input.ConsumeIntegralInRange(1, 7)
+                                                               : 1;
     static constexpr double epsValues[8] = {0.0, 0.0, 0.0, 0.0, 0.1, 0.5, 1.0, -0.5};
     const double eps = epsValues[input.ConsumeIntegral<std::uint8_t>() % 8];
     const std::uint8_t limitByte = input.ConsumeIntegral<std::uint8_t>();

@@ -129,10 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int dim = input.ConsumeIntegralInRange(1, 4);
     const int n = input.ConsumeIntegralInRange(1, 12);
     const int m = input.ConsumeIntegralInRange(0, 6);
-    qel::metricKind = input.ConsumeIntegralInRange(1, 4);
-    const int power = qel::metricKind == 2   ? 2
-                      : qel::metricKind == 3 ? input.ConsumeIntegralInRange(1, 8)
-                                             : 1;
+    qel::metricKind = input.ConsumeIntegralInRange(qel::manhattanMetric, qel::chebyshevMetric);
+    const int power = qel::metricKind == qel::euclideanMetric  ? 2
+                      : qel::metricKind == qel::customLpMetric ? input.ConsumeIntegralInRange(1, 8)
+                                                               : 1;
     fuzz::Palette palette;
     const std::uint8_t paletteByte = input.ConsumeIntegral<std::uint8_t>();
     palette.first = Scales[paletteByte & 15];

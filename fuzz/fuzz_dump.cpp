@@ -136,7 +136,7 @@ std::string dumpOf(qel::QELkd_tree& tree) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     fuzz::throwOnFatal();
-    qel::metricKind = 2;
+    qel::metricKind = qel::euclideanMetric;
     qel::setVisitLimit(0);
     const qel::TreeKind kind = (data[0] & 1) != 0 ? qel::Bd : qel::Kd;
     DumpParts parts;

@@ -215,8 +215,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.dim = dimByte < 200 ? 1 + dimByte % 6 : 1 + dimByte % 100;
     const std::uint8_t countByte = input.ConsumeIntegral<std::uint8_t>();
     o.n = countByte < 192 ? 1 + countByte % 32 : 1 + countByte % 160;
-    qel::metricKind = input.ConsumeIntegralInRange(1, 4);
-    o.power = qel::metricKind == 2 ? 2 : qel::metricKind == 3 ? input.ConsumeIntegralInRange(1, 7) : 1;
+    qel::metricKind = input.ConsumeIntegralInRange(qel::manhattanMetric, qel::chebyshevMetric);
+    o.power = qel::metricKind == qel::euclideanMetric  ? 2
+              : qel::metricKind == qel::customLpMetric ? input.ConsumeIntegralInRange(1, 7)
+                                                       : 1;
     static constexpr double epsValues[8] = {0.0, 0.0, 0.0, 0.0, 0.1, 0.5, 1.0, 3.0};
     o.eps = epsValues[input.ConsumeIntegral<std::uint8_t>() % 8];
     const std::uint8_t limitByte = input.ConsumeIntegral<std::uint8_t>();

@@ -31,6 +31,7 @@
 #include "vocabulary.h"
 #include <qel/bdtree.h>
 #include <qel/kdtree.h>
+#include <qel/treedump.h>
 
 namespace py = pybind11;
 
@@ -438,37 +439,31 @@ py::object load(const std::filesystem::path& path) {
     errno = 0;
     std::ifstream in(path);
     if (!in) raiseOsError(path);
-    qel::PointArray pa = nullptr;
-    qel::IndexArray index = nullptr;
-    int d = 0;
-    int n = 0;
-    int bucketSize = 0;
-    qel::Point lower = nullptr;
-    qel::Point upper = nullptr;
-    qel::QELkd_node* root = nullptr;
+    // A bd-tree without shrinking nodes is searched exactly like the kd-tree it then is.
+    qel::LoadedTree loaded;
     {
         py::gil_scoped_release unlocked;
         std::lock_guard<std::mutex> lock(treeLock);
-        root = qel::readDump(in, qel::Bd, pa, index, d, n, bucketSize, lower, upper);
+        loaded = qel::loadTree(in, qel::Bd);
     }
+    const int n = loaded.tree->dataCount;
+    const int d = loaded.tree->dimensionCount;
+    const qel::PointArray pa = loaded.points.get();
     py::array data = py::array_t<double>(std::vector<py::ssize_t>{0, d});
-    if (n > 0) {
+    if (pa != nullptr) {
         // The array shows the points where the reader put them, and releases them when it goes.
         py::capsule owner(pa, [](void* points) {
             qel::PointArray released = static_cast<qel::PointArray>(points);
             qel::releasePointArray(released);
         });
+        loaded.points.release();
         data = py::array_t<double>({n, d}, pa[0], owner);
-    } else {
-        qel::releasePointArray(pa);
     }
-    // A bd-tree without shrinking nodes is searched exactly like the kd-tree it then is.
-    auto tree = std::make_unique<qel::QELbd_tree>(pa, index, n, d, bucketSize, lower, upper, root);
     qel::TreeStats shape;
-    tree->collectStats(shape);
+    loaded.tree->collectStats(shape);
     auto wrapped = [&](auto result) {
-        result->tree = tree.get();
-        result->structure = std::move(tree);
+        result->tree = loaded.tree.get();
+        result->structure = std::move(loaded.tree);
         return py::cast(std::move(result));
     };
     if (shape.shrinkNodeCount > 0)

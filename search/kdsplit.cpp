@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include <qel/kdutil.h>
+#include <qel/treebuild.h>
 
 namespace qel {
 

@@ -178,6 +178,35 @@ void QELkd_tree::copyPointsInLeafOrder(bool copy) {
     useSearchImage(true);
 }
 
+std::size_t structureBytes(const QELpointSet& structure) {
+    const auto* tree = dynamic_cast<const QELkd_tree*>(&structure);
+    if (tree == nullptr) return sizeof(QELbruteForce);
+    const auto n = static_cast<std::size_t>(std::max(tree->dataCount, 0));
+    std::size_t bytes =
+        dynamic_cast<const QELbd_tree*>(tree) != nullptr ? sizeof(QELbd_tree) : sizeof(QELkd_tree);
+    bytes += n * sizeof(int);
+    if (tree->leafPoints != nullptr) bytes += n * sizeof(Point);
+    if (tree->boxLower != nullptr)
+        bytes += 2 * static_cast<std::size_t>(tree->dimensionCount) * sizeof(double);
+    std::vector<const QELkd_node*> pending;
+    if (tree->rootNode != nullptr) pending.push_back(tree->rootNode);
+    while (!pending.empty()) {
+        const QELkd_node* node = pending.back();
+        pending.pop_back();
+        if (isSharedEmptyLeaf(node)) continue;
+        if (const auto* split = dynamic_cast<const QELkd_split*>(node)) {
+            bytes += sizeof(QELkd_split);
+            pending.insert(pending.end(), {split->lowerChild, split->upperChild});
+        } else if (const auto* shrink = dynamic_cast<const QELbd_shrink*>(node)) {
+            bytes += sizeof(QELbd_shrink) + static_cast<std::size_t>(shrink->boundCount) * sizeof(HalfSpace);
+            pending.insert(pending.end(), {shrink->innerChild, shrink->outerChild});
+        } else {
+            bytes += sizeof(QELkd_leaf);
+        }
+    }
+    return bytes;
+}
+
 int QELkd_tree::dimension() {
     return dimensionCount;
 }
@@ -186,11 +215,6 @@ int QELkd_tree::pointCount() {
 }
 PointArray QELkd_tree::points() {
     return dataPoints;
-}
-
-QELkd_node* buildKdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& cell,
-                           SplitProcedure rule) {
-    return buildBdSubtree(pa, idx, n, dim, bucketSize, cell, rule, ShrinkRule::None);
 }
 
 namespace {

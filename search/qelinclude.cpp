@@ -15,7 +15,7 @@
 
 namespace qel {
 
-int metricKind = 3;
+int metricKind = customLpMetric;
 int maxPointsVisit = 0;
 
 void setVisitLimit(int limit) {
@@ -27,8 +27,8 @@ double SumOfPowers::term(double d, int power) {
 }
 
 MetricCase metricCaseFor(int kind, int power) {
-    if (kind == 1) return MetricCase::SumOfAbs;
-    if (kind == 4) return MetricCase::MaxOfAbs;
+    if (kind == manhattanMetric) return MetricCase::SumOfAbs;
+    if (kind == chebyshevMetric) return MetricCase::MaxOfAbs;
     if (power == 1) return MetricCase::SumOfAbs;
     if (power == 2) return MetricCase::SumOfSquares;
     return MetricCase::SumOfPowers;
@@ -39,7 +39,7 @@ double coordinateTerm(double d, int power) {
 }
 
 double combineTerms(double acc, double term) {
-    return metricKind == 4 ? MaxOfAbs::combine(acc, term) : SumOfAbs::combine(acc, term);
+    return metricKind == chebyshevMetric ? MaxOfAbs::combine(acc, term) : SumOfAbs::combine(acc, term);
 }
 
 namespace {

@@ -13,7 +13,6 @@
 
 #include "progress.h"
 #include "session.h"
-#include <qel/kd.h>
 #include <qel/kdbatch.h>
 #include <qel/workerthreads.h>
 
@@ -325,7 +324,7 @@ bool CompareRun::measure(const CompareConfig& config, CompareRow& row) {
             next.tree.emplace();
             tree->collectStats(*next.tree);
         }
-        next.memoryBytes = StructureBytes(*next.built.structure);
+        next.memoryBytes = qel::structureBytes(*next.built.structure);
         kept.emplace(std::move(next));
     }
     row.buildSeconds = kept->buildSeconds;
@@ -410,44 +409,6 @@ CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, i
     result.fastestAccurate =
         fastest(result.rows, [](const CompareRow& row) { return row.recall >= AccurateRecall; });
     return result;
-}
-
-std::size_t StructureBytes(qel::QELpointSet& structure) {
-    auto* tree = dynamic_cast<qel::QELkd_tree*>(&structure);
-    if (!tree) return sizeof(qel::QELbruteForce);
-    const auto n = static_cast<std::size_t>(std::max(tree->dataCount, 0));
-    std::size_t bytes =
-        dynamic_cast<qel::QELbd_tree*>(tree) ? sizeof(qel::QELbd_tree) : sizeof(qel::QELkd_tree);
-    bytes += n * sizeof(int);
-    if (tree->leafPoints) bytes += n * sizeof(qel::Point);
-    if (tree->boxLower) bytes += 2 * static_cast<std::size_t>(tree->dimensionCount) * sizeof(double);
-    // The shared empty leaf belongs to no tree.
-    std::vector<const qel::QELkd_node*> pending;
-    if (tree->rootNode) pending.push_back(tree->rootNode);
-    while (!pending.empty()) {
-        const qel::QELkd_node* node = pending.back();
-        pending.pop_back();
-        if (qel::isSharedEmptyLeaf(node)) continue;
-        switch (qel::kindOf(*node)) {
-        case qel::NodeKind::Split: {
-            const auto& split = static_cast<const qel::QELkd_split&>(*node);
-            bytes += sizeof(qel::QELkd_split);
-            pending.insert(pending.end(), {split.lowerChild, split.upperChild});
-            break;
-        }
-        case qel::NodeKind::Shrink: {
-            const auto& shrink = static_cast<const qel::QELbd_shrink&>(*node);
-            bytes += sizeof(qel::QELbd_shrink) +
-                     static_cast<std::size_t>(shrink.boundCount) * sizeof(qel::HalfSpace);
-            pending.insert(pending.end(), {shrink.innerChild, shrink.outerChild});
-            break;
-        }
-        case qel::NodeKind::Leaf:
-            bytes += sizeof(qel::QELkd_leaf);
-            break;
-        }
-    }
-    return bytes;
 }
 
 } // namespace knn

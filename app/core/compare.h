@@ -90,7 +90,4 @@ CompareResult RunCompare(qel::PointArray data, int n, qel::PointArray queries, i
                          const std::vector<CompareConfig>& configs, const CompareSettings& settings,
                          const CompareObserver& observer = {});
 
-/// Memory of a built structure: its object, index, leaf addresses, box and nodes.
-std::size_t StructureBytes(qel::QELpointSet& structure);
-
 } // namespace knn

@@ -40,27 +40,27 @@ std::string ShrinkName(qel::ShrinkRule rule) {
 Metric MetricOfItem(int item, int customPower) {
     switch (item) {
     case 0:
-        return {1, 1};
+        return {qel::manhattanMetric, 1};
     case 1:
-        return {2, 2};
+        return {qel::euclideanMetric, 2};
     case 2:
-        return {4, 1};
+        return {qel::chebyshevMetric, 1};
     default:
-        return {3, customPower};
+        return {qel::customLpMetric, customPower};
     }
 }
 
 double MinkowskiP(const Metric& metric) {
-    return metric.kind == 4 ? std::numeric_limits<double>::infinity() : metric.power;
+    return metric.kind == qel::chebyshevMetric ? std::numeric_limits<double>::infinity() : metric.power;
 }
 
 std::string MetricReportLine(const Metric& metric) {
     switch (metric.kind) {
-    case 1:
+    case qel::manhattanMetric:
         return "Distance metric = Manhattan (1)";
-    case 2:
+    case qel::euclideanMetric:
         return "Distance metric = Euclidean (2)";
-    case 4:
+    case qel::chebyshevMetric:
         return "Distance metric = Chebyshev (L-infinity)";
     default:
         return "Distance metric = LP (" + std::to_string(metric.power) + ")";
@@ -68,8 +68,8 @@ std::string MetricReportLine(const Metric& metric) {
 }
 
 double RootedDistance(double d, const Metric& metric) {
-    if (metric.kind == 2) return std::sqrt(d);
-    if (metric.kind == 3) return std::pow(std::fabs(d), 1.0 / metric.power);
+    if (metric.kind == qel::euclideanMetric) return std::sqrt(d);
+    if (metric.kind == qel::customLpMetric) return std::pow(std::fabs(d), 1.0 / metric.power);
     return d;
 }
 

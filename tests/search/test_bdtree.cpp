@@ -253,11 +253,11 @@ TEST(SimpleShrinkTest, GapsOfAtLeastHalfTheLongestSideShrink) {
     QELorthRect box(2, 0.0, 10.0);
     box.lower[1] = 0.2; // gap 0.3 below the points in dimension 1: too small
     QELorthRect inner(2);
-    EXPECT_TRUE(simpleShrinkTest(data.points(), idx, 2, 2, box, inner));
+    EXPECT_TRUE(simpleShrinkTest(data.points(), idx, 2, 2, box, splitMidpoint, inner));
     EXPECT_EQ(std::vector<double>(inner.lower, inner.lower + 2), (std::vector<double>{8, 0.2}));
     EXPECT_EQ(std::vector<double>(inner.upper, inner.upper + 2), (std::vector<double>{9, 1.2}));
     box.lower[1] = 0.0; // gap exactly half the longest side (1): shrinks
-    EXPECT_TRUE(simpleShrinkTest(data.points(), idx, 2, 2, box, inner));
+    EXPECT_TRUE(simpleShrinkTest(data.points(), idx, 2, 2, box, splitMidpoint, inner));
     EXPECT_EQ(inner.lower[1], 0.5);
 }
 

@@ -59,6 +59,10 @@ ReadTree readTree(const std::string& text, TreeKind kind) {
     return result;
 }
 
+[[noreturn]] void throwFatal(const char* message) {
+    throw std::runtime_error(message);
+}
+
 std::string dumpOf(QELkd_tree& tree, bool withPoints = true) {
     std::ostringstream out;
     tree.dumpTree(withPoints, out);
@@ -95,6 +99,38 @@ TEST(Dump, SmallBdTreeReadsAndWritesTheSameText) {
     EXPECT_EQ(shrink->bounds[0].boundSide, 1);
     EXPECT_EQ(dynamic_cast<QELkd_leaf*>(shrink->outerChild)->bucketIndices, tree.pointIndex + 2);
     EXPECT_EQ(dumpOf(tree), smallDump);
+}
+
+// The loader hands over the points with a tree of the kind asked for that reads them; a dump of no
+// points gives no point array. Under the sanitizers, a refused dump shows that it leaves nothing behind.
+TEST(LoadTree, TreeOfTheKindAskedForWithItsPoints) {
+    std::istringstream bdText(smallDump);
+    const LoadedTree bd = loadTree(bdText, Bd);
+    EXPECT_NE(dynamic_cast<QELbd_tree*>(bd.tree.get()), nullptr);
+    EXPECT_EQ(bd.tree->dataPoints, bd.points.get());
+    EXPECT_EQ(bd.points[2][0], 3.0);
+    EXPECT_EQ(dumpOf(*bd.tree), smallDump);
+
+    const testdata::PointSet set = testdata::uniformPoints(20, 3);
+    QELkd_tree built(set.points(), 20, 3, 2, SplitRule::Fair);
+    std::istringstream kdText(dumpOf(built));
+    const LoadedTree kd = loadTree(kdText, Kd);
+    EXPECT_EQ(dynamic_cast<QELbd_tree*>(kd.tree.get()), nullptr);
+    EXPECT_EQ(dumpOf(*kd.tree), dumpOf(built));
+
+    std::istringstream noPoints("#QEL 1.1.1\npoints 3 0\ntree 3 0 2\n0 0 0\n0 0 0\nnull\n");
+    const LoadedTree none = loadTree(noPoints, Bd);
+    EXPECT_EQ(none.points, nullptr);
+    EXPECT_EQ(none.tree->dataPoints, nullptr);
+    EXPECT_EQ(none.tree->dimensionCount, 3);
+
+    const FatalHandler previous = setFatalHandler(throwFatal);
+    std::istringstream shrinkInKd(smallDump);
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(loadTree(shrinkInKd, Kd), std::runtime_error);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "QEL: ERROR------->Shrinking node not allowed in kd-tree<-------------ERROR\n");
+    setFatalHandler(previous);
 }
 
 // 15 significant digits in general notation where they read back exactly, more where they do not, whatever
@@ -442,10 +478,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, MalformedDump, testing::ValuesIn(badDumps),
                          [](const testing::TestParamInfo<BadDump>& info) {
                              return std::string(info.param.name);
                          });
-
-[[noreturn]] void throwFatal(const char* message) {
-    throw std::runtime_error(message);
-}
 
 // Run under the sanitizers, this shows that a fatal report unwinding through the reader frees all it made.
 TEST(MalformedDumpWithThrowingHandler, ReleasesEverythingAndLeavesTheOutputsAlone) {

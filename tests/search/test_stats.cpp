@@ -96,6 +96,29 @@ TEST(TreeStatistics, ShrinkNarrowsOnlyTheInnerCell) {
     EXPECT_EQ(s.aspectMean, 2.5f);
 }
 
+// Each node once, with a shrink node's half-spaces; the shared empty leaf belongs to no tree.
+TEST(StructureBytes, ObjectIndexAddressesBoxAndEveryOwnNode) {
+    const std::size_t perTree = 2 * (sizeof(int) + sizeof(Point)) + 4 * sizeof(double);
+    std::unique_ptr<QELkd_tree> kd(handTree(
+        [](IndexArray index) -> QELkd_node* {
+            auto* upper = new QELkd_split(0, 3, 1, 4, new QELkd_leaf(1, index + 1), markSharedEmptyLeaf());
+            return new QELkd_split(0, 1, 0, 4, new QELkd_leaf(1, index), upper);
+        },
+        false));
+    EXPECT_EQ(structureBytes(*kd),
+              sizeof(QELkd_tree) + perTree + 2 * sizeof(QELkd_split) + 2 * sizeof(QELkd_leaf));
+    std::unique_ptr<QELkd_tree> bd(handTree(
+        [](IndexArray index) -> QELkd_node* {
+            return new QELbd_shrink(2, new HalfSpace[2]{{0, 1.0, +1}, {0, 2.0, -1}}, new QELkd_leaf(1, index),
+                                    new QELkd_leaf(1, index + 1));
+        },
+        true));
+    EXPECT_EQ(structureBytes(*bd), sizeof(QELbd_tree) + perTree + sizeof(QELbd_shrink) +
+                                       2 * sizeof(HalfSpace) + 2 * sizeof(QELkd_leaf));
+    QELbruteForce brute(nullptr, 0, 2);
+    EXPECT_EQ(structureBytes(brute), sizeof(QELbruteForce));
+}
+
 struct CellRow {
     const char* name;
     std::vector<std::vector<double>> points; ///< one leaf's points; their box is its cell

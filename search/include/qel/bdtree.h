@@ -1,10 +1,9 @@
 // The bd-tree: a kd-tree whose builder may also shrink a cell, separating the points inside an inner box
-// from the rest of the cell. Also the tree dump reader.
+// from the rest of the cell. The tree dump's reader and loader are in treedump.h, included here.
 #pragma once
 
-#include <istream>
-
 #include <qel/kdtree.h>
+#include <qel/treedump.h>
 
 namespace qel {
 
@@ -70,13 +69,30 @@ void buildTreeNodes(QELkd_tree& tree, SplitRule splitRule, ShrinkRule shrinkRule
 /// cuts nothing off is not taken.
 QELkd_node* buildBdSubtree(PointArray pa, IndexArray idx, int n, int dim, int bucketSize, QELorthRect& box,
                            SplitProcedure split, ShrinkRule shrinkRule);
-/// True: shrink to the box left in inner. A rule outside 0..3 is a fatal "Illegal shrinking rule".
-bool chooseDecomposition(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& box,
-                         SplitProcedure split, ShrinkRule shrinkRule, QELorthRect& inner);
+
+/// Decides whether the cell box of idx[0..n-1] shrinks: true with the inner box to shrink to left in
+/// inner. split is the tree's splitting rule, for a rule that cuts its way to the inner box (and so
+/// reorders idx); box is only read.
+using ShrinkProcedure = bool (*)(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& box,
+                                 SplitProcedure split, QELorthRect& inner);
+
+/// ShrinkRule::None: never shrinks.
+bool noShrinkTest(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& box, SplitProcedure split,
+                  QELorthRect& inner);
+/// The box of the points, each side pulled back to the cell's where the gap is narrow.
 bool simpleShrinkTest(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& box,
-                      QELorthRect& inner);
+                      SplitProcedure split, QELorthRect& inner);
+/// The box that repeated splits towards the larger side reach.
 bool centroidShrinkTest(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& box,
                         SplitProcedure split, QELorthRect& inner);
+
+/// The procedure of a rule; a value outside 0..3 is a fatal "Illegal shrinking rule".
+ShrinkProcedure shrinkProcedureFor(ShrinkRule rule);
+/// The rule's decision for one cell. The rule is looked up only here, so it is not consulted for a
+/// tree that never needs a decision.
+bool chooseDecomposition(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& box,
+                         SplitProcedure split, ShrinkRule shrinkRule, QELorthRect& inner);
+
 /// Puts the points inside the closed box inner first and returns their number.
 int partitionByBox(PointArray pa, IndexArray idx, int n, int dim, const QELorthRect& inner);
 /// The half-spaces that cut inner out of outer; bounds receives a new array (null when count is 0).
@@ -84,20 +100,5 @@ int boundingHalfSpaces(const QELorthRect& inner, const QELorthRect& outer, int d
 /// inner = outer narrowed by the half-spaces.
 void boxFromHalfSpaces(const QELorthRect& outer, int dim, int count, const HalfSpace* bounds,
                        QELorthRect& inner);
-
-/// Kd 0, Bd 1; any value other than Bd reads as Kd.
-enum TreeKind { Kd = 0, Bd = 1 };
-
-/// Reads a dump written with its points. Every out-parameter receives a new object owned by the caller
-/// (the shared empty leaf excepted): points from `newPointArray`, indices of n entries (`new[]`), the
-/// box corners from `newPoint`. Returns the root; for a "null" root the corners are null too, like those
-/// of a built tree without points. Malformed input ends with a fatal report; if the fatal handler
-/// throws, everything made so far is released and the out-parameters are left unchanged.
-QELkd_node* readDump(std::istream& in, TreeKind kind, PointArray& points, IndexArray& indices, int& dim,
-                     int& n, int& bucketSize, Point& lower, Point& upper);
-/// Reads one node record and its subtrees into indices[next..n-1], advancing next. Cut and bound
-/// dimensions must lie in 0..dim-1, leaf indices in 0..n-1 and appear once; "null" is refused below
-/// the top record, and so is a split or shrink whose subtree holds no index.
-QELkd_node* readDumpNode(std::istream& in, TreeKind kind, int dim, int n, IndexArray indices, int& next);
 
 } // namespace qel

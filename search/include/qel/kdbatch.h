@@ -16,6 +16,13 @@
 //   one-query searches would leave them.
 // - A fatal report whose handler throws, in a search on any thread, is thrown again on the calling thread
 //   once every thread has stopped.
+// - Temporary memory: the answer order (m ints, and 16 bytes per query while it is worked out); threads - 1
+//   new threads, each with its own search state (a k-best list, and for the priority search a queue of
+//   16 bytes per data point), freed when the call returns. For a tree whose first 64 queries show that it
+//   pays, a copy of the coordinates in leaf order (n * dim doubles) that only the call's threads read,
+//   freed at its end, and the tree's search image if it has none yet, which the tree keeps (about 48
+//   bytes per split or shrink node and 8 per leaf). Brute force takes blocks of up to 128 queries, each
+//   with its k-best lists, and per thread a tile of 256 points' coordinates.
 #pragma once
 
 #include <qel/kdtree.h>

@@ -2,7 +2,6 @@
 // against cell shape; every choice below decides the tree and so the tie order of results.
 #pragma once
 
-#include <qel/kdutil.h>
 #include <qel/qelinclude.h>
 
 namespace qel {
@@ -39,11 +38,5 @@ void splitSlidingFair(PointArray pa, IndexArray idx, const QELorthRect& cell, in
 
 /// The procedure of a rule; a value outside 0..5 is a fatal "Illegal splitting method".
 SplitProcedure splitProcedureFor(SplitRule rule);
-
-/// A rule on members whose coordinates move with their indices: the same cut, the same order of idx.
-using CopiedSplit = void (*)(CopiedMembers members, const QELorthRect& cell, int n, int dim, int& cutDim,
-                             double& cutValue, int& nLow);
-/// The copied form of one of the five procedures above; null for any other procedure.
-CopiedSplit copiedSplitFor(SplitProcedure procedure);
 
 } // namespace qel

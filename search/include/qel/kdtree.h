@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -192,6 +193,11 @@ private:
     bool imageSearched = false;         ///< the searches run on nodeImage
     bool imageCopiesPoints = false;     ///< nodeImage holds the coordinates in leaf order
 };
+
+/// The memory the structure holds beyond the caller's points: the object itself and, for a tree, its
+/// pointIndex, leaf-point addresses, box corners and nodes with their half-spaces (the shared empty leaf
+/// belongs to no tree). A search image, which is made on demand and may be dropped, is not counted.
+std::size_t structureBytes(const QELpointSet& structure);
 
 /// Shared by every constructor: sets the fields (a bucket size below 1 is stored as 1), creates
 /// 0..n-1 as pointIndex when index is null (else the tree takes index), and marks the shared empty

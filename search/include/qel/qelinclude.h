@@ -7,6 +7,20 @@
 //
 // Result arrays: a search fills entries 0..k-1 of the caller-owned `nnIdx` and `dists` in ascending
 // distance; a slot that holds no point reports `unboundedDistance` and `noIndex`.
+//
+// Metric: `metricKind` chooses the metric, and for every kind but Manhattan and Chebyshev the power a
+// search is handed decides the terms (see the kinds below).
+//
+// Approximation: with eps > 0 a search's i-th reported neighbour lies at most (1 + eps) times as far
+// (rooted) as the true i-th nearest; a fixed-radius search of rooted radius r counts every point within
+// r / (1 + eps) and none beyond r. eps = 0 is exact. A visit limit that stops a search voids both.
+//
+// Threads: any number of threads may search one built structure at once, each with its own search
+// state, while nothing changes the structure or its points. `metricKind`, the visit limit and the fatal
+// handler are process-wide, not per thread, and read throughout a search: set them before searches start
+// and leave them while any runs; threads that want other values take turns. Builds and dump reads mark
+// one process-wide shared empty leaf, so run them one at a time (a build's own threads excepted). The
+// batch searches' temporary memory is listed in kdbatch.h.
 #pragma once
 
 #include <cmath>
@@ -27,8 +41,16 @@ inline constexpr double unboundedDistance = std::numeric_limits<double>::max();
 /// Point index of a result slot that holds no point.
 inline constexpr int noIndex = -1;
 
-/// 1 Manhattan, 2 Euclidean, 3 custom Lp, 4 Chebyshev. Written by the application before it builds or
-/// searches; read by every distance computation.
+/// The values of `metricKind`. Manhattan and Chebyshev sum or take the maximum of |d| whatever the power
+/// a search is handed; for Euclidean, custom Lp and any other value the power decides, each coordinate
+/// adding |d|^power. Euclidean and custom Lp differ only in what the application does with the distance.
+inline constexpr int manhattanMetric = 1;
+inline constexpr int euclideanMetric = 2;
+inline constexpr int customLpMetric = 3;
+inline constexpr int chebyshevMetric = 4;
+
+/// One of the metric kinds above (initially customLpMetric). Written by the application before it builds
+/// or searches; read by every distance computation.
 extern int metricKind;
 /// Limit on data points visited by a tree search; 0 means no limit.
 extern int maxPointsVisit;
@@ -92,6 +114,11 @@ void releasePoint(Point& p);
 /// Releases a `newPointArray` result: the coordinate block through element 0, then the pointer array.
 /// Null-safe; sets pa to null.
 void releasePointArray(PointArray& pa);
+/// Releases a `newPointArray` result for its one owner, `OwnedPoints`.
+struct PointArrayReleaser {
+    void operator()(PointArray pa) const { releasePointArray(pa); }
+};
+using OwnedPoints = std::unique_ptr<Point[], PointArrayReleaser>;
 Point clonePoint(int dim, Point source);
 /// The coordinates separated by single blanks, in the stream's current number format, no line end.
 void writePoint(Point p, int dim, std::ostream& out);

@@ -17,6 +17,7 @@
 #include "session.h"
 #include "spinedit.h"
 #include "tablemodel.h"
+#include "vocabulary.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -641,7 +642,10 @@ knn::cli::CliOptions Monkey::panelOptions() {
     options.metricItem = ops.metricItem();
     options.power = ops.customPower();
     options.modeItem = ops.searchModeItem();
-    options.rangeItem = ops.priorityRangeSelected() ? 2 : ops.fixedRadiusSelected() ? 1 : 0;
+    const knn::SearchRange range = ops.priorityRangeSelected() ? knn::SearchRange::Priority
+                                   : ops.fixedRadiusSelected()  ? knn::SearchRange::FixedRadius
+                                                                : knn::SearchRange::Standard;
+    options.rangeItem = static_cast<int>(range);
     options.radius = ops.radiusText();
     options.bucketSize = ops.bucketSize();
     options.splitItem = ops.splitRuleItem();
