@@ -6,7 +6,7 @@ SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-BUILD_PACKAGES := cmake g++ make pkgconf libgtest-dev googletest qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev pybind11-dev python3-dev python3-numpy python3-pytest python3-hypothesis python3-scipy
+BUILD_PACKAGES := cmake g++ make pkgconf libgtest-dev googletest qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev pybind11-dev python3-dev python3-numpy python3-pytest python3-hypothesis python3-scipy python3-pip python3-setuptools python3-wheel python3-build
 
 # Installs the packages of $(1) that dpkg does not know yet.
 define ensure_packages

@@ -1,4 +1,4 @@
-// The Python module knnbench: the library's structures over numpy arrays, with queries shaped like
+// knnbench._core: the library's structures over numpy arrays, with queries shaped like
 // those of scipy's cKDTree. Arguments are checked here, before the library sees them, so every mistake
 // is a ValueError; a fatal library report that still happens becomes a RuntimeError with its text.
 //
@@ -475,7 +475,8 @@ py::object load(const std::filesystem::path& path) {
 
 } // namespace knnpy
 
-PYBIND11_MODULE(knnbench, m) {
+// The compiled part of the package knnbench, whose __init__ re-exports it.
+PYBIND11_MODULE(_core, m) {
     using namespace knnpy;
     qel::setFatalHandler(throwLibraryError);
     // Each docstring starts with the call as a user writes it, instead of the typed C++ signature.
@@ -496,6 +497,8 @@ over it exists. Any other array is converted once.
     >>> d, i = tree.query([[0.5, 0.5, 0.5]], k=3)
 )";
 
+    m.attr("__version__") = KNN_VERSION;
+
     const char* queryDoc =
         R"(query(x, k=1, eps=0.0, metric="euclidean", p=2, search="standard", max_visit=0, threads=1) -> (d, i)
 
@@ -505,7 +508,7 @@ x: one point of shape (d,) or points of shape (m, d).
 k: neighbours per point, from 1 to n.
 eps: error bound; a reported k-th neighbour is at most (1 + eps) times farther than the true one.
 metric: 'manhattan', 'euclidean', 'chebyshev' or 'custom' (the sum of |difference|**p, rooted).
-p: the integer power of 'custom', from 1 to 64. With the other metrics it may stay 2 or be the
+p: the integer power of 'custom', from 1 to 100. With the other metrics it may stay 2 or be the
    metric's own (1, 2 or inf); any other p is an error rather than ignored.
 search: 'standard' (depth first) or 'priority' (cells in increasing distance; trees only).
 max_visit: stop a tree search after this many points have been examined; 0 means no limit.
@@ -541,7 +544,7 @@ earlier, so the count may be smaller, never larger.)";
         .def_readonly("d", &PointSet::d, "Coordinates per point.")
         .def_readonly("data", &PointSet::data, "The (n, d) points, as the structure reads them.");
 
-    py::class_<KdTree, PointSet>(m, "KdTree", R"(KdTree(points, bucket_size=1, split="default", threads=1)
+    py::class_<KdTree, PointSet>(m, "KdTree", R"(KdTree(points, bucket_size=24, split="default", threads=1)
 
 A kd-tree: cells cut by axis-parallel planes into leaves of at most bucket_size points.
 
@@ -554,8 +557,9 @@ threads: threads that build the tree; -1 means one per core. The tree is the sam
 
 Also stats(), dump(path) and knnbench.load(path).)")
         .def(py::init(&newKdTree),
-             "KdTree(points, bucket_size=1, split=\"default\", threads=1): see the class.", py::arg("points"),
-             py::arg("bucket_size") = 1, py::arg("split") = "default", py::arg("threads") = 1)
+             "KdTree(points, bucket_size=24, split=\"default\", threads=1): see the class.",
+             py::arg("points"), py::arg("bucket_size") = 24, py::arg("split") = "default",
+             py::arg("threads") = 1)
         .def("stats", &KdTree::stats, R"(stats() -> dict
 
 The tree's shape: dimension_count, data_count, bucket_size, leaf_count, empty_leaf_count,
@@ -569,7 +573,7 @@ gives the same answers.)",
              py::arg("path"));
 
     py::class_<BdTree, KdTree>(m, "BdTree",
-                               R"(BdTree(points, bucket_size=1, split="default", shrink="default", threads=1)
+                               R"(BdTree(points, bucket_size=24, split="default", shrink="default", threads=1)
 
 A bd-tree: a kd-tree whose cells may also shrink to an inner box around their points, which keeps
 clustered data shallow.
@@ -578,11 +582,11 @@ points, bucket_size, split and threads: as for KdTree.
 shrink: the shrinking rule, by name or number: 'none' (0, the kd-tree of the same split), 'simple' (1,
         the tight box of the cell's points where gaps are wide), 'centroid' (2, the box that repeated
         splits reach) or 'default' (3, simple).)")
-        .def(
-            py::init(&newBdTree),
-            "BdTree(points, bucket_size=1, split=\"default\", shrink=\"default\", threads=1): see the class.",
-            py::arg("points"), py::arg("bucket_size") = 1, py::arg("split") = "default",
-            py::arg("shrink") = "default", py::arg("threads") = 1);
+        .def(py::init(&newBdTree),
+             "BdTree(points, bucket_size=24, split=\"default\", shrink=\"default\", threads=1): "
+             "see the class.",
+             py::arg("points"), py::arg("bucket_size") = 24, py::arg("split") = "default",
+             py::arg("shrink") = "default", py::arg("threads") = 1);
 
     py::class_<BruteForce, PointSet>(m, "BruteForce", R"(BruteForce(points)
 

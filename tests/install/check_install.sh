@@ -3,7 +3,7 @@
 # tree elsewhere, so that nothing in it may name the folder it was installed to. There it checks that
 # the public headers, and only those, are installed and that each compiles on its own, then builds the
 # example against the installed search library twice, through its CMake package and through
-# pkg-config, and runs both builds; with PYTHON, imports the installed Python module with that
+# pkg-config, and runs both builds; with PYTHON, imports the installed Python package with that
 # interpreter and answers a query through it.
 #   check_install.sh BUILD_DIR SOURCE_DIR CXX [PYTHON]
 set -euo pipefail
@@ -55,10 +55,13 @@ diff "$work/cmake.txt" "$work/pc.txt"
 echo "installed library: public headers only; the example builds and runs through find_package and pkg-config"
 
 if [ -n "$python" ]; then
-    module=$(find "$prefix" -name 'knnbench*.so')
-    PYTHONPATH=$(dirname "$module") PYTHONDONTWRITEBYTECODE=1 "$python" -c '
+    init=$(find "$prefix" -path '*/knnbench/__init__.py')
+    package=$(dirname "$init")
+    test -f "$package/py.typed" && test -f "$package/_core.pyi"
+    PYTHONPATH=$(dirname "$package") PYTHONDONTWRITEBYTECODE=1 "$python" -c '
 import knnbench
 d, i = knnbench.KdTree([[0.0, 0.0], [1.0, 1.0], [0.2, 0.1]]).query([0.9, 0.8], k=2)
 assert list(i) == [1, 2], i
-print("installed Python module:", knnbench.__file__)'
+assert knnbench.cKDTree([[0.0, 0.0], [1.0, 1.0]]).query([0.9, 0.8])[1] == 1
+print("installed Python package:", knnbench.__file__)'
 fi

@@ -84,13 +84,13 @@ def test_shapes_and_conversion():
                                   knnbench.KdTree(strided.astype(np.float64)).query(queries, k=3)[1])
     assert len(tree) == tree.n == 400 and tree.d == 3
     assert repr(knnbench.BdTree(points, split=1, shrink="simple")) == \
-        "BdTree(n=400, d=3, bucket_size=1, split='midpoint', shrink='simple')"
+        "BdTree(n=400, d=3, bucket_size=24, split='midpoint', shrink='simple')"
 
 
 def test_empty_slots_hold_inf_and_n():
     points, queries = POINT_SETS["uniform"]
-    tree = knnbench.KdTree(points)
-    # A search stopped after about two points leaves most of the ten slots empty.
+    # A search stopped after the first leaf of one point leaves most of the ten slots empty.
+    tree = knnbench.KdTree(points, bucket_size=1)
     for search in ("standard", "priority"):
         d, i = tree.query(queries[0], k=10, max_visit=1, search=search)
         empty = i == len(points)
