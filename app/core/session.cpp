@@ -24,21 +24,24 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-/// Writes the seconds since its start into `seconds` when stopped or, at the latest, when it goes, so
-/// a phase that ends early is timed as well.
+/// Writes the seconds since its start, less those `paused` grew by meanwhile, into `seconds` when
+/// stopped or, at the latest, when it goes, so a phase that ends early is timed as well.
 class PhaseClock {
 public:
-    explicit PhaseClock(double& seconds) : seconds(seconds) {}
+    PhaseClock(double& seconds, const double& paused)
+        : seconds(seconds), paused(paused), pausedAtStart(paused) {}
     ~PhaseClock() { stop(); }
     PhaseClock(const PhaseClock&) = delete;
     PhaseClock& operator=(const PhaseClock&) = delete;
     void stop() {
-        if (running) seconds = secondsSince(start);
+        if (running) seconds = secondsSince(start) - (paused - pausedAtStart);
         running = false;
     }
 
 private:
     double& seconds;
+    const double& paused;
+    double pausedAtStart;
     Clock::time_point start = Clock::now();
     bool running = true;
 };
@@ -89,7 +92,10 @@ bool RunDriver::BitBtn1Click() {
         ResetRun();
         complete = unlessCancelled([this] { return PrepareSearch() && RunQueries(); });
     });
-    if (!complete) window.showTimings(phaseTimes);
+    if (!complete) {
+        if (phaseTimes.end != RunEnd::Cancelled) phaseTimes.end = RunEnd::Failed;
+        window.showTimings(phaseTimes);
+    }
     return complete;
 }
 
@@ -103,6 +109,7 @@ bool RunDriver::unlessCancelled(const std::function<bool()>& steps) {
     try {
         return steps();
     } catch (const RunCancelled&) {
+        phaseTimes.end = RunEnd::Cancelled;
         SetStatus("Run cancelled", 2);
         return false;
     }
@@ -125,6 +132,12 @@ void RunDriver::FreeResults() {
     state.resultDists = {};
     state.resultIdx = {};
     state.resultRows = 0;
+}
+
+void RunDriver::showMessage(const std::string& text) {
+    const auto shown = Clock::now();
+    window.showMessage(text);
+    messageSeconds += secondsSince(shown);
 }
 
 void RunDriver::SetStatus(const std::string& text, int panel) {
@@ -171,7 +184,7 @@ bool RunDriver::PrepareSearch() {
     chartContent.clear();
     window.clearReport();
     phaseTimes.reached = TimedPhase::Load;
-    PhaseClock loadClock(phaseTimes.loadSeconds);
+    PhaseClock loadClock(phaseTimes.loadSeconds, messageSeconds);
     if (!LoadPoints()) return false;
     loadClock.stop();
     stopIfCancelled();
@@ -187,7 +200,7 @@ bool RunDriver::PrepareSearch() {
 
     // A new structure replaces, and destroys, the one its mode built before.
     phaseTimes.reached = TimedPhase::Build;
-    PhaseClock buildClock(phaseTimes.buildSeconds);
+    PhaseClock buildClock(phaseTimes.buildSeconds, messageSeconds);
     s.searchMode = static_cast<SearchMode>(window.searchModeItem());
     const SearchConfig config{s.searchMode, SearchRange::Standard, s.splitRule, s.shrinkRule, s.bucketSize};
     // The mode's slot holds the structure as the type its mode builds.
@@ -239,14 +252,16 @@ bool RunDriver::RunQueries() {
     stopIfCancelled();
     SetStatus("Now searching for NN...", 2);
     qel::QELpointSet* const structures[] = {s.bruteForce.get(), s.kdTree.get(), s.bdTree.get()};
-    const Searcher searcher = SearcherOf(structures[static_cast<int>(s.searchMode)], s.searchRange, s.k, s.eps,
-                                         s.power, s.radius);
+    const Searcher searcher =
+        SearcherOf(structures[static_cast<int>(s.searchMode)], s.searchRange, s.k, s.eps, s.power, s.radius);
 
     phaseTimes.reached = TimedPhase::Queries;
-    PhaseClock queryClock(phaseTimes.queriesSeconds);
+    phaseTimes.queryCount = s.queryCount;
+    PhaseClock queryClock(phaseTimes.queriesSeconds, messageSeconds);
     if (!readQueries(searcher.structure != nullptr)) return false;
     AnswerQueries(s, searcher, threads, phaseTimes, phaseProgress(RunPhase::Searching));
     queryClock.stop();
+    phaseTimes.reached = TimedPhase::Output;
 
     SetStatus("Outputting results...", 2);
     writeResultColumns();
@@ -255,6 +270,7 @@ bool RunDriver::RunQueries() {
     answering = searcher.tree;
     qel::releaseSharedEmptyLeaf();
     SetStatus("Ready", 2);
+    phaseTimes.end = RunEnd::Complete;
     window.showTimings(phaseTimes);
     window.showResults();
     return true;
@@ -264,7 +280,7 @@ bool RunDriver::readQueries(bool searchable) {
     SearchSession& s = state;
     for (int q = 0; q < s.queryCount; ++q) {
         if (!ReadPt(s.dim, q, s.queryPts[static_cast<std::size_t>(q)], *s.queryLines)) {
-            window.showMessage("Can't read query point " + std::to_string(q + 1));
+            showMessage("Can't read query point " + std::to_string(q + 1));
             SetStatus("Query not loaded", 1);
             return false;
         }
@@ -307,22 +323,21 @@ bool RunDriver::LoadPoints() {
     s.dataLines.emplace();
     const std::string inputPath = window.inputPath();
     if (!FileExists(inputPath)) {
-        window.showMessage(MissingFileMessage(inputPath));
+        showMessage(MissingFileMessage(inputPath));
         return false;
     }
     s.dataLines = ReadTextFile(inputPath);
     s.queryLines.emplace();
     const std::string queryPath = window.queryPath();
     if (!FileExists(queryPath)) {
-        window.showMessage(MissingFileMessage(queryPath));
+        showMessage(MissingFileMessage(queryPath));
         return false;
     }
     s.queryLines = ReadTextFile(queryPath);
     loadedFiles = RunInputs{inputPath, queryPath};
     const int columns = FileFieldCount(*s.dataLines, inputPath);
     if (columns != FileFieldCount(*s.queryLines, queryPath)) {
-        window.showMessage(
-            "The data & query dimensions do not coincide!\nPlease check input file structure.");
+        showMessage("The data & query dimensions do not coincide!\nPlease check input file structure.");
         return false;
     }
 
@@ -367,7 +382,7 @@ bool RunDriver::LoadPoints() {
         return true;
     }
     SetStatus("Input not loaded", 0);
-    window.showMessage("Could not load data!\nPlease check input file structure.");
+    showMessage("Could not load data!\nPlease check input file structure.");
     return false;
 }
 
@@ -378,18 +393,18 @@ void RunDriver::warnOfBlankLines(const TextLines& lines, const std::string& path
     if (lines.size() * pointBytes < warningBytes) return;
     const std::size_t blank = BlankLineCount(lines);
     if (blank * pointBytes < warningBytes) return;
-    window.showMessage("File " + path + " holds " + std::to_string(blank) + " blank lines, each loaded as a point " +
-                       "with " + std::to_string(state.dim) + " coordinates of 0: they take " +
-                       std::to_string(blank * pointBytes >> 20) + " MB.");
+    showMessage("File " + path + " holds " + std::to_string(blank) + " blank lines, each loaded as a point " +
+                "with " + std::to_string(state.dim) + " coordinates of 0: they take " +
+                std::to_string(blank * pointBytes >> 20) + " MB.");
 }
 
 bool RunDriver::ReadPt(int dim, int index, qel::Point point, const TextLines& lines) {
     if (index < 0 || index > static_cast<int>(lines.size()) - 1) {
-        window.showMessage("ReadPt:\nIndex " + std::to_string(index) + " out of bounds.");
+        showMessage("ReadPt:\nIndex " + std::to_string(index) + " out of bounds.");
         return false;
     }
     if (!convertLine(lines[static_cast<std::size_t>(index)], dim, point, fieldScratch, numberScratch)) {
-        window.showMessage("ReadPt:\nSome error occured while processing index " + std::to_string(index));
+        showMessage("ReadPt:\nSome error occured while processing index " + std::to_string(index));
         return false;
     }
     return true;
@@ -403,7 +418,9 @@ void RunDriver::DrawChart() {
     window.clearChart();
     BuildResultsChart(
         state, chartContent,
-        [this](const TextLines& lines, int index, double* point) { return ReadPt(state.dim, index, point, lines); },
+        [this](const TextLines& lines, int index, double* point) {
+            return ReadPt(state.dim, index, point, lines);
+        },
         phaseProgress(RunPhase::Chart));
     window.showChart(chartContent);
 }

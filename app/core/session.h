@@ -133,6 +133,8 @@ public:
     const RunTimings& timings() const { return phaseTimes; }
 
 private:
+    /// Shows a message box, keeping the time it stays open out of the phase times.
+    void showMessage(const std::string& text);
     /// Clears or shapes a shown table between the window's two reshape notifications.
     template <class Change> void reshapeTable(TableId which, Change change);
     /// FillTable of lines into a shown table, from data column 1.
@@ -160,6 +162,7 @@ private:
     ResultTable queryRows;     ///< `QueryTable`
     ChartContent chartContent; ///< what DrawChart last built
     RunTimings phaseTimes;     ///< phase times of the current run
+    double messageSeconds = 0; ///< seconds message boxes stayed open, ever; the phase clocks leave them out
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
     int threads = 1;           ///< threads that convert the data lines, build the tree and answer the queries

@@ -305,6 +305,7 @@ void ResultsWindow::showTimings(const knn::RunTimings& timings) {
                          .arg(answered)
                          .arg(answered == 1 ? QStringLiteral("query") : QStringLiteral("queries")));
     }
+    if (timings.end != knn::RunEnd::Complete) lines.append(QString::fromStdString(knn::RunEndLine(timings)));
     timingsLabel->setText(lines.join(QLatin1Char('\n')));
 }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "coretest.h"
 #include "session.h"
@@ -246,10 +248,12 @@ INSTANTIATE_TEST_SUITE_P(
         LoadFailure{"DimensionsDiffer", "1 2 3\n", "1 2\n",
                     "The data & query dimensions do not coincide!\nPlease check input file structure.", false,
                     "Input not loaded"},
-        LoadFailure{"EmptyInputFile", "", "1 2\n", "List index out of bounds (0)\nFile FILE is empty: it holds no line.",
-                    false, "Input not loaded"},
-        LoadFailure{"EmptyQueryFile", "1 2\n", "", "List index out of bounds (0)\nFile FILE is empty: it holds no line.",
-                    false, "Input not loaded"},
+        LoadFailure{"EmptyInputFile", "", "1 2\n",
+                    "List index out of bounds (0)\nFile FILE is empty: it holds no line.", false,
+                    "Input not loaded"},
+        LoadFailure{"EmptyQueryFile", "1 2\n", "",
+                    "List index out of bounds (0)\nFile FILE is empty: it holds no line.", false,
+                    "Input not loaded"},
         LoadFailure{"FieldDoesNotConvert", "1 2\n1,234.5 3\n", "1 2\n",
                     "Could not load data!\nPlease check input file structure.", true, "Input not loaded"},
         LoadFailure{"CommaSeparatedLinesAreOneColumn", "1.5,2.5\n", "1.5,2.5\n",
@@ -438,6 +442,39 @@ TEST_F(DriverTest, CancelDuringTheBuildEndsTheRunAndTheNextRunWorks) {
     EXPECT_EQ(window.status[2], "Ready");
     EXPECT_EQ(queryRow(0).at(3), "1");
     EXPECT_NE(driver.answeringTree(), nullptr);
+}
+
+// A message box that stays open is the user's time, not the phase's; the timings say where the run ended.
+TEST(DriverTimings, LeaveMessageTimeOutAndNameThePhaseThatEnded) {
+    struct SlowReader : coretest::FakeWindow {
+        void showMessage(const std::string& text) override {
+            FakeWindow::showMessage(text);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        RunTimings shown;
+        void showTimings(const RunTimings& timings) override { shown = timings; }
+    };
+    coretest::TempFolder folder;
+    SlowReader window;
+    RunDriver driver{window};
+    window.input = folder.pathOf("absent.pts");
+    window.query = folder.write("query.pts", "1 2\n3 4\nx y\n");
+    EXPECT_FALSE(driver.BitBtn1Click());
+    EXPECT_LT(window.shown.loadSeconds, 0.2);
+    EXPECT_EQ(RunEndLine(window.shown), "Failed during the load");
+
+    window.input = folder.write("data.pts", "0 0\n1 1\n");
+    EXPECT_FALSE(driver.BitBtn1Click());
+    EXPECT_EQ(window.messages.back(), "Can't read query point 3");
+    EXPECT_LT(window.shown.queriesSeconds, 0.2);
+    EXPECT_EQ(RunEndLine(window.shown), "Failed during the queries: 0 of 3 queries answered");
+
+    window.query = folder.write("query.pts", "1 2\n");
+    EXPECT_TRUE(driver.BitBtn1Click());
+    EXPECT_EQ(RunEndLine(window.shown), "");
+    window.cancelIn = RunPhase::Chart;
+    EXPECT_FALSE(driver.BitBtn1Click());
+    EXPECT_EQ(RunEndLine(window.shown), "Cancelled while showing the results: 1 of 1 queries answered");
 }
 
 TEST(RunHandler, TurnsEscapingErrorsIntoMessages) {
