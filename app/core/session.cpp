@@ -183,6 +183,10 @@ bool RunDriver::PrepareSearch() {
     window.clearChart();
     chartContent.clear();
     window.clearReport();
+    // The last run's rows go too, so a run that ends early leaves no rows of another beside its report.
+    resultsComplete = false;
+    for (const TableId which : {TableId::DataTable, TableId::QueryTable})
+        reshapeTable(which, [](ResultTable& table) { ClearTable(table); });
     phaseTimes.reached = TimedPhase::Load;
     PhaseClock loadClock(phaseTimes.loadSeconds, messageSeconds);
     if (!LoadPoints()) return false;
@@ -268,6 +272,7 @@ bool RunDriver::RunQueries() {
     if (window.showGraph()) DrawChart();
     stopIfCancelled();
     answering = searcher.tree;
+    resultsComplete = true;
     qel::releaseSharedEmptyLeaf();
     SetStatus("Ready", 2);
     phaseTimes.end = RunEnd::Complete;

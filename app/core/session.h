@@ -123,6 +123,9 @@ public:
     /// The tree that answered the last complete run; null after a brute-force run, before any run
     /// completed, and from the start of the next run or load on, which frees its points.
     qel::QELkd_tree* answeringTree() const { return answering; }
+    /// True while the two tables hold the rows of a complete run: from its end until the next run from
+    /// "OK" starts, which clears them.
+    bool hasResults() const { return resultsComplete; }
     /// The data and query files the last run read, which no output of it may replace.
     const RunInputs& inputFiles() const { return loadedFiles; }
 
@@ -169,6 +172,7 @@ private:
 
     qel::QELkd_tree* answering = nullptr; ///< see answeringTree
     RunInputs loadedFiles;                ///< see inputFiles
+    bool resultsComplete = false;         ///< see hasResults
     BuildWait builds; ///< the builds of the runs; the points of one given up stay with it until it ends
 };
 

@@ -25,7 +25,7 @@ void DesktopBench::build() {
         form1->setRunDriver(*newDriver);
         form2->setRunDriver(*newDriver);
         // A load alone replaces the points the last run's tree read: its panel and Save tree go then.
-        QObject::connect(&form1->runGate(), &RunGate::ended, form2, &ResultsWindow::showTreeStats);
+        QObject::connect(&form1->runGate(), &RunGate::ended, form2, &ResultsWindow::runEnded);
         compare = new CompareWindow(*form1, *newDriver);
         QObject::connect(form1.get(), &MainWindow::compareRequested, compare, [this] {
             compare->show();

@@ -235,6 +235,7 @@ ResultsWindow::ResultsWindow(QWidget* parent)
     saveTreeButton->setToolTip(
         QStringLiteral("Save the tree that answered, with its points, as a dump file"));
     saveTreeButton->setEnabled(false);
+    saveResultsButton->setEnabled(false);
     saveChartButton = new QPushButton(QStringLiteral("Save chart..."), panel);
     saveChartButton->setObjectName(QStringLiteral("SaveChartButton"));
     saveChartButton->setToolTip(QStringLiteral("Save the chart as a PNG image"));
@@ -307,6 +308,11 @@ void ResultsWindow::showTimings(const knn::RunTimings& timings) {
     }
     if (timings.end != knn::RunEnd::Complete) lines.append(QString::fromStdString(knn::RunEndLine(timings)));
     timingsLabel->setText(lines.join(QLatin1Char('\n')));
+}
+
+void ResultsWindow::runEnded() {
+    showTreeStats();
+    saveResultsButton->setEnabled(driver && driver->hasResults());
 }
 
 void ResultsWindow::showTreeStats() {

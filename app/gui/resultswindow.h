@@ -77,6 +77,9 @@ public:
 public Q_SLOTS:
     /// The statistics of the tree that answered the last complete run; nothing when there is none.
     void showTreeStats();
+    /// A handler ended: the tree statistics follow, and "Save results..." is enabled only while the
+    /// tables hold a complete run's rows.
+    void runEnded();
     // Column widths follow the other table only on these triggers, never on every width change.
     void ListView1Resize();
     void ListView1ColumnClick();

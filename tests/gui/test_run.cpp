@@ -44,6 +44,7 @@ private Q_SLOTS:
     void saveResultsWritesQueryTable_data();
     void saveResultsWritesQueryTable();
     void savingNeverReplacesAnInput();
+    void failedRunLeavesNoRowsToSave();
     void saveChartWritesImage();
     void columnsFitTheirTexts();
     void timingLineShowsOnlyThisRun();
@@ -315,6 +316,25 @@ void RunTest::savingNeverReplacesAnInput() {
     QFile data(dataPath);
     QVERIFY(data.open(QIODevice::ReadOnly));
     QCOMPARE(data.readAll(), QByteArray("1 2\n3 4\n"));
+}
+
+void RunTest::failedRunLeavesNoRowsToSave() {
+    QVERIFY(!form2().saveResultsButton->isEnabled());
+    runFromOk();
+    QVERIFY(form2().saveResultsButton->isEnabled());
+    // A bad query line ends the run with the tables holding its points but no results ...
+    form1().Edit2->setText(writeFile(QStringLiteral("q.pts"), "1 2\nx y\n"));
+    runFromOk();
+    Dialogs::takeShownMessages();
+    QCOMPARE(captions(*form2().queryModel), (QStringList{"#", "Q1", "Q2"}));
+    QVERIFY(!form2().saveResultsButton->isEnabled());
+    // ... and a missing file before any row was read.
+    form1().Edit1->setText(files.filePath(QStringLiteral("absent.pts")));
+    runFromOk();
+    Dialogs::takeShownMessages();
+    QCOMPARE(form2().dataModel->rowCount(), 0);
+    QCOMPARE(form2().queryModel->rowCount(), 0);
+    QVERIFY(!form2().saveResultsButton->isEnabled());
 }
 
 void RunTest::saveChartWritesImage() {
