@@ -151,6 +151,12 @@ void MainWindow::buildWidgets() {
     CancelButton = named(new QPushButton(QStringLiteral("Cancel"), client), QStringLiteral("CancelButton"),
                          QStringLiteral("Stop the run (Esc)"));
     CancelButton->setAutoDefault(false);
+    // Their room is kept while they are hidden, so the fixed-size window does not widen during a run.
+    for (QWidget* runControl : std::initializer_list<QWidget*>{runProgress, CancelButton}) {
+        QSizePolicy policy = runControl->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        runControl->setSizePolicy(policy);
+    }
     gate = new RunGate(*this, *runProgress, *CancelButton, {BitBtn1, BitBtn3});
     buttons->addWidget(BitBtn3);
     buttons->addWidget(AboutButton);
