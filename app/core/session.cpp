@@ -93,7 +93,8 @@ bool RunDriver::BitBtn1Click() {
         complete = unlessCancelled([this] { return PrepareSearch() && RunQueries(); });
     });
     if (!complete) {
-        if (phaseTimes.end != RunEnd::Cancelled) phaseTimes.end = RunEnd::Failed;
+        phaseTimes.end = stepsCancelled ? RunEnd::Cancelled : RunEnd::Failed;
+        statusAfterEarlyEnd();
         window.showTimings(phaseTimes);
     }
     return complete;
@@ -102,14 +103,23 @@ bool RunDriver::BitBtn1Click() {
 bool RunDriver::BitBtn3Click() {
     bool loaded = false;
     runHandler(window, [&] { loaded = unlessCancelled([this] { return LoadPoints(); }); });
+    if (loaded)
+        SetStatus("Ready", 2);
+    else
+        statusAfterEarlyEnd();
     return loaded;
 }
 
+void RunDriver::statusAfterEarlyEnd() {
+    if (!stepsCancelled) SetStatus("Run failed", 2);
+}
+
 bool RunDriver::unlessCancelled(const std::function<bool()>& steps) {
+    stepsCancelled = false;
     try {
         return steps();
     } catch (const RunCancelled&) {
-        phaseTimes.end = RunEnd::Cancelled;
+        stepsCancelled = true;
         SetStatus("Run cancelled", 2);
         return false;
     }
@@ -148,10 +158,11 @@ std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<
                                                               int repetitions,
                                                               const ProgressCallback& progress) {
     std::optional<CompareResult> result;
+    bool measured = false;
     runHandler(window, [&] {
         ResetRun();
         window.clearReport();
-        unlessCancelled([&] {
+        measured = unlessCancelled([&] {
             if (!LoadPoints()) return false;
             SearchSession& s = state;
             ReadNeighbourCount(window, s);
@@ -160,6 +171,7 @@ std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<
                             [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; }))
                 ReadRadius(window, s);
             if (!readQueries(true)) return false;
+            SetStatus("Comparing configurations...", 2);
             // A cancel inside the compare run keeps the configurations measured so far.
             CompareObserver observer;
             observer.progress = [&](std::int64_t done, std::int64_t total) {
@@ -172,10 +184,11 @@ std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<
             };
             result = RunCompare(s.dataPts.get(), s.dataCount, s.queryPts.get(), s.queryCount, s.dim, configs,
                                 CompareSettings{s.k, s.power, s.radius, repetitions, threads}, observer);
-            if (result->cancelled) SetStatus("Run cancelled", 2);
+            SetStatus(result->cancelled ? "Run cancelled" : "Ready", 2);
             return true;
         });
     });
+    if (!measured) statusAfterEarlyEnd();
     return result;
 }
 
@@ -204,6 +217,7 @@ bool RunDriver::PrepareSearch() {
 
     // A new structure replaces, and destroys, the one its mode built before.
     phaseTimes.reached = TimedPhase::Build;
+    SetStatus("Building the search structure...", 2);
     PhaseClock buildClock(phaseTimes.buildSeconds, messageSeconds);
     s.searchMode = static_cast<SearchMode>(window.searchModeItem());
     const SearchConfig config{s.searchMode, SearchRange::Standard, s.splitRule, s.shrinkRule, s.bucketSize};
@@ -324,6 +338,7 @@ void RunDriver::writeResultColumns() {
 
 bool RunDriver::LoadPoints() {
     answering = nullptr; // its points go below
+    SetStatus("Loading data...", 2);
     SearchSession& s = state;
     s.dataLines.emplace();
     const std::string inputPath = window.inputPath();

@@ -152,6 +152,8 @@ private:
     void stopIfCancelled();
     /// Runs a handler's steps; a cancel ends them like an early end, with "Run cancelled" in panel 2.
     bool unlessCancelled(const std::function<bool()>& steps);
+    /// Panel 2 of a handler that ended early: "Run failed" unless it was cancelled.
+    void statusAfterEarlyEnd();
     /// Builds the configuration's structure through `builds`; a cancel during the build ends the run.
     std::unique_ptr<qel::QELpointSet> buildStructure(const SearchConfig& config);
     /// Reads every query line into queryPts; false when the run ends there: at a line that cannot be
@@ -173,6 +175,7 @@ private:
     qel::QELkd_tree* answering = nullptr; ///< see answeringTree
     RunInputs loadedFiles;                ///< see inputFiles
     bool resultsComplete = false;         ///< see hasResults
+    bool stepsCancelled = false;          ///< the last steps of unlessCancelled ended by a cancel
     BuildWait builds; ///< the builds of the runs; the points of one given up stay with it until it ends
 };
 

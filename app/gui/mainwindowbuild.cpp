@@ -146,7 +146,7 @@ void MainWindow::buildWidgets() {
     connect(help, &QAction::triggered, this, &MainWindow::showAbout);
     addAction(help);
     // A long run's progress and its Cancel sit beside "OK", where the eyes are after the click.
-    auto* runProgress = named(new QProgressBar(client), QStringLiteral("RunProgress"));
+    auto* runProgress = named(new RunProgressBar(client), QStringLiteral("RunProgress"));
     runProgress->setFixedWidth(130);
     CancelButton = named(new QPushButton(QStringLiteral("Cancel"), client), QStringLiteral("CancelButton"),
                          QStringLiteral("Stop the run (Esc)"));

@@ -64,6 +64,10 @@ bool isUserInput(QEvent::Type type) {
 
 } // namespace
 
+QString RunProgressBar::text() const {
+    return minimum() == 0 && maximum() == 0 ? format() : QProgressBar::text();
+}
+
 RunGate::RunGate(QWidget& gatedWindow, QProgressBar& progressBar, QPushButton& cancel,
                  QList<QWidget*> startButtons)
     : QObject(&gatedWindow), window(gatedWindow), bar(progressBar), cancelButton(cancel),

@@ -273,7 +273,7 @@ TEST_F(DriverTest, UnreadableQueryLineEndsTheRunAfterItsMessages) {
     EXPECT_EQ(window.messages,
               (Texts{"ReadPt:\nSome error occured while processing index 2", "Can't read query point 3"}));
     EXPECT_EQ(window.status,
-              (std::array<std::string, 3>{"Input loaded", "Query not loaded", "Now searching for NN..."}));
+              (std::array<std::string, 3>{"Input loaded", "Query not loaded", "Run failed"}));
     EXPECT_EQ(window.resultsShown, 0);
     EXPECT_EQ(queryCaptions(), (Texts{"#", "Q1", "Q2"}));
 }
@@ -438,6 +438,9 @@ TEST_F(DriverTest, CancelDuringTheBuildEndsTheRunAndTheNextRunWorks) {
 
     window.cancelIn.reset();
     window.cancelling = false;
+    ASSERT_TRUE(driver.CompareConfigurations({CompareConfig{}}, 1));
+    EXPECT_EQ(window.status[2], "Ready");
+    window.status[2].clear();
     ASSERT_TRUE(run());
     EXPECT_EQ(window.status[2], "Ready");
     EXPECT_EQ(queryRow(0).at(3), "1");
@@ -462,6 +465,7 @@ TEST(DriverTimings, LeaveMessageTimeOutAndNameThePhaseThatEnded) {
     EXPECT_FALSE(driver.BitBtn1Click());
     EXPECT_LT(window.shown.loadSeconds, 0.2);
     EXPECT_EQ(RunEndLine(window.shown), "Failed during the load");
+    EXPECT_EQ(window.status[2], "Run failed");
 
     window.input = folder.write("data.pts", "0 0\n1 1\n");
     EXPECT_FALSE(driver.BitBtn1Click());

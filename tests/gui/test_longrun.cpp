@@ -94,13 +94,16 @@ void LongRunTest::cancelEndsEveryPhaseQuickly() {
     QFETCH(QString, phase);
     QFETCH(int, mode);
     useBigFiles(mode);
+    QString caption;
     const qint64 stoppedAfter = runActingOnce([&] {
         if (!phaseShown().startsWith(phase)) return false;
+        caption = control<QProgressBar>("RunProgress")->text();
         QTest::keyClick(&form1(), Qt::Key_Escape);
         return true;
     });
     QVERIFY2(stoppedAfter >= 0, "the phase never showed");
     QVERIFY2(stoppedAfter <= cancelBoundMs, qPrintable(QStringLiteral("%1 ms").arg(stoppedAfter)));
+    QVERIFY2(caption.startsWith(phase), qPrintable(caption)); // the build's busy bar too
     QCOMPARE(form1().statusText(2), QStringLiteral("Run cancelled"));
     QVERIFY(!form2().isVisible());
     QVERIFY(Dialogs::takeShownMessages().isEmpty());

@@ -5,6 +5,7 @@
 #include "numbers.h"
 #include "radiogroup.h"
 #include "resultschart.h"
+#include "rungate.h"
 #include "session.h"
 #include "spinedit.h"
 #include "tablemodel.h"
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -48,6 +50,7 @@ private Q_SLOTS:
     void saveChartWritesImage();
     void columnsFitTheirTexts();
     void timingLineShowsOnlyThisRun();
+    void runShowsAtOnceThatItStarted();
     void copyPutsSelectedRowsOnClipboard();
     void treeStatsMatchTheAnsweringTree();
     void f1OpensAbout();
@@ -395,6 +398,29 @@ void RunTest::timingLineShowsOnlyThisRun() {
     Dialogs::takeShownMessages();
     QVERIFY(form2().timingsLabel->text().startsWith(QLatin1String("Load: ")));
     QVERIFY(form2().timingsLabel->text().endsWith(QLatin1String("\nFailed during the load")));
+}
+
+void RunTest::runShowsAtOnceThatItStarted() {
+    // What the status panel looks like when first painted in the run, before any progress report.
+    struct PaintWatch : QObject {
+        MainWindow* main;
+        QString text;
+        bool okEnabled = true;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint && main->runGate().running() && text.isEmpty() &&
+                main->findChild<QProgressBar*>(QStringLiteral("RunProgress"))->format() ==
+                    QLatin1String("%p%")) {
+                text = static_cast<QLabel*>(watched)->text();
+                okEnabled = main->BitBtn1->isEnabled();
+            }
+            return false;
+        }
+    } watch;
+    watch.main = &form1();
+    form1().findChild<QLabel*>(QStringLiteral("StatusPanel2"))->installEventFilter(&watch);
+    runFromOk();
+    QCOMPARE(watch.text, QStringLiteral("Loading data..."));
+    QVERIFY(!watch.okEnabled);
 }
 
 void RunTest::copyPutsSelectedRowsOnClipboard() {
