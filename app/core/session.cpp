@@ -128,6 +128,7 @@ bool RunDriver::unlessCancelled(const std::function<bool()>& steps) {
 void RunDriver::ResetRun() {
     builds.finishAbandoned();
     answering = nullptr;
+    answeringPoints.reset();
     SearchSession fresh;
     fresh.bruteForce = std::move(state.bruteForce);
     fresh.kdTree = std::move(state.kdTree);
@@ -280,13 +281,14 @@ bool RunDriver::RunQueries() {
     AnswerQueries(s, searcher, threads, phaseTimes, phaseProgress(RunPhase::Searching));
     queryClock.stop();
     phaseTimes.reached = TimedPhase::Output;
+    // The tree answered every query: a cancel from here on leaves it the answering tree.
+    answering = searcher.tree;
 
     SetStatus("Outputting results...", 2);
     writeResultColumns();
+    resultsComplete = true;
     if (window.showGraph()) DrawChart();
     stopIfCancelled();
-    answering = searcher.tree;
-    resultsComplete = true;
     qel::releaseSharedEmptyLeaf();
     SetStatus("Ready", 2);
     phaseTimes.end = RunEnd::Complete;
@@ -337,9 +339,10 @@ void RunDriver::writeResultColumns() {
 }
 
 bool RunDriver::LoadPoints() {
-    answering = nullptr; // its points go below
     SetStatus("Loading data...", 2);
     SearchSession& s = state;
+    // A load alone (Reload data) replaces the points the answering tree reads: they stay with it.
+    if (answering && !answeringPoints) answeringPoints = std::move(s.dataPts);
     s.dataLines.emplace();
     const std::string inputPath = window.inputPath();
     if (!FileExists(inputPath)) {

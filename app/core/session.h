@@ -120,11 +120,12 @@ public:
     /// default) does all on the calling thread. Results, messages and the point where a run ends do not
     /// depend on it.
     void setThreads(int count);
-    /// The tree that answered the last complete run; null after a brute-force run, before any run
-    /// completed, and from the start of the next run or load on, which frees its points.
+    /// The tree that answered every query of the last run that got so far; null after a brute-force
+    /// run, before any run answered its queries, and from the start of the next run on. A load alone
+    /// keeps it, and the points it reads.
     qel::QELkd_tree* answeringTree() const { return answering; }
-    /// True while the two tables hold the rows of a complete run: from its end until the next run from
-    /// "OK" starts, which clears them.
+    /// True while the two tables hold every result row of a run: from their writing (a cancel of the
+    /// chart keeps them) until the next run from "OK" starts, which clears them.
     bool hasResults() const { return resultsComplete; }
     /// The data and query files the last run read, which no output of it may replace.
     const RunInputs& inputFiles() const { return loadedFiles; }
@@ -173,6 +174,7 @@ private:
     int threads = 1;           ///< threads that convert the data lines, build the tree and answer the queries
 
     qel::QELkd_tree* answering = nullptr; ///< see answeringTree
+    OwnedPointArray answeringPoints;      ///< the answering tree's points after a load alone replaced them
     RunInputs loadedFiles;                ///< see inputFiles
     bool resultsComplete = false;         ///< see hasResults
     bool stepsCancelled = false;          ///< the last steps of unlessCancelled ended by a cancel

@@ -75,10 +75,10 @@ public:
     QPushButton* saveChartButton;   ///< "Save chart..."
 
 public Q_SLOTS:
-    /// The statistics of the tree that answered the last complete run; nothing when there is none.
+    /// The statistics of the tree that answered the last run's queries; nothing when there is none.
     void showTreeStats();
     /// A handler ended: the tree statistics follow, and "Save results..." is enabled only while the
-    /// tables hold a complete run's rows.
+    /// tables hold every result row of a run.
     void runEnded();
     // Column widths follow the other table only on these triggers, never on every width change.
     void ListView1Resize();

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <chrono>
 #include <new>
+#include <sstream>
 #include <thread>
 
 #include "coretest.h"
@@ -272,8 +273,7 @@ TEST_F(DriverTest, UnreadableQueryLineEndsTheRunAfterItsMessages) {
     EXPECT_FALSE(run());
     EXPECT_EQ(window.messages,
               (Texts{"ReadPt:\nSome error occured while processing index 2", "Can't read query point 3"}));
-    EXPECT_EQ(window.status,
-              (std::array<std::string, 3>{"Input loaded", "Query not loaded", "Run failed"}));
+    EXPECT_EQ(window.status, (std::array<std::string, 3>{"Input loaded", "Query not loaded", "Run failed"}));
     EXPECT_EQ(window.resultsShown, 0);
     EXPECT_EQ(queryCaptions(), (Texts{"#", "Q1", "Q2"}));
 }
@@ -479,6 +479,33 @@ TEST(DriverTimings, LeaveMessageTimeOutAndNameThePhaseThatEnded) {
     window.cancelIn = RunPhase::Chart;
     EXPECT_FALSE(driver.BitBtn1Click());
     EXPECT_EQ(RunEndLine(window.shown), "Cancelled while showing the results: 1 of 1 queries answered");
+}
+
+// The tree that answered every query stays, with its points, through a cancel of the chart and any
+// number of loads alone, until the next run.
+TEST_F(DriverTest, AnsweringTreeOutlivesAChartCancelAndReloads) {
+    files("0 0\n1 0\n0 2\n3 3\n", "0.1 0\n");
+    window.cancelIn = RunPhase::Chart;
+    EXPECT_FALSE(run());
+    ASSERT_NE(driver.answeringTree(), nullptr);
+    EXPECT_TRUE(driver.hasResults());
+    std::ostringstream before;
+    driver.answeringTree()->dumpTree(true, before);
+    window.cancelIn.reset();
+    window.cancelling = false;
+    for (const char* data : {"5 5\n6 6\n", "7 7\n"}) {
+        window.input = folder.write("data.pts", data);
+        ASSERT_TRUE(driver.BitBtn3Click());
+        ASSERT_NE(driver.answeringTree(), nullptr);
+        std::ostringstream after;
+        driver.answeringTree()->dumpTree(true, after);
+        EXPECT_EQ(after.str(), before.str());
+    }
+    window.input = folder.pathOf("absent.pts");
+    EXPECT_FALSE(run());
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(driver.answeringTree(), nullptr);
+    EXPECT_FALSE(driver.hasResults());
 }
 
 TEST(RunHandler, TurnsEscapingErrorsIntoMessages) {

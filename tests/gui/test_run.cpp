@@ -487,9 +487,10 @@ void RunTest::treeStatsMatchTheAnsweringTree() {
     QCOMPARE(dump.readLine(), QByteArray("#QEL 1.1.1\n"));
     QCOMPARE(dump.readLine(), QByteArray("points 2 %1\n").replace("%1", QByteArray::number(stats.dataCount)));
 
-    // A load alone frees the points the tree reads, and brute force answers without a tree.
+    // A load alone keeps the tree and the points it reads; brute force answers without a tree.
     QTest::mouseClick(form1().BitBtn3, Qt::LeftButton);
-    QVERIFY(!form2().saveTreeButton->isEnabled());
+    QVERIFY(form2().saveTreeButton->isEnabled());
+    QVERIFY(form2().treeStatsPanel->isVisible());
     QTest::mouseClick(form1().RadioGroup2->item(0), Qt::LeftButton, {}, QPoint(8, 8));
     runFromOk();
     QVERIFY(!form2().treeStatsPanel->isVisible());
