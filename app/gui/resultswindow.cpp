@@ -28,6 +28,7 @@
 #include <QStyle>
 #include <algorithm>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -319,6 +320,20 @@ void ResultsWindow::showTreeStats() {
     qel::QELkd_tree* tree = driver ? driver->answeringTree() : nullptr;
     saveTreeButton->setEnabled(tree != nullptr);
     treeStatsPanel->setVisible(tree != nullptr);
+    // The statistics of a large tree take a while: a run that ended early with the window hidden
+    // does not wait for them.
+    treeStatsDue = tree != nullptr && !isVisible();
+    if (tree && !treeStatsDue) fillTreeStats();
+}
+
+void ResultsWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (std::exchange(treeStatsDue, false)) fillTreeStats();
+}
+
+void ResultsWindow::fillTreeStats() {
+    // The window may show during the next run, which has no answering tree yet.
+    qel::QELkd_tree* tree = driver->answeringTree();
     if (!tree) return;
     const std::vector<std::string> lines = knn::TreeStatsLines(*tree);
     for (qsizetype i = 0; i < treeStatLabels.size(); ++i)

@@ -95,10 +95,16 @@ public Q_SLOTS:
     /// the wider of their two widths, so mirroring them cuts no text.
     void fitColumns();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    /// Writes the tree statistics into their labels.
+    void fillTreeStats();
     /// Copies each column width of from to the column of the same position in to.
     static void mirrorColumnWidths(const QTableView* from, QTableView* to);
 
     const knn::RunDriver* driver = nullptr; ///< whose tables and tree are shown, null until `setRunDriver`
     QList<QLabel*> treeStatLabels;          ///< the lines of treeStatsPanel
+    bool treeStatsDue = false;              ///< the labels wait for the window to show
 };
