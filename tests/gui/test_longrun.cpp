@@ -7,6 +7,7 @@
 #include "spinedit.h"
 #include "tablemodel.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -148,6 +149,9 @@ void LongRunTest::noControlButCancelActsDuringRun() {
     });
     QCOMPARE(form1().statusText(2), QStringLiteral("Run cancelled"));
     QCOMPARE(widthDuring, widthBefore);
+    // The focus is back where the run started, and the path stays unselected.
+    QCOMPARE(QApplication::focusWidget(), form1().BitBtn1);
+    QVERIFY(!form1().Edit1->hasSelectedText());
     QVERIFY(autoBox->isChecked());
     QVERIFY(!form1().findChild<QWidget*>(QStringLiteral("AboutWindow")));
     // The chooser's answer is still queued: no chooser opened.
