@@ -5,7 +5,9 @@
 
 #include "captiontexts.h"
 #include "dialogs.h"
+#include "imagefile.h"
 #include "mainwindow.h"
+#include "outputfile.h"
 #include "rungate.h"
 #include "session.h"
 
@@ -33,7 +35,6 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <numeric>
 
 namespace {
@@ -166,6 +167,9 @@ CompareWindow::CompareWindow(MainWindow& mainWindow, knn::RunDriver& runDriver)
     SaveTable->setObjectName(QStringLiteral("SaveTable"));
     SaveChart = new QPushButton(QStringLiteral("Save chart..."), this);
     SaveChart->setObjectName(QStringLiteral("SaveChart"));
+    // Nothing to save before a run produced rows.
+    SaveTable->setEnabled(false);
+    SaveChart->setEnabled(false);
     connect(UseConfiguration, &QPushButton::clicked, this, &CompareWindow::useConfiguration);
     connect(SaveTable, &QPushButton::clicked, this, &CompareWindow::saveTable);
     connect(SaveChart, &QPushButton::clicked, this, &CompareWindow::saveChart);
@@ -296,6 +300,7 @@ void CompareWindow::runCompare() {
     Status->setText(QStringLiteral("Measuring %1 configurations...").arg(configs.size()));
     std::optional<knn::CompareResult> result;
     // A compare run is a run of the main window: its Cancel, Esc and closing stop it too.
+    comparing = true;
     main.runGate().run(
         [&] {
             result = driver.CompareConfigurations(
@@ -304,6 +309,7 @@ void CompareWindow::runCompare() {
                 });
         },
         CancelButton);
+    comparing = false;
     RunButton->setEnabled(true);
     CancelButton->setEnabled(false);
     if (!result) {
@@ -315,6 +321,12 @@ void CompareWindow::runCompare() {
 
 void CompareWindow::cancelCompare() {
     main.runGate().requestCancel();
+}
+
+void CompareWindow::closeEvent(QCloseEvent* event) {
+    // Its run would go on unseen, holding the main window's OK disabled.
+    if (comparing) cancelCompare();
+    QWidget::closeEvent(event);
 }
 
 void CompareWindow::showResult(knn::CompareResult result) {
@@ -336,6 +348,8 @@ void CompareWindow::showResult(knn::CompareResult result) {
     Status->setText(text);
     Table->sortByColumn(-1, Qt::AscendingOrder);
     rows->setResult(std::move(result));
+    SaveTable->setEnabled(rows->rowCount() > 0);
+    SaveChart->setEnabled(rows->rowCount() > 0);
     Table->resizeColumnsToContents();
     drawCharts();
 }
@@ -455,10 +469,9 @@ void CompareWindow::saveTable() {
     if (!path) return;
     const char separator =
         QFileInfo(*path).suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0 ? ',' : '\t';
-    std::ofstream out(QFile::encodeName(*path).toStdString(), std::ios::binary);
-    knn::WriteTable(rows->table(), out, separator);
-    out.close();
-    if (!out) Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));
+    if (!knn::WriteFileAtomically(QFile::encodeName(*path).toStdString(),
+                                  [&](std::ostream& out) { knn::WriteTable(rows->table(), out, separator); }))
+        Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));
 }
 
 void CompareWindow::saveChart() {
@@ -468,6 +481,6 @@ void CompareWindow::saveChart() {
                                        true,
                                        {}};
     const std::optional<QString> path = Dialogs::chooseFile(this, request);
-    if (path && !charts->grab().save(*path, "PNG"))
+    if (path && !SaveImageAtomically(charts->grab(), *path))
         Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));
 }

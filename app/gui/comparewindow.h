@@ -85,6 +85,10 @@ public Q_SLOTS:
     void saveTable();
     void saveChart();
 
+protected:
+    /// Closing the window cancels its run.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     QWidget* buildPicker();
     void showResult(knn::CompareResult result);
@@ -94,5 +98,6 @@ private:
     knn::RunDriver& driver;
     CompareModel* rows;
     QSortFilterProxyModel* sorted;
-    QWidget* charts; ///< both charts, saved as one image
+    QWidget* charts;        ///< both charts, saved as one image
+    bool comparing = false; ///< this window's run is in progress
 };

@@ -10,6 +10,7 @@
 #include <QAbstractItemModelTester>
 #include <QChartView>
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -33,6 +34,8 @@ private Q_SLOTS:
 
     void pickedGridRunsToTheTableAndAppliesARow();
     void cancelStopsTheRun();
+    void closingCancelsTheRun();
+    void savingWaitsForRows();
     void aNewRunDeletesTheLastRunsAxes();
 
 private:
@@ -116,6 +119,39 @@ void CompareTest::cancelStopsTheRun() {
     QVERIFY(w.RunButton->isEnabled());
     QVERIFY(!w.CancelButton->isEnabled());
     QVERIFY(form1().BitBtn1->isEnabled());
+}
+
+void CompareTest::closingCancelsTheRun() {
+    CompareWindow& w = window();
+    const auto once = connect(
+        w.Progress, &QProgressBar::valueChanged, this, [&] { w.close(); }, Qt::SingleShotConnection);
+    QTest::mouseClick(w.RunButton, Qt::LeftButton);
+    disconnect(once);
+    QVERIFY(!w.isVisible());
+    QVERIFY(w.model().result().cancelled);
+    QVERIFY(form1().BitBtn1->isEnabled());
+}
+
+void CompareTest::savingWaitsForRows() {
+    CompareWindow& w = window();
+    QVERIFY(!w.SaveTable->isEnabled());
+    QVERIFY(!w.SaveChart->isEnabled());
+    QTest::mouseClick(w.RunButton, Qt::LeftButton);
+    QVERIFY(w.SaveTable->isEnabled() && w.SaveChart->isEnabled());
+    const QString table = files.filePath(QStringLiteral("table.csv"));
+    Dialogs::setNextFileName(table);
+    QTest::mouseClick(w.SaveTable, Qt::LeftButton);
+    QFile saved(table);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll().count('\n'), w.model().rowCount() + 1);
+    const QString chart = files.filePath(QStringLiteral("chart.png"));
+    Dialogs::setNextFileName(chart);
+    QTest::mouseClick(w.SaveChart, Qt::LeftButton);
+    QVERIFY(!QImage(chart).isNull());
+    // A file that cannot be written says so.
+    Dialogs::setNextFileName(files.filePath(QStringLiteral("absent/table.csv")));
+    QTest::mouseClick(w.SaveTable, Qt::LeftButton);
+    QCOMPARE(Dialogs::takeShownMessages().size(), 1);
 }
 
 void CompareTest::aNewRunDeletesTheLastRunsAxes() {
