@@ -7,6 +7,7 @@
 #include "dialogs.h"
 #include "imagefile.h"
 #include "mainwindow.h"
+#include "numbers.h"
 #include "outputfile.h"
 #include "rungate.h"
 #include "session.h"
@@ -68,6 +69,19 @@ template <class Enum> auto itemIndex() {
     return [](int i, const QString&) { return static_cast<Enum>(i); };
 }
 
+/// Digits a time of the table shows.
+constexpr int timeDigits = 4;
+
+/// v with `digits` significant digits and no exponent, in the test bench's number format.
+QString significant(double v, int digits) {
+    if (v == 0.0 || !std::isfinite(v)) return QString::number(v);
+    // The magnitude after rounding, so 999.96 shows as 1000, not 1000.0.
+    const QString rounded = QString::number(v, 'e', digits - 1);
+    const int magnitude = rounded.mid(rounded.indexOf(QLatin1Char('e')) + 1).toInt();
+    return QString::number(rounded.toDouble(), 'f', std::max(0, digits - 1 - magnitude))
+        .replace(QLatin1Char('.'), QLatin1Char(knn::decimalSeparator()));
+}
+
 QString seconds(double v) {
     return QString::number(v, 'g', 3) + QStringLiteral(" s");
 }
@@ -97,6 +111,12 @@ QVariant CompareModel::data(const QModelIndex& index, int role) const {
     const int row = index.row();
     switch (role) {
     case Qt::DisplayRole:
+        // Times read alike down a column: one unit, the same number of significant digits.
+        if (const TimeUnit& unit = units.at(index.column()); unit.scale > 0.0)
+            return significant(
+                knn::CompareSortKey(compared.rows[static_cast<std::size_t>(row)], row + 1, index.column()) /
+                    unit.scale,
+                timeDigits);
         return QString::fromStdString(std::string(texts.cell(row, index.column())));
     case Qt::UserRole:
         return knn::CompareSortKey(compared.rows[static_cast<std::size_t>(row)], row + 1, index.column());
@@ -112,13 +132,38 @@ QVariant CompareModel::data(const QModelIndex& index, int role) const {
 
 QVariant CompareModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    return QString::fromStdString(std::string(texts.columnCaption(section)));
+    const QString caption = QString::fromStdString(std::string(texts.columnCaption(section)));
+    const TimeUnit& unit = units.at(section);
+    return unit.scale > 0.0 ? caption.chopped(1) + unit.name : caption;
 }
 
 void CompareModel::setResult(knn::CompareResult newResult) {
     beginResetModel();
     compared = std::move(newResult);
     texts = knn::CompareTable(compared);
+    // Each time column takes the largest unit its largest time is at least one of.
+    units.clear();
+    for (int c = 0; c < texts.columnCount(); ++c) {
+        TimeUnit unit;
+        if (knn::CompareColumnIsSeconds(c)) {
+            double largest = 0.0;
+            for (std::size_t r = 0; r < compared.rows.size(); ++r)
+                largest =
+                    std::max(largest, knn::CompareSortKey(compared.rows[r], static_cast<int>(r) + 1, c));
+            const std::pair<double, QString> scales[] = {{1.0, QStringLiteral("s")},
+                                                         {1e-3, QStringLiteral("ms")},
+                                                         {1e-6, QStringLiteral("\u00b5s")},
+                                                         {1e-9, QStringLiteral("ns")}};
+            unit = {scales[3].first, scales[3].second};
+            for (const auto& [scale, name] : scales) {
+                if (largest >= scale) {
+                    unit = {scale, name};
+                    break;
+                }
+            }
+        }
+        units.append(unit);
+    }
     endResetModel();
 }
 

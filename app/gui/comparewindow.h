@@ -42,8 +42,15 @@ public:
     const knn::ResultTable& table() const { return texts; }
 
 private:
+    /// A time column's unit: its values are shown divided by scale, with the unit in the caption.
+    struct TimeUnit {
+        double scale = 0.0; ///< 0: not a time column
+        QString name;
+    };
+
     knn::CompareResult compared;
-    knn::ResultTable texts; ///< CompareTable of the result
+    knn::ResultTable texts; ///< CompareTable of the result, which is what a saved table holds
+    QList<TimeUnit> units;  ///< one per column
 };
 
 class CompareWindow : public QWidget {

@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTableView>
 
@@ -75,6 +76,20 @@ void CompareTest::pickedGridRunsToTheTableAndAppliesARow() {
     QVERIFY(highlighted >= 1 && highlighted <= 2);
     QVERIFY(w.model().result().rows[static_cast<std::size_t>(w.model().result().fastestExact)].exact());
     QCOMPARE(w.RecallChart->chart()->series().size(), 9 + 1); // a point per row and the front
+
+    // The five time columns show one unit each, every time with four significant digits and no exponent.
+    const QRegularExpression timeCaption(QStringLiteral("^(Build|Query|Mean query|Slowest query|Build \\+ "
+                                                        "query) (s|ms|\u00b5s|ns)$"));
+    const QRegularExpression fourDigits(QStringLiteral("^(0\\.0*)?[1-9]\\.?\\d\\.?\\d\\.?\\d$"));
+    int timeColumns = 0;
+    for (int c = 0; c < w.model().columnCount(); ++c) {
+        if (!timeCaption.match(w.model().headerData(c, Qt::Horizontal).toString()).hasMatch()) continue;
+        ++timeColumns;
+        for (int r = 0; r < w.model().rowCount(); ++r)
+            QVERIFY2(fourDigits.match(w.model().index(r, c).data().toString()).hasMatch(),
+                     qPrintable(w.model().index(r, c).data().toString()));
+    }
+    QCOMPARE(timeColumns, 5);
 
     // Sorted by eps, the last row is an approximate kd-tree; its configuration goes to the panel.
     w.Table->sortByColumn(6, Qt::AscendingOrder);
