@@ -38,6 +38,7 @@ void CliWindow::showTimings(const RunTimings& timings) {
                  timings.loadSeconds, timings.buildSeconds, timings.queriesSeconds,
                  static_cast<long long>(timings.queriesAnswered), timings.meanQuerySeconds(),
                  timings.slowestQuerySeconds);
+    if (timings.end != RunEnd::Complete) std::fprintf(stderr, "%s\n", RunEndLine(timings).c_str());
 }
 
 namespace {

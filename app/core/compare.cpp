@@ -218,6 +218,9 @@ bool CompareRun::probePass(const Searcher& s, CompareRow& row, Answers& out) {
         }).has_value();
     if (!done || m == 0) return done;
     row.slowestQuerySeconds = *std::max_element(seconds.begin(), seconds.end());
+    // A sum of equal times divided back can round above each of them.
+    row.meanQuerySeconds =
+        std::min(std::accumulate(seconds.begin(), seconds.end(), 0.0) / m, row.slowestQuerySeconds);
     row.mostVisited = *std::max_element(visits.begin(), visits.end());
     row.meanVisited = std::accumulate(visits.begin(), visits.end(), 0.0) / m;
     return true;
@@ -349,15 +352,17 @@ bool CompareRun::measure(const CompareConfig& config, CompareRow& row) {
         ordered[i] = queries[order[i]];
     const double orderSeconds = secondsSince(orderStart);
     row.querySeconds = std::numeric_limits<double>::infinity();
-    double slowestChunk = std::numeric_limits<double>::infinity();
+    PassTimes fastestPass;
     for (int r = 0; r < repetitions; ++r) {
         const std::optional<PassTimes> pass = timedPass(searcher, order, ordered.data(), found);
         if (!pass) return false;
+        if (orderSeconds + pass->seconds < row.querySeconds) fastestPass = *pass;
         row.querySeconds = std::min(row.querySeconds, orderSeconds + pass->seconds);
-        slowestChunk = std::min(slowestChunk, pass->slowestPerQuery);
     }
-    row.meanQuerySeconds = m > 0 ? row.querySeconds / m : 0.0;
-    if (!tree) row.slowestQuerySeconds = m > 0 ? slowestChunk : 0.0;
+    if (!tree && m > 0) {
+        row.slowestQuerySeconds = fastestPass.slowestPerQuery;
+        row.meanQuerySeconds = std::min(fastestPass.seconds / m, row.slowestQuerySeconds);
+    }
     accuracy(found, *exact, row);
     return true;
 }

@@ -51,11 +51,12 @@ struct CompareObserver {
 /// The measurements of one configuration.
 struct CompareRow {
     CompareConfig config;
-    double buildSeconds = 0.0;     ///< best of the repetitions
-    double querySeconds = 0.0;     ///< all queries, best of the repetitions
-    double meanQuerySeconds = 0.0; ///< querySeconds / queries
+    double buildSeconds = 0.0; ///< best of the repetitions
+    double querySeconds = 0.0; ///< all queries, best of the repetitions
+    /// The mean per query of the pass that gives slowestQuerySeconds, on the same clock, so never above it.
+    double meanQuerySeconds = 0.0;
     /// The longest query, each timed alone; for brute force, whose queries all read every point, the
-    /// longest mean per query of a timed chunk.
+    /// longest mean per query of a timed chunk of the fastest pass.
     double slowestQuerySeconds = 0.0;
     double meanVisited = 0.0; ///< data points visited per query
     int mostVisited = 0;

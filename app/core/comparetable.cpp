@@ -194,6 +194,10 @@ ResultTable CompareTable(const CompareResult& result) {
     return table;
 }
 
+bool CompareColumnIsSeconds(int column) {
+    return column >= BuildSeconds && column <= TotalSeconds;
+}
+
 double CompareSortKey(const CompareRow& row, int rowNumber, int column) {
     const CompareConfig& c = row.config;
     switch (column) {

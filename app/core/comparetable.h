@@ -16,5 +16,7 @@ std::string CompareLabel(const CompareConfig& config);
 ResultTable CompareTable(const CompareResult& result);
 /// The value a column sorts by (the row number for the option columns, which sort by their text).
 double CompareSortKey(const CompareRow& row, int rowNumber, int column);
+/// True for the columns that hold times in seconds (their captions end in " s").
+bool CompareColumnIsSeconds(int column);
 
 } // namespace knn

@@ -66,6 +66,7 @@ void AnswerQueries(SearchSession& s, const Searcher& searcher, int threads, RunT
         const auto chunkStart = Clock::now();
         faulted = !searchChunk(s, searcher, order, first, last, threads);
         const double chunkSeconds = std::chrono::duration<double>(Clock::now() - chunkStart).count();
+        timings.searchSeconds += chunkSeconds;
         timings.slowestQuerySeconds = std::max(timings.slowestQuerySeconds, chunkSeconds / (last - first));
         timings.queriesAnswered = last;
         reportProgress(progress, last, s.queryCount);

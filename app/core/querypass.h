@@ -11,7 +11,8 @@
 namespace knn {
 
 /// Answers the queryCount queries of s with searcher on `threads` threads into s's result rows (sized
-/// for them), recording the slowest chunk's time per query and the queries answered in timings, and
+/// for them), recording the chunks' time, the slowest chunk's time per query and the queries answered in
+/// timings, and
 /// telling progress after each chunk (it may throw to end the pass). Ends with the `RunError` of the
 /// first query, in query order, that meets a root-taking error or a floating-point fault: once a chunk
 /// faults, each query is searched again alone so that the fault is pinned on the query that raises it.

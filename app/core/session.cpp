@@ -24,21 +24,24 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-/// Writes the seconds since its start into `seconds` when stopped or, at the latest, when it goes, so
-/// a phase that ends early is timed as well.
+/// Writes the seconds since its start, less those `paused` grew by meanwhile, into `seconds` when
+/// stopped or, at the latest, when it goes, so a phase that ends early is timed as well.
 class PhaseClock {
 public:
-    explicit PhaseClock(double& seconds) : seconds(seconds) {}
+    PhaseClock(double& seconds, const double& paused)
+        : seconds(seconds), paused(paused), pausedAtStart(paused) {}
     ~PhaseClock() { stop(); }
     PhaseClock(const PhaseClock&) = delete;
     PhaseClock& operator=(const PhaseClock&) = delete;
     void stop() {
-        if (running) seconds = secondsSince(start);
+        if (running) seconds = secondsSince(start) - (paused - pausedAtStart);
         running = false;
     }
 
 private:
     double& seconds;
+    const double& paused;
+    double pausedAtStart;
     Clock::time_point start = Clock::now();
     bool running = true;
 };
@@ -89,20 +92,34 @@ bool RunDriver::BitBtn1Click() {
         ResetRun();
         complete = unlessCancelled([this] { return PrepareSearch() && RunQueries(); });
     });
-    if (!complete) window.showTimings(phaseTimes);
+    if (!complete) {
+        phaseTimes.end = stepsCancelled ? RunEnd::Cancelled : RunEnd::Failed;
+        statusAfterEarlyEnd();
+        window.showTimings(phaseTimes);
+    }
     return complete;
 }
 
 bool RunDriver::BitBtn3Click() {
     bool loaded = false;
     runHandler(window, [&] { loaded = unlessCancelled([this] { return LoadPoints(); }); });
+    if (loaded)
+        SetStatus("Ready", 2);
+    else
+        statusAfterEarlyEnd();
     return loaded;
 }
 
+void RunDriver::statusAfterEarlyEnd() {
+    if (!stepsCancelled) SetStatus("Run failed", 2);
+}
+
 bool RunDriver::unlessCancelled(const std::function<bool()>& steps) {
+    stepsCancelled = false;
     try {
         return steps();
     } catch (const RunCancelled&) {
+        stepsCancelled = true;
         SetStatus("Run cancelled", 2);
         return false;
     }
@@ -111,6 +128,7 @@ bool RunDriver::unlessCancelled(const std::function<bool()>& steps) {
 void RunDriver::ResetRun() {
     builds.finishAbandoned();
     answering = nullptr;
+    answeringPoints.reset();
     SearchSession fresh;
     fresh.bruteForce = std::move(state.bruteForce);
     fresh.kdTree = std::move(state.kdTree);
@@ -127,6 +145,12 @@ void RunDriver::FreeResults() {
     state.resultRows = 0;
 }
 
+void RunDriver::showMessage(const std::string& text) {
+    const auto shown = Clock::now();
+    window.showMessage(text);
+    messageSeconds += secondsSince(shown);
+}
+
 void RunDriver::SetStatus(const std::string& text, int panel) {
     window.writeStatus(panel, text);
 }
@@ -135,10 +159,11 @@ std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<
                                                               int repetitions,
                                                               const ProgressCallback& progress) {
     std::optional<CompareResult> result;
+    bool measured = false;
     runHandler(window, [&] {
         ResetRun();
         window.clearReport();
-        unlessCancelled([&] {
+        measured = unlessCancelled([&] {
             if (!LoadPoints()) return false;
             SearchSession& s = state;
             ReadNeighbourCount(window, s);
@@ -147,6 +172,7 @@ std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<
                             [](const CompareConfig& c) { return c.range == SearchRange::FixedRadius; }))
                 ReadRadius(window, s);
             if (!readQueries(true)) return false;
+            SetStatus("Comparing configurations...", 2);
             // A cancel inside the compare run keeps the configurations measured so far.
             CompareObserver observer;
             observer.progress = [&](std::int64_t done, std::int64_t total) {
@@ -159,10 +185,11 @@ std::optional<CompareResult> RunDriver::CompareConfigurations(const std::vector<
             };
             result = RunCompare(s.dataPts.get(), s.dataCount, s.queryPts.get(), s.queryCount, s.dim, configs,
                                 CompareSettings{s.k, s.power, s.radius, repetitions, threads}, observer);
-            if (result->cancelled) SetStatus("Run cancelled", 2);
+            SetStatus(result->cancelled ? "Run cancelled" : "Ready", 2);
             return true;
         });
     });
+    if (!measured) statusAfterEarlyEnd();
     return result;
 }
 
@@ -170,8 +197,12 @@ bool RunDriver::PrepareSearch() {
     window.clearChart();
     chartContent.clear();
     window.clearReport();
+    // The last run's rows go too, so a run that ends early leaves no rows of another beside its report.
+    resultsComplete = false;
+    for (const TableId which : {TableId::DataTable, TableId::QueryTable})
+        reshapeTable(which, [](ResultTable& table) { ClearTable(table); });
     phaseTimes.reached = TimedPhase::Load;
-    PhaseClock loadClock(phaseTimes.loadSeconds);
+    PhaseClock loadClock(phaseTimes.loadSeconds, messageSeconds);
     if (!LoadPoints()) return false;
     loadClock.stop();
     stopIfCancelled();
@@ -187,7 +218,8 @@ bool RunDriver::PrepareSearch() {
 
     // A new structure replaces, and destroys, the one its mode built before.
     phaseTimes.reached = TimedPhase::Build;
-    PhaseClock buildClock(phaseTimes.buildSeconds);
+    SetStatus("Building the search structure...", 2);
+    PhaseClock buildClock(phaseTimes.buildSeconds, messageSeconds);
     s.searchMode = static_cast<SearchMode>(window.searchModeItem());
     const SearchConfig config{s.searchMode, SearchRange::Standard, s.splitRule, s.shrinkRule, s.bucketSize};
     // The mode's slot holds the structure as the type its mode builds.
@@ -239,22 +271,27 @@ bool RunDriver::RunQueries() {
     stopIfCancelled();
     SetStatus("Now searching for NN...", 2);
     qel::QELpointSet* const structures[] = {s.bruteForce.get(), s.kdTree.get(), s.bdTree.get()};
-    const Searcher searcher = SearcherOf(structures[static_cast<int>(s.searchMode)], s.searchRange, s.k, s.eps,
-                                         s.power, s.radius);
+    const Searcher searcher =
+        SearcherOf(structures[static_cast<int>(s.searchMode)], s.searchRange, s.k, s.eps, s.power, s.radius);
 
     phaseTimes.reached = TimedPhase::Queries;
-    PhaseClock queryClock(phaseTimes.queriesSeconds);
+    phaseTimes.queryCount = s.queryCount;
+    PhaseClock queryClock(phaseTimes.queriesSeconds, messageSeconds);
     if (!readQueries(searcher.structure != nullptr)) return false;
     AnswerQueries(s, searcher, threads, phaseTimes, phaseProgress(RunPhase::Searching));
     queryClock.stop();
+    phaseTimes.reached = TimedPhase::Output;
+    // The tree answered every query: a cancel from here on leaves it the answering tree.
+    answering = searcher.tree;
 
     SetStatus("Outputting results...", 2);
     writeResultColumns();
+    resultsComplete = true;
     if (window.showGraph()) DrawChart();
     stopIfCancelled();
-    answering = searcher.tree;
     qel::releaseSharedEmptyLeaf();
     SetStatus("Ready", 2);
+    phaseTimes.end = RunEnd::Complete;
     window.showTimings(phaseTimes);
     window.showResults();
     return true;
@@ -264,7 +301,7 @@ bool RunDriver::readQueries(bool searchable) {
     SearchSession& s = state;
     for (int q = 0; q < s.queryCount; ++q) {
         if (!ReadPt(s.dim, q, s.queryPts[static_cast<std::size_t>(q)], *s.queryLines)) {
-            window.showMessage("Can't read query point " + std::to_string(q + 1));
+            showMessage("Can't read query point " + std::to_string(q + 1));
             SetStatus("Query not loaded", 1);
             return false;
         }
@@ -302,27 +339,28 @@ void RunDriver::writeResultColumns() {
 }
 
 bool RunDriver::LoadPoints() {
-    answering = nullptr; // its points go below
+    SetStatus("Loading data...", 2);
     SearchSession& s = state;
+    // A load alone (Reload data) replaces the points the answering tree reads: they stay with it.
+    if (answering && !answeringPoints) answeringPoints = std::move(s.dataPts);
     s.dataLines.emplace();
     const std::string inputPath = window.inputPath();
     if (!FileExists(inputPath)) {
-        window.showMessage(MissingFileMessage(inputPath));
+        showMessage(MissingFileMessage(inputPath));
         return false;
     }
     s.dataLines = ReadTextFile(inputPath);
     s.queryLines.emplace();
     const std::string queryPath = window.queryPath();
     if (!FileExists(queryPath)) {
-        window.showMessage(MissingFileMessage(queryPath));
+        showMessage(MissingFileMessage(queryPath));
         return false;
     }
     s.queryLines = ReadTextFile(queryPath);
     loadedFiles = RunInputs{inputPath, queryPath};
     const int columns = FileFieldCount(*s.dataLines, inputPath);
     if (columns != FileFieldCount(*s.queryLines, queryPath)) {
-        window.showMessage(
-            "The data & query dimensions do not coincide!\nPlease check input file structure.");
+        showMessage("The data & query dimensions do not coincide!\nPlease check input file structure.");
         return false;
     }
 
@@ -367,7 +405,7 @@ bool RunDriver::LoadPoints() {
         return true;
     }
     SetStatus("Input not loaded", 0);
-    window.showMessage("Could not load data!\nPlease check input file structure.");
+    showMessage("Could not load data!\nPlease check input file structure.");
     return false;
 }
 
@@ -378,18 +416,18 @@ void RunDriver::warnOfBlankLines(const TextLines& lines, const std::string& path
     if (lines.size() * pointBytes < warningBytes) return;
     const std::size_t blank = BlankLineCount(lines);
     if (blank * pointBytes < warningBytes) return;
-    window.showMessage("File " + path + " holds " + std::to_string(blank) + " blank lines, each loaded as a point " +
-                       "with " + std::to_string(state.dim) + " coordinates of 0: they take " +
-                       std::to_string(blank * pointBytes >> 20) + " MB.");
+    showMessage("File " + path + " holds " + std::to_string(blank) + " blank lines, each loaded as a point " +
+                "with " + std::to_string(state.dim) + " coordinates of 0: they take " +
+                std::to_string(blank * pointBytes >> 20) + " MB.");
 }
 
 bool RunDriver::ReadPt(int dim, int index, qel::Point point, const TextLines& lines) {
     if (index < 0 || index > static_cast<int>(lines.size()) - 1) {
-        window.showMessage("ReadPt:\nIndex " + std::to_string(index) + " out of bounds.");
+        showMessage("ReadPt:\nIndex " + std::to_string(index) + " out of bounds.");
         return false;
     }
     if (!convertLine(lines[static_cast<std::size_t>(index)], dim, point, fieldScratch, numberScratch)) {
-        window.showMessage("ReadPt:\nSome error occured while processing index " + std::to_string(index));
+        showMessage("ReadPt:\nSome error occured while processing index " + std::to_string(index));
         return false;
     }
     return true;
@@ -403,7 +441,9 @@ void RunDriver::DrawChart() {
     window.clearChart();
     BuildResultsChart(
         state, chartContent,
-        [this](const TextLines& lines, int index, double* point) { return ReadPt(state.dim, index, point, lines); },
+        [this](const TextLines& lines, int index, double* point) {
+            return ReadPt(state.dim, index, point, lines);
+        },
         phaseProgress(RunPhase::Chart));
     window.showChart(chartContent);
 }

@@ -120,9 +120,13 @@ public:
     /// default) does all on the calling thread. Results, messages and the point where a run ends do not
     /// depend on it.
     void setThreads(int count);
-    /// The tree that answered the last complete run; null after a brute-force run, before any run
-    /// completed, and from the start of the next run or load on, which frees its points.
+    /// The tree that answered every query of the last run that got so far; null after a brute-force
+    /// run, before any run answered its queries, and from the start of the next run on. A load alone
+    /// keeps it, and the points it reads.
     qel::QELkd_tree* answeringTree() const { return answering; }
+    /// True while the two tables hold every result row of a run: from their writing (a cancel of the
+    /// chart keeps them) until the next run from "OK" starts, which clears them.
+    bool hasResults() const { return resultsComplete; }
     /// The data and query files the last run read, which no output of it may replace.
     const RunInputs& inputFiles() const { return loadedFiles; }
 
@@ -133,6 +137,8 @@ public:
     const RunTimings& timings() const { return phaseTimes; }
 
 private:
+    /// Shows a message box, keeping the time it stays open out of the phase times.
+    void showMessage(const std::string& text);
     /// Clears or shapes a shown table between the window's two reshape notifications.
     template <class Change> void reshapeTable(TableId which, Change change);
     /// FillTable of lines into a shown table, from data column 1.
@@ -147,6 +153,8 @@ private:
     void stopIfCancelled();
     /// Runs a handler's steps; a cancel ends them like an early end, with "Run cancelled" in panel 2.
     bool unlessCancelled(const std::function<bool()>& steps);
+    /// Panel 2 of a handler that ended early: "Run failed" unless it was cancelled.
+    void statusAfterEarlyEnd();
     /// Builds the configuration's structure through `builds`; a cancel during the build ends the run.
     std::unique_ptr<qel::QELpointSet> buildStructure(const SearchConfig& config);
     /// Reads every query line into queryPts; false when the run ends there: at a line that cannot be
@@ -160,12 +168,16 @@ private:
     ResultTable queryRows;     ///< `QueryTable`
     ChartContent chartContent; ///< what DrawChart last built
     RunTimings phaseTimes;     ///< phase times of the current run
+    double messageSeconds = 0; ///< seconds message boxes stayed open, ever; the phase clocks leave them out
     FieldList fieldScratch;    ///< ReadPt's fields, reused from query to query
     std::string numberScratch; ///< ReadPt's normalised number text
     int threads = 1;           ///< threads that convert the data lines, build the tree and answer the queries
 
     qel::QELkd_tree* answering = nullptr; ///< see answeringTree
+    OwnedPointArray answeringPoints;      ///< the answering tree's points after a load alone replaced them
     RunInputs loadedFiles;                ///< see inputFiles
+    bool resultsComplete = false;         ///< see hasResults
+    bool stepsCancelled = false;          ///< the last steps of unlessCancelled ended by a cancel
     BuildWait builds; ///< the builds of the runs; the points of one given up stay with it until it ends
 };
 

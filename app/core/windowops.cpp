@@ -7,6 +7,27 @@
 
 namespace knn {
 
+std::string RunEndLine(const RunTimings& timings) {
+    if (timings.end == RunEnd::Complete) return {};
+    std::string line = timings.end == RunEnd::Cancelled ? "Cancelled" : "Failed";
+    switch (timings.reached) {
+    case TimedPhase::None:
+        return line;
+    case TimedPhase::Load:
+        return line + " during the load";
+    case TimedPhase::Build:
+        return line + " during the build";
+    case TimedPhase::Queries:
+        line += " during the queries";
+        break;
+    case TimedPhase::Output:
+        line += " while showing the results";
+        break;
+    }
+    return line + ": " + std::to_string(timings.queriesAnswered) + " of " +
+           std::to_string(timings.queryCount) + " queries answered";
+}
+
 bool runHandler(WindowOps& window, const std::function<void()>& handler) {
     try {
         handler();

@@ -8,6 +8,7 @@
 // that runs the core's handlers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -36,22 +37,37 @@ enum class RunPhase {
 };
 
 /// How far a run got, in run order: a phase's time means something only once the run reached it.
-enum class TimedPhase { None, Load, Build, Queries };
+/// `Output` (writing the result cells, drawing the chart) follows the queries and is not timed.
+enum class TimedPhase { None, Load, Build, Queries, Output };
 
-/// Wall-clock durations of a run's phases, in seconds; a phase not reached stays 0.
+/// How a run ended.
+enum class RunEnd { Complete, Failed, Cancelled };
+
+/// Wall-clock durations of a run's phases, in seconds; a phase not reached stays 0. A phase's time is
+/// its work: the time a message box stays open is not part of it.
 struct RunTimings {
     double loadSeconds = 0.0;         ///< LoadPoints: reading, statistics, converting the data
     double buildSeconds = 0.0;        ///< constructing the search structure
     double queriesSeconds = 0.0;      ///< the query loop: reading, searching, taking roots
+    double searchSeconds = 0.0;       ///< the chunks of the batch searches alone, on the clock of the slowest
     std::int64_t queriesAnswered = 0; ///< queries the loop finished
+    std::int64_t queryCount = 0;      ///< queries of the run, once its queries phase started
     double slowestQuerySeconds = 0.0; ///< the longest mean time per query of one chunk of the batch
 
     TimedPhase reached = TimedPhase::None; ///< the last phase the run started
+    RunEnd end = RunEnd::Complete;         ///< set when the timings are shown
 
+    /// The mean search time per query, from the chunks the slowest comes from, so never above it.
     double meanQuerySeconds() const {
-        return queriesAnswered > 0 ? queriesSeconds / static_cast<double>(queriesAnswered) : 0.0;
+        if (queriesAnswered <= 0) return 0.0;
+        // A sum of equal times divided back can round above each of them.
+        return std::min(searchSeconds / static_cast<double>(queriesAnswered), slowestQuerySeconds);
     }
 };
+
+/// For a run that did not complete, the line that says in which phase it ended and, from the queries
+/// phase on, how many queries were answered; empty for a complete run.
+std::string RunEndLine(const RunTimings& timings);
 
 /// The one error type that leaves a core operation: its text is what the user is shown.
 class RunError : public std::runtime_error {

@@ -5,7 +5,10 @@
 
 #include "captiontexts.h"
 #include "dialogs.h"
+#include "imagefile.h"
 #include "mainwindow.h"
+#include "numbers.h"
+#include "outputfile.h"
 #include "rungate.h"
 #include "session.h"
 
@@ -33,7 +36,6 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <numeric>
 
 namespace {
@@ -67,6 +69,19 @@ template <class Enum> auto itemIndex() {
     return [](int i, const QString&) { return static_cast<Enum>(i); };
 }
 
+/// Digits a time of the table shows.
+constexpr int timeDigits = 4;
+
+/// v with `digits` significant digits and no exponent, in the test bench's number format.
+QString significant(double v, int digits) {
+    if (v == 0.0 || !std::isfinite(v)) return QString::number(v);
+    // The magnitude after rounding, so 999.96 shows as 1000, not 1000.0.
+    const QString rounded = QString::number(v, 'e', digits - 1);
+    const int magnitude = rounded.mid(rounded.indexOf(QLatin1Char('e')) + 1).toInt();
+    return QString::number(rounded.toDouble(), 'f', std::max(0, digits - 1 - magnitude))
+        .replace(QLatin1Char('.'), QLatin1Char(knn::decimalSeparator()));
+}
+
 QString seconds(double v) {
     return QString::number(v, 'g', 3) + QStringLiteral(" s");
 }
@@ -96,6 +111,12 @@ QVariant CompareModel::data(const QModelIndex& index, int role) const {
     const int row = index.row();
     switch (role) {
     case Qt::DisplayRole:
+        // Times read alike down a column: one unit, the same number of significant digits.
+        if (const TimeUnit& unit = units.at(index.column()); unit.scale > 0.0)
+            return significant(
+                knn::CompareSortKey(compared.rows[static_cast<std::size_t>(row)], row + 1, index.column()) /
+                    unit.scale,
+                timeDigits);
         return QString::fromStdString(std::string(texts.cell(row, index.column())));
     case Qt::UserRole:
         return knn::CompareSortKey(compared.rows[static_cast<std::size_t>(row)], row + 1, index.column());
@@ -111,13 +132,38 @@ QVariant CompareModel::data(const QModelIndex& index, int role) const {
 
 QVariant CompareModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    return QString::fromStdString(std::string(texts.columnCaption(section)));
+    const QString caption = QString::fromStdString(std::string(texts.columnCaption(section)));
+    const TimeUnit& unit = units.at(section);
+    return unit.scale > 0.0 ? caption.chopped(1) + unit.name : caption;
 }
 
 void CompareModel::setResult(knn::CompareResult newResult) {
     beginResetModel();
     compared = std::move(newResult);
     texts = knn::CompareTable(compared);
+    // Each time column takes the largest unit its largest time is at least one of.
+    units.clear();
+    for (int c = 0; c < texts.columnCount(); ++c) {
+        TimeUnit unit;
+        if (knn::CompareColumnIsSeconds(c)) {
+            double largest = 0.0;
+            for (std::size_t r = 0; r < compared.rows.size(); ++r)
+                largest =
+                    std::max(largest, knn::CompareSortKey(compared.rows[r], static_cast<int>(r) + 1, c));
+            const std::pair<double, QString> scales[] = {{1.0, QStringLiteral("s")},
+                                                         {1e-3, QStringLiteral("ms")},
+                                                         {1e-6, QStringLiteral("\u00b5s")},
+                                                         {1e-9, QStringLiteral("ns")}};
+            unit = {scales[3].first, scales[3].second};
+            for (const auto& [scale, name] : scales) {
+                if (largest >= scale) {
+                    unit = {scale, name};
+                    break;
+                }
+            }
+        }
+        units.append(unit);
+    }
     endResetModel();
 }
 
@@ -166,6 +212,9 @@ CompareWindow::CompareWindow(MainWindow& mainWindow, knn::RunDriver& runDriver)
     SaveTable->setObjectName(QStringLiteral("SaveTable"));
     SaveChart = new QPushButton(QStringLiteral("Save chart..."), this);
     SaveChart->setObjectName(QStringLiteral("SaveChart"));
+    // Nothing to save before a run produced rows.
+    SaveTable->setEnabled(false);
+    SaveChart->setEnabled(false);
     connect(UseConfiguration, &QPushButton::clicked, this, &CompareWindow::useConfiguration);
     connect(SaveTable, &QPushButton::clicked, this, &CompareWindow::saveTable);
     connect(SaveChart, &QPushButton::clicked, this, &CompareWindow::saveChart);
@@ -296,6 +345,7 @@ void CompareWindow::runCompare() {
     Status->setText(QStringLiteral("Measuring %1 configurations...").arg(configs.size()));
     std::optional<knn::CompareResult> result;
     // A compare run is a run of the main window: its Cancel, Esc and closing stop it too.
+    comparing = true;
     main.runGate().run(
         [&] {
             result = driver.CompareConfigurations(
@@ -304,6 +354,7 @@ void CompareWindow::runCompare() {
                 });
         },
         CancelButton);
+    comparing = false;
     RunButton->setEnabled(true);
     CancelButton->setEnabled(false);
     if (!result) {
@@ -315,6 +366,12 @@ void CompareWindow::runCompare() {
 
 void CompareWindow::cancelCompare() {
     main.runGate().requestCancel();
+}
+
+void CompareWindow::closeEvent(QCloseEvent* event) {
+    // Its run would go on unseen, holding the main window's OK disabled.
+    if (comparing) cancelCompare();
+    QWidget::closeEvent(event);
 }
 
 void CompareWindow::showResult(knn::CompareResult result) {
@@ -336,6 +393,8 @@ void CompareWindow::showResult(knn::CompareResult result) {
     Status->setText(text);
     Table->sortByColumn(-1, Qt::AscendingOrder);
     rows->setResult(std::move(result));
+    SaveTable->setEnabled(rows->rowCount() > 0);
+    SaveChart->setEnabled(rows->rowCount() > 0);
     Table->resizeColumnsToContents();
     drawCharts();
 }
@@ -455,10 +514,9 @@ void CompareWindow::saveTable() {
     if (!path) return;
     const char separator =
         QFileInfo(*path).suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0 ? ',' : '\t';
-    std::ofstream out(QFile::encodeName(*path).toStdString(), std::ios::binary);
-    knn::WriteTable(rows->table(), out, separator);
-    out.close();
-    if (!out) Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));
+    if (!knn::WriteFileAtomically(QFile::encodeName(*path).toStdString(),
+                                  [&](std::ostream& out) { knn::WriteTable(rows->table(), out, separator); }))
+        Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));
 }
 
 void CompareWindow::saveChart() {
@@ -468,6 +526,6 @@ void CompareWindow::saveChart() {
                                        true,
                                        {}};
     const std::optional<QString> path = Dialogs::chooseFile(this, request);
-    if (path && !charts->grab().save(*path, "PNG"))
+    if (path && !SaveImageAtomically(charts->grab(), *path))
         Dialogs::showMessage(this, QStringLiteral("Could not write %1.").arg(*path));
 }

@@ -42,8 +42,15 @@ public:
     const knn::ResultTable& table() const { return texts; }
 
 private:
+    /// A time column's unit: its values are shown divided by scale, with the unit in the caption.
+    struct TimeUnit {
+        double scale = 0.0; ///< 0: not a time column
+        QString name;
+    };
+
     knn::CompareResult compared;
-    knn::ResultTable texts; ///< CompareTable of the result
+    knn::ResultTable texts; ///< CompareTable of the result, which is what a saved table holds
+    QList<TimeUnit> units;  ///< one per column
 };
 
 class CompareWindow : public QWidget {
@@ -85,6 +92,10 @@ public Q_SLOTS:
     void saveTable();
     void saveChart();
 
+protected:
+    /// Closing the window cancels its run.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     QWidget* buildPicker();
     void showResult(knn::CompareResult result);
@@ -94,5 +105,6 @@ private:
     knn::RunDriver& driver;
     CompareModel* rows;
     QSortFilterProxyModel* sorted;
-    QWidget* charts; ///< both charts, saved as one image
+    QWidget* charts;        ///< both charts, saved as one image
+    bool comparing = false; ///< this window's run is in progress
 };

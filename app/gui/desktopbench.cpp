@@ -24,8 +24,7 @@ void DesktopBench::build() {
         newDriver->setThreads(static_cast<int>(std::max(1U, std::thread::hardware_concurrency())));
         form1->setRunDriver(*newDriver);
         form2->setRunDriver(*newDriver);
-        // A load alone replaces the points the last run's tree read: its panel and Save tree go then.
-        QObject::connect(&form1->runGate(), &RunGate::ended, form2, &ResultsWindow::showTreeStats);
+        QObject::connect(&form1->runGate(), &RunGate::ended, form2, &ResultsWindow::runEnded);
         compare = new CompareWindow(*form1, *newDriver);
         QObject::connect(form1.get(), &MainWindow::compareRequested, compare, [this] {
             compare->show();

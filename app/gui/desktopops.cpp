@@ -122,6 +122,9 @@ bool DesktopWindowOps::displayStatistics() {
 
 void DesktopWindowOps::writeStatus(int panel, const std::string& text) {
     main->setStatusText(panel, fromUtf8(text));
+    // Painted now: a run's first phase may be a second without progress reports, and the user should
+    // see at once that it started (OK greyed, its status).
+    if (gate->running()) main->repaint();
 }
 
 void DesktopWindowOps::showMessage(const std::string& text) {

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -22,6 +23,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <tuple>
 #include <utility>
@@ -59,15 +61,9 @@ QCheckBox* autoBox(const QString& name, QWidget* parent, bool withHint = true) {
     return box;
 }
 
-/// Paints the text of a check box or the caption of a group box blue while it is enabled; its children
-/// keep the usual colours, and disabled text keeps the usual grey.
-void paintCaptionBlue(QWidget* widget) {
-    const QPalette usual = widget->palette();
-    QPalette blue = usual;
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
-        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
-            blue.setColor(group, role, captionBlue);
-    widget->setPalette(blue);
+/// Gives the direct children of widget the text colours of `usual`, so that a colour the widget's own
+/// caption takes does not reach them.
+void keepChildColours(QWidget* widget, const QPalette& usual) {
     for (QWidget* child : widget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         // Colours set explicitly stop the blue from reaching the children; every group is set, so the
         // children's disabled text is the usual grey too.
@@ -77,6 +73,69 @@ void paintCaptionBlue(QWidget* widget) {
                 own.setColor(group, role, usual.color(group, role));
         child->setPalette(own);
     }
+}
+
+/// Paints the text of a check box or the caption of a group box blue while it is enabled; its children
+/// keep the usual colours, and disabled text keeps the usual grey.
+void paintCaptionBlue(QWidget* widget) {
+    const QPalette usual = widget->palette();
+    QPalette blue = usual;
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText})
+            blue.setColor(group, role, captionBlue);
+    widget->setPalette(blue);
+    keepChildColours(widget, usual);
+}
+
+/// Calls `changed` whenever a control it watches is enabled or disabled, itself or through a parent.
+class EnabledWatch : public QObject {
+public:
+    EnabledWatch(QObject* owner, std::function<void()> onChange)
+        : QObject(owner), changed(std::move(onChange)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::EnabledChange) changed();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> changed;
+};
+
+/// Shows a caption enabled exactly while one of the controls it names is: `show` gets that state now
+/// and whenever it may have changed.
+void captionFollows(QWidget* caption, std::initializer_list<QWidget*> controls,
+                    std::function<void(bool)> show) {
+    const auto update = [watched = QList<QWidget*>(controls), show = std::move(show)] {
+        show(std::any_of(watched.begin(), watched.end(), [](const QWidget* c) { return c->isEnabled(); }));
+    };
+    auto* watch = new EnabledWatch(caption, update);
+    for (QWidget* control : controls)
+        control->installEventFilter(watch);
+    update();
+}
+
+/// A label greys with the control it names.
+QLabel* captionOf(QWidget* control, const QString& text, const QString& name, QWidget* parent) {
+    auto* label = named(new QLabel(text, parent), name);
+    captionFollows(label, {control}, [label](bool on) { label->setEnabled(on); });
+    return label;
+}
+
+/// The caption of a group box greys with the controls it names, while the box and the rest of what it
+/// holds stay enabled.
+void groupCaptionFollows(QGroupBox* box, std::initializer_list<QWidget*> controls) {
+    const QPalette usual = box->palette();
+    keepChildColours(box, usual);
+    captionFollows(box, controls, [box, usual](bool on) {
+        QPalette shown = usual;
+        if (!on)
+            for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+                shown.setColor(group, QPalette::WindowText,
+                               usual.color(QPalette::Disabled, QPalette::WindowText));
+        box->setPalette(shown);
+    });
 }
 
 /// An option's range from the vocabulary, its open top closed where the panel stops stepping.
@@ -146,11 +205,17 @@ void MainWindow::buildWidgets() {
     connect(help, &QAction::triggered, this, &MainWindow::showAbout);
     addAction(help);
     // A long run's progress and its Cancel sit beside "OK", where the eyes are after the click.
-    auto* runProgress = named(new QProgressBar(client), QStringLiteral("RunProgress"));
+    auto* runProgress = named(new RunProgressBar(client), QStringLiteral("RunProgress"));
     runProgress->setFixedWidth(130);
     CancelButton = named(new QPushButton(QStringLiteral("Cancel"), client), QStringLiteral("CancelButton"),
                          QStringLiteral("Stop the run (Esc)"));
     CancelButton->setAutoDefault(false);
+    // Their room is kept while they are hidden, so the fixed-size window does not widen during a run.
+    for (QWidget* runControl : std::initializer_list<QWidget*>{runProgress, CancelButton}) {
+        QSizePolicy policy = runControl->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        runControl->setSizePolicy(policy);
+    }
     gate = new RunGate(*this, *runProgress, *CancelButton, {BitBtn1, BitBtn3});
     buttons->addWidget(BitBtn3);
     buttons->addWidget(AboutButton);
@@ -242,7 +307,8 @@ QWidget* MainWindow::buildOptionPanel() {
                          QStringLiteral("LP metric (default = 2)"), panel);
     metric->addWidget(RadioGroup1, 0, 0, 1, 3);
     metric->addWidget(CheckBox5, 1, 0);
-    metric->addWidget(new QLabel(QStringLiteral("P ="), panel), 1, 1, Qt::AlignRight);
+    metric->addWidget(captionOf(SpinEdit4, QStringLiteral("P ="), QStringLiteral("PowerCaption"), panel), 1,
+                      1, Qt::AlignRight);
     metric->addWidget(SpinEdit4, 1, 2);
     top->addLayout(metric);
     column->addLayout(top);
@@ -346,7 +412,8 @@ QWidget* MainWindow::buildSearchOptions() {
     CheckBox7 = autoBox(QStringLiteral("CheckBox7"), range, false);
     rangeGrid->addWidget(RadioButton1, 0, 0, 1, 2);
     rangeGrid->addWidget(RadioButton2, 1, 0);
-    rangeGrid->addWidget(new QLabel(QStringLiteral("R ="), range), 1, 1, Qt::AlignRight);
+    rangeGrid->addWidget(captionOf(Edit4, QStringLiteral("R ="), QStringLiteral("RadiusCaption"), range), 1,
+                         1, Qt::AlignRight);
     rangeGrid->addWidget(Edit4, 1, 2);
     rangeGrid->addWidget(RadioButton3, 2, 0, 1, 2);
     rangeGrid->addWidget(CheckBox7, 3, 0);
@@ -356,6 +423,8 @@ QWidget* MainWindow::buildSearchOptions() {
     column->addLayout(top);
     column->addWidget(buildAdvancedOptions());
     paintCaptionBlue(group);
+    // After the blue of the outer box, which sets this box's colours.
+    groupCaptionFollows(range, {RadioButton1, RadioButton2, RadioButton3});
     return group;
 }
 
@@ -394,7 +463,9 @@ QWidget* MainWindow::buildAdvancedOptions() {
     SpinEdit6 = spinEdit(QStringLiteral("SpinEdit6"), cappedAt(knn::VisitLimit, 1000), 0,
                          QStringLiteral("Max data points after which to stop"), group);
     early->addWidget(CheckBox11, 0, 0, 1, 2);
-    early->addWidget(new QLabel(QStringLiteral("Max ="), group), 1, 0, Qt::AlignRight);
+    early->addWidget(
+        captionOf(SpinEdit6, QStringLiteral("Max ="), QStringLiteral("VisitLimitCaption"), group), 1, 0,
+        Qt::AlignRight);
     early->addWidget(SpinEdit6, 1, 1);
     early->setRowStretch(2, 1);
     grid->addLayout(early, 1, 2);

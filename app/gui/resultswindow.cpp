@@ -28,6 +28,7 @@
 #include <QStyle>
 #include <algorithm>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -235,6 +236,7 @@ ResultsWindow::ResultsWindow(QWidget* parent)
     saveTreeButton->setToolTip(
         QStringLiteral("Save the tree that answered, with its points, as a dump file"));
     saveTreeButton->setEnabled(false);
+    saveResultsButton->setEnabled(false);
     saveChartButton = new QPushButton(QStringLiteral("Save chart..."), panel);
     saveChartButton->setObjectName(QStringLiteral("SaveChartButton"));
     saveChartButton->setToolTip(QStringLiteral("Save the chart as a PNG image"));
@@ -305,13 +307,33 @@ void ResultsWindow::showTimings(const knn::RunTimings& timings) {
                          .arg(answered)
                          .arg(answered == 1 ? QStringLiteral("query") : QStringLiteral("queries")));
     }
+    if (timings.end != knn::RunEnd::Complete) lines.append(QString::fromStdString(knn::RunEndLine(timings)));
     timingsLabel->setText(lines.join(QLatin1Char('\n')));
+}
+
+void ResultsWindow::runEnded() {
+    showTreeStats();
+    saveResultsButton->setEnabled(driver && driver->hasResults());
 }
 
 void ResultsWindow::showTreeStats() {
     qel::QELkd_tree* tree = driver ? driver->answeringTree() : nullptr;
     saveTreeButton->setEnabled(tree != nullptr);
     treeStatsPanel->setVisible(tree != nullptr);
+    // The statistics of a large tree take a while: a run that ended early with the window hidden
+    // does not wait for them.
+    treeStatsDue = tree != nullptr && !isVisible();
+    if (tree && !treeStatsDue) fillTreeStats();
+}
+
+void ResultsWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (std::exchange(treeStatsDue, false)) fillTreeStats();
+}
+
+void ResultsWindow::fillTreeStats() {
+    // The window may show during the next run, which has no answering tree yet.
+    qel::QELkd_tree* tree = driver->answeringTree();
     if (!tree) return;
     const std::vector<std::string> lines = knn::TreeStatsLines(*tree);
     for (qsizetype i = 0; i < treeStatLabels.size(); ++i)

@@ -75,8 +75,11 @@ public:
     QPushButton* saveChartButton;   ///< "Save chart..."
 
 public Q_SLOTS:
-    /// The statistics of the tree that answered the last complete run; nothing when there is none.
+    /// The statistics of the tree that answered the last run's queries; nothing when there is none.
     void showTreeStats();
+    /// A handler ended: the tree statistics follow, and "Save results..." is enabled only while the
+    /// tables hold every result row of a run.
+    void runEnded();
     // Column widths follow the other table only on these triggers, never on every width change.
     void ListView1Resize();
     void ListView1ColumnClick();
@@ -92,10 +95,16 @@ public Q_SLOTS:
     /// the wider of their two widths, so mirroring them cuts no text.
     void fitColumns();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    /// Writes the tree statistics into their labels.
+    void fillTreeStats();
     /// Copies each column width of from to the column of the same position in to.
     static void mirrorColumnWidths(const QTableView* from, QTableView* to);
 
     const knn::RunDriver* driver = nullptr; ///< whose tables and tree are shown, null until `setRunDriver`
     QList<QLabel*> treeStatLabels;          ///< the lines of treeStatsPanel
+    bool treeStatsDue = false;              ///< the labels wait for the window to show
 };

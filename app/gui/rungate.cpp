@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -64,6 +65,10 @@ bool isUserInput(QEvent::Type type) {
 
 } // namespace
 
+QString RunProgressBar::text() const {
+    return minimum() == 0 && maximum() == 0 ? format() : QProgressBar::text();
+}
+
 RunGate::RunGate(QWidget& gatedWindow, QProgressBar& progressBar, QPushButton& cancel,
                  QList<QWidget*> startButtons)
     : QObject(&gatedWindow), window(gatedWindow), bar(progressBar), cancelButton(cancel),
@@ -79,6 +84,10 @@ void RunGate::run(const std::function<void()>& handler, QWidget* cancelControl) 
     isRunning = true;
     cancelPending = false;
     runCancelControl = cancelControl;
+    // A focused control that is disabled or hidden hands the focus on down the tab chain, to the path
+    // box with its whole text selected: the window holds the focus meanwhile, and it goes back after.
+    const QPointer<QWidget> focused = QApplication::focusWidget();
+    if (focused && focused->window() == &window) window.setFocus(Qt::OtherFocusReason);
     for (QWidget* starter : starters)
         starter->setEnabled(false);
     runClock.start();
@@ -87,14 +96,18 @@ void RunGate::run(const std::function<void()>& handler, QWidget* cancelControl) 
     // Events are processed during the run so that Cancel works; everything else the user does waits.
     qApp->installEventFilter(this);
     // Whatever leaves the handler, the buttons come back.
-    const auto restore = qScopeGuard([this] {
+    const auto restore = qScopeGuard([this, focused] {
         qApp->removeEventFilter(this);
         isRunning = false;
         runCancelControl = nullptr;
-        bar.hide();
-        cancelButton.hide();
         for (QWidget* starter : starters)
             starter->setEnabled(true);
+        if (cancelButton.hasFocus() || (focused && focused->window() == &window)) {
+            QWidget* back = focused && focused->isEnabled() ? focused.data() : starters.value(0, &window);
+            back->setFocus(Qt::OtherFocusReason);
+        }
+        bar.hide();
+        cancelButton.hide();
         Q_EMIT ended();
     });
     handler();

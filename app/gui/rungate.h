@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QProgressBar>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -15,9 +16,17 @@ namespace knn {
 enum class RunPhase;
 }
 
-class QProgressBar;
 class QPushButton;
 class QWidget;
+
+/// The run's progress bar: a busy bar (a phase without a count) shows its caption too, where a plain
+/// bar shows no text at all.
+class RunProgressBar : public QProgressBar {
+    Q_OBJECT
+public:
+    using QProgressBar::QProgressBar;
+    QString text() const override;
+};
 
 class RunGate : public QObject {
     Q_OBJECT

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -303,12 +304,23 @@ TEST_F(CliTest, TablesGoToStandardOutputAfterTheReport) {
 }
 
 TEST_F(CliTest, TimingGoesToStandardError) {
-    write("data.pts", "1 2\n");
-    write("query.pts", "1 2\n");
+    std::string points;
+    for (int i = 0; i < 3000; ++i)
+        points += std::to_string(i % 97) + " " + std::to_string(i % 89) + "\n";
+    write("data.pts", points);
+    write("query.pts", points);
     const CliRun cli = runOn({"--no-stats", "--timing"});
     EXPECT_EQ(cli.exitCode, 0);
-    EXPECT_NE(cli.err.find("Queries: "), std::string::npos);
     EXPECT_EQ(cli.out.find("Queries: "), std::string::npos);
+    // The mean and the slowest query come from the same chunks of the search.
+    const std::size_t line = cli.err.find("Queries: ");
+    ASSERT_NE(line, std::string::npos);
+    double mean = 0, slowest = 0;
+    ASSERT_EQ(std::sscanf(cli.err.c_str() + line, "Queries: %*f s (%*d queries, mean %lf s, slowest %lf s)",
+                          &mean, &slowest),
+              2);
+    EXPECT_GT(mean, 0.0);
+    EXPECT_GE(slowest, mean);
 }
 
 TEST_F(CliTest, TreeStatsAndDumpDescribeTheAnsweringTree) {

@@ -137,6 +137,9 @@ TEST_F(CompareTest, ExactRowsMeasureExactAndApproximateRowsMatchTheHandCount) {
         if (row.exact()) {
             EXPECT_LE(fastestExact.querySeconds, row.querySeconds);
         }
+        // Mean and slowest come from one pass on one clock.
+        EXPECT_GT(row.meanQuerySeconds, 0.0);
+        EXPECT_GE(row.slowestQuerySeconds, row.meanQuerySeconds);
     }
     EXPECT_GE(result.fastestAccurate, 0);
 }

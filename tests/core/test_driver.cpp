@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <chrono>
 #include <new>
+#include <sstream>
+#include <thread>
 
 #include "coretest.h"
 #include "session.h"
@@ -246,10 +249,12 @@ INSTANTIATE_TEST_SUITE_P(
         LoadFailure{"DimensionsDiffer", "1 2 3\n", "1 2\n",
                     "The data & query dimensions do not coincide!\nPlease check input file structure.", false,
                     "Input not loaded"},
-        LoadFailure{"EmptyInputFile", "", "1 2\n", "List index out of bounds (0)\nFile FILE is empty: it holds no line.",
-                    false, "Input not loaded"},
-        LoadFailure{"EmptyQueryFile", "1 2\n", "", "List index out of bounds (0)\nFile FILE is empty: it holds no line.",
-                    false, "Input not loaded"},
+        LoadFailure{"EmptyInputFile", "", "1 2\n",
+                    "List index out of bounds (0)\nFile FILE is empty: it holds no line.", false,
+                    "Input not loaded"},
+        LoadFailure{"EmptyQueryFile", "1 2\n", "",
+                    "List index out of bounds (0)\nFile FILE is empty: it holds no line.", false,
+                    "Input not loaded"},
         LoadFailure{"FieldDoesNotConvert", "1 2\n1,234.5 3\n", "1 2\n",
                     "Could not load data!\nPlease check input file structure.", true, "Input not loaded"},
         LoadFailure{"CommaSeparatedLinesAreOneColumn", "1.5,2.5\n", "1.5,2.5\n",
@@ -268,8 +273,7 @@ TEST_F(DriverTest, UnreadableQueryLineEndsTheRunAfterItsMessages) {
     EXPECT_FALSE(run());
     EXPECT_EQ(window.messages,
               (Texts{"ReadPt:\nSome error occured while processing index 2", "Can't read query point 3"}));
-    EXPECT_EQ(window.status,
-              (std::array<std::string, 3>{"Input loaded", "Query not loaded", "Now searching for NN..."}));
+    EXPECT_EQ(window.status, (std::array<std::string, 3>{"Input loaded", "Query not loaded", "Run failed"}));
     EXPECT_EQ(window.resultsShown, 0);
     EXPECT_EQ(queryCaptions(), (Texts{"#", "Q1", "Q2"}));
 }
@@ -434,10 +438,74 @@ TEST_F(DriverTest, CancelDuringTheBuildEndsTheRunAndTheNextRunWorks) {
 
     window.cancelIn.reset();
     window.cancelling = false;
+    ASSERT_TRUE(driver.CompareConfigurations({CompareConfig{}}, 1));
+    EXPECT_EQ(window.status[2], "Ready");
+    window.status[2].clear();
     ASSERT_TRUE(run());
     EXPECT_EQ(window.status[2], "Ready");
     EXPECT_EQ(queryRow(0).at(3), "1");
     EXPECT_NE(driver.answeringTree(), nullptr);
+}
+
+// A message box that stays open is the user's time, not the phase's; the timings say where the run ended.
+TEST(DriverTimings, LeaveMessageTimeOutAndNameThePhaseThatEnded) {
+    struct SlowReader : coretest::FakeWindow {
+        void showMessage(const std::string& text) override {
+            FakeWindow::showMessage(text);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        RunTimings shown;
+        void showTimings(const RunTimings& timings) override { shown = timings; }
+    };
+    coretest::TempFolder folder;
+    SlowReader window;
+    RunDriver driver{window};
+    window.input = folder.pathOf("absent.pts");
+    window.query = folder.write("query.pts", "1 2\n3 4\nx y\n");
+    EXPECT_FALSE(driver.BitBtn1Click());
+    EXPECT_LT(window.shown.loadSeconds, 0.2);
+    EXPECT_EQ(RunEndLine(window.shown), "Failed during the load");
+    EXPECT_EQ(window.status[2], "Run failed");
+
+    window.input = folder.write("data.pts", "0 0\n1 1\n");
+    EXPECT_FALSE(driver.BitBtn1Click());
+    EXPECT_EQ(window.messages.back(), "Can't read query point 3");
+    EXPECT_LT(window.shown.queriesSeconds, 0.2);
+    EXPECT_EQ(RunEndLine(window.shown), "Failed during the queries: 0 of 3 queries answered");
+
+    window.query = folder.write("query.pts", "1 2\n");
+    EXPECT_TRUE(driver.BitBtn1Click());
+    EXPECT_EQ(RunEndLine(window.shown), "");
+    window.cancelIn = RunPhase::Chart;
+    EXPECT_FALSE(driver.BitBtn1Click());
+    EXPECT_EQ(RunEndLine(window.shown), "Cancelled while showing the results: 1 of 1 queries answered");
+}
+
+// The tree that answered every query stays, with its points, through a cancel of the chart and any
+// number of loads alone, until the next run.
+TEST_F(DriverTest, AnsweringTreeOutlivesAChartCancelAndReloads) {
+    files("0 0\n1 0\n0 2\n3 3\n", "0.1 0\n");
+    window.cancelIn = RunPhase::Chart;
+    EXPECT_FALSE(run());
+    ASSERT_NE(driver.answeringTree(), nullptr);
+    EXPECT_TRUE(driver.hasResults());
+    std::ostringstream before;
+    driver.answeringTree()->dumpTree(true, before);
+    window.cancelIn.reset();
+    window.cancelling = false;
+    for (const char* data : {"5 5\n6 6\n", "7 7\n"}) {
+        window.input = folder.write("data.pts", data);
+        ASSERT_TRUE(driver.BitBtn3Click());
+        ASSERT_NE(driver.answeringTree(), nullptr);
+        std::ostringstream after;
+        driver.answeringTree()->dumpTree(true, after);
+        EXPECT_EQ(after.str(), before.str());
+    }
+    window.input = folder.pathOf("absent.pts");
+    EXPECT_FALSE(run());
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(driver.answeringTree(), nullptr);
+    EXPECT_FALSE(driver.hasResults());
 }
 
 TEST(RunHandler, TurnsEscapingErrorsIntoMessages) {

@@ -10,6 +10,7 @@
 #include <QAbstractItemModelTester>
 #include <QChartView>
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +18,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTableView>
 
@@ -33,6 +35,8 @@ private Q_SLOTS:
 
     void pickedGridRunsToTheTableAndAppliesARow();
     void cancelStopsTheRun();
+    void closingCancelsTheRun();
+    void savingWaitsForRows();
     void aNewRunDeletesTheLastRunsAxes();
 
 private:
@@ -72,6 +76,20 @@ void CompareTest::pickedGridRunsToTheTableAndAppliesARow() {
     QVERIFY(highlighted >= 1 && highlighted <= 2);
     QVERIFY(w.model().result().rows[static_cast<std::size_t>(w.model().result().fastestExact)].exact());
     QCOMPARE(w.RecallChart->chart()->series().size(), 9 + 1); // a point per row and the front
+
+    // The five time columns show one unit each, every time with four significant digits and no exponent.
+    const QRegularExpression timeCaption(QStringLiteral("^(Build|Query|Mean query|Slowest query|Build \\+ "
+                                                        "query) (s|ms|\u00b5s|ns)$"));
+    const QRegularExpression fourDigits(QStringLiteral("^(0\\.0*)?[1-9]\\.?\\d\\.?\\d\\.?\\d$"));
+    int timeColumns = 0;
+    for (int c = 0; c < w.model().columnCount(); ++c) {
+        if (!timeCaption.match(w.model().headerData(c, Qt::Horizontal).toString()).hasMatch()) continue;
+        ++timeColumns;
+        for (int r = 0; r < w.model().rowCount(); ++r)
+            QVERIFY2(fourDigits.match(w.model().index(r, c).data().toString()).hasMatch(),
+                     qPrintable(w.model().index(r, c).data().toString()));
+    }
+    QCOMPARE(timeColumns, 5);
 
     // Sorted by eps, the last row is an approximate kd-tree; its configuration goes to the panel.
     w.Table->sortByColumn(6, Qt::AscendingOrder);
@@ -116,6 +134,39 @@ void CompareTest::cancelStopsTheRun() {
     QVERIFY(w.RunButton->isEnabled());
     QVERIFY(!w.CancelButton->isEnabled());
     QVERIFY(form1().BitBtn1->isEnabled());
+}
+
+void CompareTest::closingCancelsTheRun() {
+    CompareWindow& w = window();
+    const auto once = connect(
+        w.Progress, &QProgressBar::valueChanged, this, [&] { w.close(); }, Qt::SingleShotConnection);
+    QTest::mouseClick(w.RunButton, Qt::LeftButton);
+    disconnect(once);
+    QVERIFY(!w.isVisible());
+    QVERIFY(w.model().result().cancelled);
+    QVERIFY(form1().BitBtn1->isEnabled());
+}
+
+void CompareTest::savingWaitsForRows() {
+    CompareWindow& w = window();
+    QVERIFY(!w.SaveTable->isEnabled());
+    QVERIFY(!w.SaveChart->isEnabled());
+    QTest::mouseClick(w.RunButton, Qt::LeftButton);
+    QVERIFY(w.SaveTable->isEnabled() && w.SaveChart->isEnabled());
+    const QString table = files.filePath(QStringLiteral("table.csv"));
+    Dialogs::setNextFileName(table);
+    QTest::mouseClick(w.SaveTable, Qt::LeftButton);
+    QFile saved(table);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll().count('\n'), w.model().rowCount() + 1);
+    const QString chart = files.filePath(QStringLiteral("chart.png"));
+    Dialogs::setNextFileName(chart);
+    QTest::mouseClick(w.SaveChart, Qt::LeftButton);
+    QVERIFY(!QImage(chart).isNull());
+    // A file that cannot be written says so.
+    Dialogs::setNextFileName(files.filePath(QStringLiteral("absent/table.csv")));
+    QTest::mouseClick(w.SaveTable, Qt::LeftButton);
+    QCOMPARE(Dialogs::takeShownMessages().size(), 1);
 }
 
 void CompareTest::aNewRunDeletesTheLastRunsAxes() {

@@ -7,6 +7,7 @@
 #include "spinedit.h"
 #include "tablemodel.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -94,13 +95,16 @@ void LongRunTest::cancelEndsEveryPhaseQuickly() {
     QFETCH(QString, phase);
     QFETCH(int, mode);
     useBigFiles(mode);
+    QString caption;
     const qint64 stoppedAfter = runActingOnce([&] {
         if (!phaseShown().startsWith(phase)) return false;
+        caption = control<QProgressBar>("RunProgress")->text();
         QTest::keyClick(&form1(), Qt::Key_Escape);
         return true;
     });
     QVERIFY2(stoppedAfter >= 0, "the phase never showed");
     QVERIFY2(stoppedAfter <= cancelBoundMs, qPrintable(QStringLiteral("%1 ms").arg(stoppedAfter)));
+    QVERIFY2(caption.startsWith(phase), qPrintable(caption)); // the build's busy bar too
     QCOMPARE(form1().statusText(2), QStringLiteral("Run cancelled"));
     QVERIFY(!form2().isVisible());
     QVERIFY(Dialogs::takeShownMessages().isEmpty());
@@ -130,8 +134,13 @@ void LongRunTest::noControlButCancelActsDuringRun() {
     Dialogs::setNextFileName(files.filePath(QStringLiteral("never.txt")));
     useBigFiles(0);
     QCheckBox* autoBox = form1().CheckBox2;
+    const int widthBefore = form1().width();
+    int widthDuring = 0;
     runActingOnce([&] {
-        if (!phaseShown().startsWith(QLatin1String("Searching"))) return false;
+        if (!phaseShown().startsWith(QLatin1String("Searching")) || !form1().CancelButton->isVisible())
+            return false;
+        QCoreApplication::processEvents(); // the layout settles
+        widthDuring = form1().width();
         QTest::mouseClick(form2().saveResultsButton, Qt::LeftButton);
         QTest::mouseClick(autoBox, Qt::LeftButton, {}, QPoint(8, autoBox->height() / 2));
         QTest::keyClick(&form1(), Qt::Key_F1);
@@ -139,6 +148,10 @@ void LongRunTest::noControlButCancelActsDuringRun() {
         return true;
     });
     QCOMPARE(form1().statusText(2), QStringLiteral("Run cancelled"));
+    QCOMPARE(widthDuring, widthBefore);
+    // The focus is back where the run started, and the path stays unselected.
+    QCOMPARE(QApplication::focusWidget(), form1().BitBtn1);
+    QVERIFY(!form1().Edit1->hasSelectedText());
     QVERIFY(autoBox->isChecked());
     QVERIFY(!form1().findChild<QWidget*>(QStringLiteral("AboutWindow")));
     // The chooser's answer is still queued: no chooser opened.

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -41,6 +42,7 @@ private Q_SLOTS:
     void chooserSetsOrKeepsPath_data();
     void chooserSetsOrKeepsPath();
     void disabledOptionsLookDisabled();
+    void captionsGreyWithTheirControls();
     void statusPanelsShowTextsWhole();
     void captionsAndRangesComeFromTheVocabulary();
 
@@ -400,6 +402,37 @@ void OptionPanelTest::disabledOptionsLookDisabled() {
     }
     // The blue captions stay blue while they are enabled.
     QCOMPARE(w.CheckBox13->palette().color(QPalette::Active, QPalette::WindowText), QColor(0, 0, 255));
+}
+
+void OptionPanelTest::captionsGreyWithTheirControls() {
+    MainWindow& w = form1();
+    auto* range = control<QGroupBox>("GroupBox2");
+    const auto verifyCaptions = [&] {
+        const std::pair<const char*, QWidget*> captions[] = {
+            {"PowerCaption", w.SpinEdit4}, {"RadiusCaption", w.Edit4}, {"VisitLimitCaption", w.SpinEdit6}};
+        for (const auto& [caption, labelled] : captions)
+            QVERIFY2(control<QLabel>(caption)->isEnabled() == labelled->isEnabled(), caption);
+        const QPalette shown = range->palette();
+        const bool greyed = shown.color(QPalette::Active, QPalette::WindowText) ==
+                            shown.color(QPalette::Disabled, QPalette::WindowText);
+        QCOMPARE(greyed, !w.RadioButton1->isEnabled());
+        // The Auto box inside keeps its colours.
+        QVERIFY(w.CheckBox7->palette().color(QPalette::Active, QPalette::WindowText) !=
+                w.CheckBox7->palette().color(QPalette::Disabled, QPalette::WindowText));
+    };
+    verifyCaptions();
+    click(w.BitBtn2);
+    verifyCaptions();
+    clickItem(w.RadioGroup1, 3);
+    click(w.RadioButton2);
+    click(w.CheckBox11);
+    QVERIFY(w.SpinEdit4->isEnabled() && w.Edit4->isEnabled() && !w.SpinEdit6->isEnabled());
+    verifyCaptions();
+    click(w.CheckBox11);
+    QVERIFY(w.SpinEdit6->isEnabled());
+    verifyCaptions();
+    click(w.BitBtn2);
+    verifyCaptions();
 }
 
 void OptionPanelTest::statusPanelsShowTextsWhole() {

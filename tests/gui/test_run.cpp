@@ -5,6 +5,7 @@
 #include "numbers.h"
 #include "radiogroup.h"
 #include "resultschart.h"
+#include "rungate.h"
 #include "session.h"
 #include "spinedit.h"
 #include "tablemodel.h"
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -44,9 +46,11 @@ private Q_SLOTS:
     void saveResultsWritesQueryTable_data();
     void saveResultsWritesQueryTable();
     void savingNeverReplacesAnInput();
+    void failedRunLeavesNoRowsToSave();
     void saveChartWritesImage();
     void columnsFitTheirTexts();
     void timingLineShowsOnlyThisRun();
+    void runShowsAtOnceThatItStarted();
     void copyPutsSelectedRowsOnClipboard();
     void treeStatsMatchTheAnsweringTree();
     void f1OpensAbout();
@@ -197,8 +201,8 @@ void RunTest::failedLoadShowsItsMessage_data() {
         << "The data & query dimensions do not coincide!\nPlease check input file structure.";
     QTest::addRow("bad number") << QByteArray("1 2\n3 x\n") << QByteArray("1 2\n")
                                 << "Could not load data!\nPlease check input file structure.";
-    QTest::addRow("empty input file")
-        << QByteArray("") << QByteArray("1 2\n") << "List index out of bounds (0)\nFile %1 is empty: it holds no line.";
+    QTest::addRow("empty input file") << QByteArray("") << QByteArray("1 2\n")
+                                      << "List index out of bounds (0)\nFile %1 is empty: it holds no line.";
 }
 
 void RunTest::failedLoadShowsItsMessage() {
@@ -309,11 +313,31 @@ void RunTest::savingNeverReplacesAnInput() {
     Dialogs::takeShownMessages();
     Dialogs::setNextFileName(dataPath);
     QTest::mouseClick(form2().saveTreeButton, Qt::LeftButton);
-    QCOMPARE(Dialogs::takeShownMessages(),
-             QStringList{QStringLiteral("Could not write %1: it is the data file of the run.").arg(dataPath)});
+    QCOMPARE(
+        Dialogs::takeShownMessages(),
+        QStringList{QStringLiteral("Could not write %1: it is the data file of the run.").arg(dataPath)});
     QFile data(dataPath);
     QVERIFY(data.open(QIODevice::ReadOnly));
     QCOMPARE(data.readAll(), QByteArray("1 2\n3 4\n"));
+}
+
+void RunTest::failedRunLeavesNoRowsToSave() {
+    QVERIFY(!form2().saveResultsButton->isEnabled());
+    runFromOk();
+    QVERIFY(form2().saveResultsButton->isEnabled());
+    // A bad query line ends the run with the tables holding its points but no results ...
+    form1().Edit2->setText(writeFile(QStringLiteral("q.pts"), "1 2\nx y\n"));
+    runFromOk();
+    Dialogs::takeShownMessages();
+    QCOMPARE(captions(*form2().queryModel), (QStringList{"#", "Q1", "Q2"}));
+    QVERIFY(!form2().saveResultsButton->isEnabled());
+    // ... and a missing file before any row was read.
+    form1().Edit1->setText(files.filePath(QStringLiteral("absent.pts")));
+    runFromOk();
+    Dialogs::takeShownMessages();
+    QCOMPARE(form2().dataModel->rowCount(), 0);
+    QCOMPARE(form2().queryModel->rowCount(), 0);
+    QVERIFY(!form2().saveResultsButton->isEnabled());
 }
 
 void RunTest::saveChartWritesImage() {
@@ -363,16 +387,40 @@ void RunTest::timingLineShowsOnlyThisRun() {
     runFromOk();
     QCOMPARE(Dialogs::takeShownMessages().last(), QStringLiteral("Can't read query point 2"));
     const QStringList lines = form2().timingsLabel->text().split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
     QVERIFY(lines[0].startsWith(QLatin1String("Load: ")));
     QVERIFY(lines[1].startsWith(QLatin1String("Build: ")));
     QVERIFY(lines[2].endsWith(QLatin1String("(0 queries)")));
+    QCOMPARE(lines[3], QStringLiteral("Failed during the queries: 0 of 2 queries answered"));
     // A file that is missing ends the run in its load.
     form1().Edit1->setText(files.filePath(QStringLiteral("absent.pts")));
     runFromOk();
     Dialogs::takeShownMessages();
     QVERIFY(form2().timingsLabel->text().startsWith(QLatin1String("Load: ")));
-    QVERIFY(!form2().timingsLabel->text().contains(QLatin1Char('\n')));
+    QVERIFY(form2().timingsLabel->text().endsWith(QLatin1String("\nFailed during the load")));
+}
+
+void RunTest::runShowsAtOnceThatItStarted() {
+    // What the status panel looks like when first painted in the run, before any progress report.
+    struct PaintWatch : QObject {
+        MainWindow* main;
+        QString text;
+        bool okEnabled = true;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint && main->runGate().running() && text.isEmpty() &&
+                main->findChild<QProgressBar*>(QStringLiteral("RunProgress"))->format() ==
+                    QLatin1String("%p%")) {
+                text = static_cast<QLabel*>(watched)->text();
+                okEnabled = main->BitBtn1->isEnabled();
+            }
+            return false;
+        }
+    } watch;
+    watch.main = &form1();
+    form1().findChild<QLabel*>(QStringLiteral("StatusPanel2"))->installEventFilter(&watch);
+    runFromOk();
+    QCOMPARE(watch.text, QStringLiteral("Loading data..."));
+    QVERIFY(!watch.okEnabled);
 }
 
 void RunTest::copyPutsSelectedRowsOnClipboard() {
@@ -439,9 +487,10 @@ void RunTest::treeStatsMatchTheAnsweringTree() {
     QCOMPARE(dump.readLine(), QByteArray("#QEL 1.1.1\n"));
     QCOMPARE(dump.readLine(), QByteArray("points 2 %1\n").replace("%1", QByteArray::number(stats.dataCount)));
 
-    // A load alone frees the points the tree reads, and brute force answers without a tree.
+    // A load alone keeps the tree and the points it reads; brute force answers without a tree.
     QTest::mouseClick(form1().BitBtn3, Qt::LeftButton);
-    QVERIFY(!form2().saveTreeButton->isEnabled());
+    QVERIFY(form2().saveTreeButton->isEnabled());
+    QVERIFY(form2().treeStatsPanel->isVisible());
     QTest::mouseClick(form1().RadioGroup2->item(0), Qt::LeftButton, {}, QPoint(8, 8));
     runFromOk();
     QVERIFY(!form2().treeStatsPanel->isVisible());

@@ -293,7 +293,9 @@ const QStringList panelTexts[3] = {
     {QString(), QStringLiteral("Run cancelled"), QStringLiteral("Preparing tables..."),
      QStringLiteral("Outputting data points..."), QStringLiteral("Outputting query points..."),
      QStringLiteral("Allocating memory..."), QStringLiteral("Now searching for NN..."),
-     QStringLiteral("Outputting results..."), QStringLiteral("Ready")}};
+     QStringLiteral("Outputting results..."), QStringLiteral("Ready"), QStringLiteral("Run failed"),
+     QStringLiteral("Loading data..."), QStringLiteral("Building the search structure..."),
+     QStringLiteral("Comparing configurations...")}};
 
 const QRegularExpression compareStatus(QStringLiteral(
     R"(^(|The compare run ended early\.|(Cancelled after \d+ of \d+|\d+) configurations( measured)?\.\n(.|\n)*)$)"));
