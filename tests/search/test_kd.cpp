@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -209,6 +210,31 @@ TEST_P(EveryTreeSearch, LeafOutsideThePointIndexIsScannedThroughThePoints) {
               (std::vector<int>{1, 0, 2}));
     EXPECT_EQ(std::vector<double>(answer.distances.begin(), answer.distances.begin() + 3),
               (std::vector<double>{1, 4, 5}));
+}
+
+TEST(TiesAtTheKthDistance, CellsAtTheBoundAreLeftOut) {
+    // Every point lies at the k-th distance: once the list is full no cell can change it, though the
+    // cell bounds' rounding slack lets each one through.
+    const PointSet set = testdata::coincidentPoints(20000, 2);
+    double q[2] = {1.5, 0.5};
+    for (const int kind : {1, 2, 4}) {
+        testdata::MetricGuard guard(kind);
+        for (const bool image : {false, true}) {
+            auto tree =
+                buildTree(Structure::Bd, set, 1, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Simple);
+            tree->useSearchImage(image);
+            for (const auto& [search, eps] :
+                 {std::pair{SearchKind::Standard, 0.0}, std::pair{SearchKind::Standard, 1e-12},
+                  std::pair{SearchKind::Priority, 0.0}}) {
+                SCOPED_TRACE(std::string(searchName(search)) + ", metric " + std::to_string(kind) + ", eps " +
+                             std::to_string(eps) + (image ? ", image" : ""));
+                const Answer answer = runSearch(*tree, search, q, 3, eps, 2);
+                EXPECT_LT(qel::visitedCount, 20);
+                EXPECT_EQ(answer.distances[2], 1.0);
+                EXPECT_EQ(std::set<int>(answer.indices.begin(), answer.indices.begin() + 3).size(), 3u);
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EveryTreeSearch, ::testing::ValuesIn(allSearches), [](const auto& info) {

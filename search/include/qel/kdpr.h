@@ -88,6 +88,9 @@ struct PrioritySearchState {
     double priorityErrorFactor = 1.0;          ///< coordinateTerm(1 + eps, power): the search stops once the
                                                ///< nearest pending cell's distance times this reaches the
                                                ///< k-th distance
+    double pointsBound = 0.0;                  ///< a lower bound on every point's distance as computed (see
+                                               ///< exactOffsetBounds), or -infinity: once the k-th distance
+                                               ///< is no larger, no point can enter the list
     std::unique_ptr<QELmin_k> priorityNearest; ///< the k best so far; kept between searches, emptied at entry
     std::unique_ptr<QELpr_queue> pendingCells; ///< subtrees waiting, capacity the tree's dataCount; kept
                                                ///< between searches, emptied at entry
