@@ -148,17 +148,76 @@ void copyBoxCorners(int dim, QELorthRect& dest, const QELorthRect& source) {
 }
 
 // A negative k keeps nothing, like k = 0: the list then has only its scratch slot.
-QELmin_k::QELmin_k(int k) : capacity(std::max(k, 0)), held(0), slots(new Entry[capacity + 1]) {}
+QELmin_k::QELmin_k(int k) : capacity(std::max(k, 0)), held(0), slots(new Entry[capacity + 1]) {
+    clear();
+}
 
 QELmin_k::~QELmin_k() {
     delete[] slots;
 }
 
+void QELmin_k::clear() {
+    held = 0;
+    arrivals = 0;
+    heapOrdered = capacity >= heapFrom;
+    boundSlot = heapOrdered ? 0 : capacity - 1;
+}
+
+namespace {
+
+/// Whether a comes after b in the list: a larger key, or an equal key that arrived later.
+inline bool after(const QELmin_k::Entry& a, const QELmin_k::Entry& b) {
+    return a.sortKey > b.sortKey || (a.sortKey == b.sortKey && a.arrival > b.arrival);
+}
+
+} // namespace
+
+void QELmin_k::addToHeap(double key, int payload) {
+    if (std::isnan(key)) {
+        sortEntries();
+        add(key, payload);
+        return;
+    }
+    const Entry entry{key, payload, arrivals++};
+    if (held < capacity) {
+        // The newest entry comes after every held one of its key.
+        int i = held++;
+        while (i > 0 && !(slots[(i - 1) / 2].sortKey > key)) {
+            slots[i] = slots[(i - 1) / 2];
+            i = (i - 1) / 2;
+        }
+        slots[i] = entry;
+        return;
+    }
+    if (!(key < slots[0].sortKey)) {
+        slots[capacity] = entry;
+        return;
+    }
+    slots[capacity] = slots[0];
+    int i = 0;
+    for (int c = 1; c < capacity; c = 2 * i + 1) {
+        if (c + 1 < capacity && after(slots[c + 1], slots[c])) ++c;
+        if (!after(slots[c], entry)) break;
+        slots[i] = slots[c];
+        i = c;
+    }
+    slots[i] = entry;
+}
+
+void QELmin_k::sortEntries() const {
+    if (!heapOrdered) return;
+    std::sort(slots, slots + held, [](const Entry& a, const Entry& b) { return after(b, a); });
+    heapOrdered = false;
+    boundSlot = capacity - 1;
+}
+
 double QELmin_k::keyAt(int i) const {
+    sortEntries();
     return i >= 0 && i < held ? slots[i].sortKey : unboundedDistance;
 }
 
 int QELmin_k::payloadAt(int i) const {
+    sortEntries();
     return i >= 0 && i < held ? slots[i].payload : noIndex;
 }
 

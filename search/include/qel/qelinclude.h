@@ -131,13 +131,24 @@ void copyBoxCorners(int dim, QELorthRect& dest, const QELorthRect& source);
 
 /// Bounded list of the k smallest keys with int payloads, kept in ascending order. A key equal to held
 /// keys ranks after them; when the list is full, an offer that is not strictly smaller than the k-th key
-/// lands in the scratch slot and is dropped.
+/// lands in the scratch slot and is dropped, and one that is pushes the k-th entry there.
+///
+/// Up to `heapFrom - 1` entries the slots are the sorted list itself, which a new entry is moved into
+/// from the end. From `heapFrom` on, moving an entry past up to k others would make a search for k near
+/// the point count quadratic: the slots then hold a max-heap ordered by key and, among equal keys, by
+/// arrival, which drops the same entry the sorted list would and costs log k an entry. Reading an entry
+/// sorts them into the list once. A NaN key, which the sorted list places by its own rules, sorts them
+/// too, and the list stays sorted from then on.
 class QELmin_k {
 public:
     struct Entry {
         double sortKey;
         int payload;
+        int arrival; ///< entries added before this one since the list was emptied (heap order only)
     };
+
+    /// Capacity from which the entries are kept as a heap until read.
+    static constexpr int heapFrom = 64;
 
     /// A list of capacity k; a negative k keeps nothing, like 0.
     explicit QELmin_k(int k);
@@ -146,27 +157,42 @@ public:
     QELmin_k& operator=(const QELmin_k&) = delete;
 
     void add(double key, int payload) {
+        if (heapOrdered) {
+            addToHeap(key, payload);
+            return;
+        }
         int i = held;
         while (i > 0 && slots[i - 1].sortKey > key) {
             slots[i] = slots[i - 1];
             --i;
         }
-        slots[i] = {key, payload};
+        slots[i] = {key, payload, 0};
         if (held < capacity) ++held;
     }
     /// The k-th smallest key when the list is full, else `unboundedDistance` (always so for capacity 0,
     /// which has no k-th key).
     double currentBound() const {
-        return held == capacity && capacity > 0 ? slots[capacity - 1].sortKey : unboundedDistance;
+        return held == capacity && capacity > 0 ? slots[boundSlot].sortKey : unboundedDistance;
     }
     /// Key of entry i, or `unboundedDistance` when i is not held.
     double keyAt(int i) const;
     /// Payload of entry i, or `noIndex` when i is not held.
     int payloadAt(int i) const;
+    /// Empties the list.
+    void clear();
 
     int capacity; ///< k
     int held;     ///< entries held, 0..capacity
     Entry* slots; ///< capacity + 1 entries; entry `capacity` is the scratch slot
+
+private:
+    void addToHeap(double key, int payload);
+    /// Puts heap-ordered entries into the sorted list.
+    void sortEntries() const;
+
+    mutable bool heapOrdered; ///< the held entries are a heap, not yet sorted
+    mutable int boundSlot;    ///< the slot of the k-th key when the list is full
+    int arrivals;             ///< entries added since the list was emptied
 };
 
 /// The calling thread's kept k-best list, emptied and sized for k; a k below 1 gives a list that holds
@@ -176,7 +202,7 @@ inline QELmin_k& emptiedList(std::unique_ptr<QELmin_k>& list, int k) {
     if (!list || list->capacity != capacity) {
         list = std::make_unique<QELmin_k>(capacity);
     }
-    list->held = 0;
+    list->clear();
     return *list;
 }
 
