@@ -62,7 +62,8 @@ template <class Metric, class View> struct NearestSteps {
     /// The far cell is searched when it can still hold a point nearer than the k-th one found so far.
     static bool farStillWanted(double farDistance) {
         const NearestSearchState& state = nearestSearch;
-        return slackenedCellDistance(farDistance * state.errorFactor) < state.activeNearest->currentBound();
+        const double bound = state.activeNearest->currentBound();
+        return slackenedCellDistance(state.errorFactor.scaled(farDistance)) < bound;
     }
 
     static Ref shrink(const View& view, Ref node, double& boxDist, int power) {
@@ -303,7 +304,8 @@ template <class Metric, class View> struct CutSteps {
         if (!sides.farEmpty && Base::farStillWanted(sides.farDistance)) {
             const double q = state.activeQuery[s.cutDim];
             const double gap = sides.nearIsLower ? s.cutValue - q : q - s.cutValue;
-            deferredVisits<Visit>.push_back({sides.farChild, sides.farDistance, gap, state.currentFrame, s.cutDim});
+            deferredVisits<Visit>.push_back(
+                {sides.farChild, sides.farDistance, gap, state.currentFrame, s.cutDim});
         }
         return sides.nearChild;
     }
@@ -370,7 +372,7 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
     if (dataCount < k) {
         reportError("Requesting more near neighbors than data points", Fatal);
     }
-    state.errorFactor = coordinateTerm(1.0 + eps, power);
+    state.errorFactor = ErrorFactor::of(eps, power);
     QELmin_k& nearest = emptiedList(state.activeNearest, k);
     state.exactUnlimited = eps == 0.0 && maxPointsVisit == 0 && offsetsBoundDistances(q, dimensionCount, power);
     // Under a visit limit a skipped subtree would leave its visits to later ones.

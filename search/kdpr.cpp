@@ -89,7 +89,7 @@ template <class Metric, class View> void searchPendingCells(const View& view, in
         const double bound = nearest.currentBound();
         // Every pending cell may lie at the k-th distance (coincident points put them all there), which
         // the slack lets through; the points' bound ends the search on them.
-        if (slackenedCellDistance(boxDist * state.priorityErrorFactor) >= bound ||
+        if (slackenedCellDistance(state.priorityErrorFactor.scaled(boxDist)) >= bound ||
             (nearest.held == nearest.capacity && state.pointsBound >= bound)) {
             return;
         }
@@ -115,7 +115,7 @@ void searchFromRoot(const View& view, typename View::Ref root, double rootDistan
 
 void QELkd_tree::searchPriority(Point q, int k, IndexArray nnIdx, DistArray dists, double eps, int power) {
     PrioritySearchState& state = prioritySearch;
-    state.priorityErrorFactor = coordinateTerm(1.0 + eps, power);
+    state.priorityErrorFactor = ErrorFactor::of(eps, power);
     state.priorityDim = dimensionCount;
     state.priorityQuery = q;
     state.priorityPoints = dataPoints;

@@ -3,6 +3,7 @@
 #include <qel/qelinclude.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -63,6 +64,46 @@ QELmin_k& bruteForceList(int k) {
 
 double pointDistance(int dim, Point p, Point q, int power) {
     return withMetric(power, [&](auto metric) { return distanceWith(metric, dim, p, q, power); });
+}
+
+ErrorFactor ErrorFactor::of(double eps, int power) {
+    constexpr double largest = std::numeric_limits<double>::max();
+    const double base = 1.0 + eps;
+    ErrorFactor error;
+    const MetricCase metric = metricCaseFor(metricKind, power);
+    const bool powered = metric == MetricCase::SumOfSquares || metric == MetricCase::SumOfPowers;
+    const int exponent = metric == MetricCase::SumOfSquares ? 2 : power;
+    // |base| lies in [2^e, 2^(e+1)): its power is finite below e+1 = 1023 / exponent, infinite from
+    // e = 1024 / exponent, and only in between computed to see.
+    const int e = powered && exponent > 0 && std::fabs(base) >= 2.0 && std::isfinite(base)
+                      ? std::ilogb(std::fabs(base))
+                      : 0;
+    if (static_cast<long long>(e) * exponent >= 1024) {
+        error.factor = largest;
+    } else if ((static_cast<long long>(e) + 1) * exponent > 1023) {
+        std::fexcept_t flags;
+        std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
+        error.factor = coordinateTerm(base, power);
+        std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
+    } else {
+        error.factor = coordinateTerm(base, power);
+    }
+    if (error.factor > largest) error.factor = largest;
+    // factor < 2^(f+1), so a distance up to 2^(1022-f) gives a product below 2^1023.
+    if (error.factor > 1.0) error.exactUpTo = std::ldexp(1.0, 1022 - std::ilogb(error.factor));
+    return error;
+}
+
+double ErrorFactor::scaledLarge(double dist) const {
+    if (!std::isfinite(dist)) return dist * factor;
+    // The product's exponent from its factors' mantissas and exponents: overflow without computing it.
+    int distExponent = 0;
+    int factorExponent = 0;
+    int productExponent = 0;
+    const double mantissas = std::frexp(dist, &distExponent) * std::frexp(factor, &factorExponent);
+    std::frexp(mantissas, &productExponent);
+    const bool overflows = distExponent + factorExponent + productExponent > 1024;
+    return overflows ? std::numeric_limits<double>::max() : dist * factor;
 }
 
 Point newPoint(int dim, double value) {

@@ -3,6 +3,9 @@
 // points, k = 0, a single-leaf root, and eps really pruning.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cfenv>
+#include <limits>
 #include <ostream>
 #include <set>
 #include <string>
@@ -179,6 +182,37 @@ TEST_P(EveryTreeSearch, EpsPrunesCells) {
         }
     }
     EXPECT_LT(visited[1], visited[0]);
+}
+
+TEST_P(EveryTreeSearch, HugeEpsStopsEarlyWithoutOverflow) {
+    // The error factor (1 + eps)^power, and cell distances times it, are far beyond the largest double;
+    // cells farther than 1 are needed to fill the list.
+    const PointSet set = testdata::uniformPoints(2000, 3);
+    for (int i = 0; i < set.size(); ++i)
+        for (int d = 0; d < 3; ++d)
+            set[i][d] *= 100.0;
+    auto tree = buildTree(Structure::Kd, set, 1, qel::SplitRule::SlidingMidpoint);
+    const bool fixedRadius = GetParam() == SearchKind::FixedRadius;
+    for (const int power : {1, 2, 3}) {
+        testdata::MetricGuard guard(3);
+        for (const double eps : {1e300, std::numeric_limits<double>::infinity()}) {
+            SCOPED_TRACE("power " + std::to_string(power) + ", eps " + std::to_string(eps));
+            std::feclearexcept(FE_ALL_EXCEPT);
+            const Answer answer = runSearch(*tree, GetParam(), set[7], 5, eps, power, 30.0);
+            EXPECT_EQ(std::fetestexcept(FE_OVERFLOW | FE_INVALID | FE_DIVBYZERO), 0);
+            EXPECT_LT(fixedRadius ? qel::fixedRadiusSearch.radiusVisitedCount : qel::visitedCount, 100);
+            EXPECT_EQ(answer.indices[0], 7);
+            const int found = fixedRadius ? std::min(answer.count, 5) : 5;
+            EXPECT_GT(found, 0);
+            for (int i = 0; i < found; ++i) {
+                const int index = answer.indices[static_cast<std::size_t>(i)];
+                ASSERT_TRUE(index >= 0 && index < set.size());
+                EXPECT_EQ(std::count(answer.indices.begin(), answer.indices.begin() + found, index), 1);
+                EXPECT_EQ(answer.distances[static_cast<std::size_t>(i)],
+                          qel::pointDistance(3, set[index], set[7], power));
+            }
+        }
+    }
 }
 
 TEST_P(EveryTreeSearch, DimensionZeroHasEveryPointAtDistanceZero) {

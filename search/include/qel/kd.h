@@ -45,8 +45,8 @@ struct NearestSearchState {
     Point activeBoxLower = nullptr;          ///< the tree's boxLower
     Point activeBoxUpper = nullptr;          ///< the tree's boxUpper
     LeafPointOrder activeOrder;              ///< the tree's points in leaf order
-    double errorFactor = 1.0;                ///< coordinateTerm(1 + eps, power): a far cell is searched only
-                                             ///< while its distance times this is below the k-th distance
+    ErrorFactor errorFactor;                 ///< of eps: a far cell is searched only while its distance
+                                             ///< times this is below the k-th distance
     std::unique_ptr<QELmin_k> activeNearest; ///< the k best so far; kept between searches, emptied at entry
     bool exactUnlimited = false;             ///< eps 0, no visit limit, distances bounded by cell distances:
                                              ///< a deferred cell that cannot beat a full list is skipped

@@ -82,6 +82,24 @@ template <class Body> decltype(auto) withMetric(int power, Body&& body) {
     return body(SumOfPowers{});
 }
 
+/// The error factor of an approximate tree search, coordinateTerm(1 + eps, power): a cell is searched
+/// while its distance times the factor is below the bound. A factor or a product of a finite distance
+/// that would overflow is the largest finite double, without raising the overflow flag: a huge eps makes
+/// the searches stop as early as they may, and no earlier, as a list not yet full (bound
+/// `unboundedDistance`) still takes every cell. Every other product is as computed.
+struct ErrorFactor {
+    double factor = 1.0;
+    /// Distances up to this times factor cannot overflow.
+    double exactUpTo = std::numeric_limits<double>::infinity();
+
+    static ErrorFactor of(double eps, int power);
+    /// dist times factor.
+    double scaled(double dist) const { return dist > exactUpTo ? scaledLarge(dist) : dist * factor; }
+
+private:
+    double scaledLarge(double dist) const;
+};
+
 /// A new point of `dim` coordinates, all equal to `value`; release with `releasePoint`.
 Point newPoint(int dim, double value);
 /// n points of dim coordinates over one zero-filled block; element 0 points at the block (null when
