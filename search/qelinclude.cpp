@@ -201,7 +201,6 @@ void QELmin_k::clear() {
     held = 0;
     arrivals = 0;
     heapOrdered = capacity >= heapFrom;
-    boundSlot = heapOrdered ? 0 : capacity - 1;
 }
 
 namespace {
@@ -222,43 +221,44 @@ void QELmin_k::addToHeap(double key, int payload) {
     const Entry entry{key, payload, arrivals++};
     if (held < capacity) {
         // The newest entry comes after every held one of its key.
-        int i = held++;
-        while (i > 0 && !(slots[(i - 1) / 2].sortKey > key)) {
-            slots[i] = slots[(i - 1) / 2];
-            i = (i - 1) / 2;
+        int h = held++;
+        while (h > 0 && !(heapEntry((h - 1) / 2).sortKey > key)) {
+            heapEntry(h) = heapEntry((h - 1) / 2);
+            h = (h - 1) / 2;
         }
-        slots[i] = entry;
+        heapEntry(h) = entry;
         return;
     }
-    if (!(key < slots[0].sortKey)) {
+    if (!(key < heapEntry(0).sortKey)) {
         slots[capacity] = entry;
         return;
     }
-    slots[capacity] = slots[0];
-    int i = 0;
-    for (int c = 1; c < capacity; c = 2 * i + 1) {
-        if (c + 1 < capacity && after(slots[c + 1], slots[c])) ++c;
-        if (!after(slots[c], entry)) break;
-        slots[i] = slots[c];
-        i = c;
+    slots[capacity] = heapEntry(0);
+    int h = 0;
+    for (int c = 1; c < capacity; c = 2 * h + 1) {
+        if (c + 1 < capacity && after(heapEntry(c + 1), heapEntry(c))) ++c;
+        if (!after(heapEntry(c), entry)) break;
+        heapEntry(h) = heapEntry(c);
+        h = c;
     }
-    slots[i] = entry;
+    heapEntry(h) = entry;
 }
 
 void QELmin_k::sortEntries() const {
-    if (!heapOrdered) return;
-    std::sort(slots, slots + held, [](const Entry& a, const Entry& b) { return after(b, a); });
+    // The heap fills the last held slots.
+    Entry* const first = slots + (capacity - held);
+    std::sort(first, slots + capacity, [](const Entry& a, const Entry& b) { return after(b, a); });
+    if (first != slots) std::copy(first, slots + capacity, slots);
     heapOrdered = false;
-    boundSlot = capacity - 1;
 }
 
 double QELmin_k::keyAt(int i) const {
-    sortEntries();
+    if (heapOrdered) sortEntries();
     return i >= 0 && i < held ? slots[i].sortKey : unboundedDistance;
 }
 
 int QELmin_k::payloadAt(int i) const {
-    sortEntries();
+    if (heapOrdered) sortEntries();
     return i >= 0 && i < held ? slots[i].payload : noIndex;
 }
 

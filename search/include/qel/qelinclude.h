@@ -154,7 +154,8 @@ void copyBoxCorners(int dim, QELorthRect& dest, const QELorthRect& source);
 /// Up to `heapFrom - 1` entries the slots are the sorted list itself, which a new entry is moved into
 /// from the end. From `heapFrom` on, moving an entry past up to k others would make a search for k near
 /// the point count quadratic: the slots then hold a max-heap ordered by key and, among equal keys, by
-/// arrival, which drops the same entry the sorted list would and costs log k an entry. Reading an entry
+/// arrival, which drops the same entry the sorted list would and costs log k an entry. Its root is the
+/// last slot, where the sorted list keeps the k-th key, and its entry h the slot k-1-h. Reading an entry
 /// sorts them into the list once. A NaN key, which the sorted list places by its own rules, sorts them
 /// too, and the list stays sorted from then on.
 class QELmin_k {
@@ -184,13 +185,14 @@ public:
             slots[i] = slots[i - 1];
             --i;
         }
-        slots[i] = {key, payload, 0};
+        slots[i].sortKey = key;
+        slots[i].payload = payload;
         if (held < capacity) ++held;
     }
     /// The k-th smallest key when the list is full, else `unboundedDistance` (always so for capacity 0,
     /// which has no k-th key).
     double currentBound() const {
-        return held == capacity && capacity > 0 ? slots[boundSlot].sortKey : unboundedDistance;
+        return held == capacity && capacity > 0 ? slots[capacity - 1].sortKey : unboundedDistance;
     }
     /// Key of entry i, or `unboundedDistance` when i is not held.
     double keyAt(int i) const;
@@ -208,8 +210,10 @@ private:
     /// Puts heap-ordered entries into the sorted list.
     void sortEntries() const;
 
+    /// Entry h of the heap.
+    Entry& heapEntry(int h) const { return slots[capacity - 1 - h]; }
+
     mutable bool heapOrdered; ///< the held entries are a heap, not yet sorted
-    mutable int boundSlot;    ///< the slot of the k-th key when the list is full
     int arrivals;             ///< entries added since the list was emptied
 };
 
