@@ -17,7 +17,9 @@ std::atomic<std::size_t> largestAllocation{0};
 
 } // namespace
 
-void* operator new(std::size_t size) {
+// None of the three is inlined, so that the compiler does not take the pairing of malloc and free
+// behind new and delete for a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     std::size_t seen = largestAllocation.load();
     while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
     }
@@ -25,11 +27,11 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void operator delete(void* p) noexcept {
     std::free(p);
 }
 
-void operator delete(void* p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 
