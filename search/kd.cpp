@@ -117,8 +117,8 @@ template <class Bound> double withoutFlags(Bound bound) {
 
 /// True when the list is full and a cell at cellDistance comes within the rounding slack of its bound,
 /// or beyond it: the slack alone would let such a cell through although its points may all lie at the
-/// k-th distance or farther, as coincident points do. Then pruneBound decides, when that bound (the
-/// offsets' sum, see exactOffsetBounds) reaches the k-th distance.
+/// k-th distance or farther, as coincident points do. The offsets' sum (see exactOffsetBounds) then
+/// decides: the cell is skipped when the sum reaches the k-th distance.
 inline bool nearTheBound(const QELmin_k& nearest, double cellDistance) {
     // Written so that a NaN bound (NaN distances in the list) rules nothing out.
     return nearest.held == nearest.capacity &&
