@@ -33,7 +33,7 @@ template <class Metric, class View> struct FixedRadiusSteps {
     static bool resumes(const Visit& visit, int) {
         const FixedRadiusSearchState& state = fixedRadiusSearch;
         return !visit.boundTest ||
-               !(slackenedCellDistance(visit.dist * state.radiusErrorFactor) > state.radiusLimit);
+               !(slackenedCellDistance(state.radiusErrorFactor.scaled(visit.dist)) > state.radiusLimit);
     }
 
     static Ref shrink(const View& view, Ref node, double& boxDist, int power) {
@@ -88,7 +88,7 @@ int QELkd_tree::searchFixedRadius(Point q, double radiusBound, int k, IndexArray
     state.radiusOrder = leafOrder();
     state.radiusVisitedCount = 0;
     state.radiusInRangeCount = 0;
-    state.radiusErrorFactor = coordinateTerm(1.0 + eps, power);
+    state.radiusErrorFactor = ErrorFactor::of(eps, power);
     QELmin_k& nearest = emptiedList(state.radiusNearest, k);
     // The root is entered whatever its distance.
     if (rootNode != nullptr) {

@@ -218,7 +218,7 @@ std::vector<double> coordinatesInLeafOrder(const SearchImage& image, int dim) {
 }
 
 std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree, bool copyPoints) {
-    if (tree.rootNode == nullptr) return nullptr;
+    if (tree.rootNode == nullptr || !imageHoldsDimension(tree.dimensionCount)) return nullptr;
     auto image = std::make_unique<SearchImage>();
     std::vector<const QELkd_leaf*> sources;
     if (layOutNodes(tree, *image, sources)) {

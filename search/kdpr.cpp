@@ -5,6 +5,7 @@
 // distance. The descent is a loop: every step's last call is its only call.
 #include <qel/kdpr.h>
 
+#include <limits>
 #include <memory>
 #include <type_traits>
 
@@ -85,7 +86,11 @@ template <class Metric, class View> void searchPendingCells(const View& view, in
         double boxDist;
         typename View::Ref node;
         pending.dequeueNearest(boxDist, node);
-        if (slackenedCellDistance(boxDist * state.priorityErrorFactor) >= nearest.currentBound()) {
+        const double bound = nearest.currentBound();
+        // Every pending cell may lie at the k-th distance (coincident points put them all there), which
+        // the slack lets through; the points' bound ends the search on them.
+        if (slackenedCellDistance(state.priorityErrorFactor.scaled(boxDist)) >= bound ||
+            (nearest.held == nearest.capacity && state.pointsBound >= bound)) {
             return;
         }
         walkFrom<PrioritySteps<Metric, View>>(view, node, boxDist, power);
@@ -110,7 +115,7 @@ void searchFromRoot(const View& view, typename View::Ref root, double rootDistan
 
 void QELkd_tree::searchPriority(Point q, int k, IndexArray nnIdx, DistArray dists, double eps, int power) {
     PrioritySearchState& state = prioritySearch;
-    state.priorityErrorFactor = coordinateTerm(1.0 + eps, power);
+    state.priorityErrorFactor = ErrorFactor::of(eps, power);
     state.priorityDim = dimensionCount;
     state.priorityQuery = q;
     state.priorityPoints = dataPoints;
@@ -121,6 +126,10 @@ void QELkd_tree::searchPriority(Point q, int k, IndexArray nnIdx, DistArray dist
     // leaf the root, and the queue, sized by the point count, would have no room for it.
     if (rootNode != nullptr && !isSharedEmptyLeaf(rootNode)) {
         const double rootDistance = distanceToBox(q, boxLower, boxUpper, dimensionCount, power);
+        // The box's distance sums its coordinates' terms in order, as a point's distance does. Stopping
+        // when no point can enter changes nothing, visit limit or not.
+        state.pointsBound =
+            exactOffsetBounds(*this, q, power) ? rootDistance : -std::numeric_limits<double>::infinity();
         if (const SearchImage* image = searchImage()) {
             const ImageView view = ImageView::of(image, dimensionCount);
             searchFromRoot(view, view.root(), rootDistance, dataCount, power);

@@ -113,6 +113,7 @@ void initTreeFields(QELkd_tree& tree, int n, int dim, int bucketSize, PointArray
 void fillLeafPoints(QELkd_tree& tree) {
     delete[] tree.leafPoints;
     tree.leafPoints = nullptr;
+    tree.noNaNCoordinates = false;
     const int n = tree.dataCount;
     if (n <= 0 || tree.dataPoints == nullptr) return;
     auto addresses = std::make_unique<Point[]>(static_cast<std::size_t>(n));
@@ -122,6 +123,11 @@ void fillLeafPoints(QELkd_tree& tree) {
         addresses[i] = tree.dataPoints[index];
     }
     tree.leafPoints = addresses.release();
+    // In index order: the points usually lie in one block in that order.
+    const int dim = std::max(tree.dimensionCount, 0);
+    tree.noNaNCoordinates = std::none_of(tree.dataPoints, tree.dataPoints + n, [&](Point p) {
+        return std::any_of(p, p + dim, [](double x) { return std::isnan(x); });
+    });
 }
 
 QELkd_tree::QELkd_tree(int n, int dim, int bucketSize) {

@@ -3,6 +3,7 @@
 #include <qel/qelinclude.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -63,6 +64,46 @@ QELmin_k& bruteForceList(int k) {
 
 double pointDistance(int dim, Point p, Point q, int power) {
     return withMetric(power, [&](auto metric) { return distanceWith(metric, dim, p, q, power); });
+}
+
+ErrorFactor ErrorFactor::of(double eps, int power) {
+    constexpr double largest = std::numeric_limits<double>::max();
+    const double base = 1.0 + eps;
+    ErrorFactor error;
+    const MetricCase metric = metricCaseFor(metricKind, power);
+    const bool powered = metric == MetricCase::SumOfSquares || metric == MetricCase::SumOfPowers;
+    const int exponent = metric == MetricCase::SumOfSquares ? 2 : power;
+    // |base| lies in [2^e, 2^(e+1)): its power is finite below e+1 = 1023 / exponent, infinite from
+    // e = 1024 / exponent, and only in between computed to see.
+    const int e = powered && exponent > 0 && std::fabs(base) >= 2.0 && std::isfinite(base)
+                      ? std::ilogb(std::fabs(base))
+                      : 0;
+    if (static_cast<long long>(e) * exponent >= 1024) {
+        error.factor = largest;
+    } else if ((static_cast<long long>(e) + 1) * exponent > 1023) {
+        std::fexcept_t flags;
+        std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
+        error.factor = coordinateTerm(base, power);
+        std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
+    } else {
+        error.factor = coordinateTerm(base, power);
+    }
+    if (error.factor > largest) error.factor = largest;
+    // factor < 2^(f+1), so a distance up to 2^(1022-f) gives a product below 2^1023.
+    if (error.factor > 1.0) error.exactUpTo = std::ldexp(1.0, 1022 - std::ilogb(error.factor));
+    return error;
+}
+
+double ErrorFactor::scaledLarge(double dist) const {
+    if (!std::isfinite(dist)) return dist * factor;
+    // The product's exponent from its factors' mantissas and exponents: overflow without computing it.
+    int distExponent = 0;
+    int factorExponent = 0;
+    int productExponent = 0;
+    const double mantissas = std::frexp(dist, &distExponent) * std::frexp(factor, &factorExponent);
+    std::frexp(mantissas, &productExponent);
+    const bool overflows = distExponent + factorExponent + productExponent > 1024;
+    return overflows ? std::numeric_limits<double>::max() : dist * factor;
 }
 
 Point newPoint(int dim, double value) {
@@ -148,17 +189,76 @@ void copyBoxCorners(int dim, QELorthRect& dest, const QELorthRect& source) {
 }
 
 // A negative k keeps nothing, like k = 0: the list then has only its scratch slot.
-QELmin_k::QELmin_k(int k) : capacity(std::max(k, 0)), held(0), slots(new Entry[capacity + 1]) {}
+QELmin_k::QELmin_k(int k) : capacity(std::max(k, 0)), held(0), slots(new Entry[capacity + 1]) {
+    clear();
+}
 
 QELmin_k::~QELmin_k() {
     delete[] slots;
 }
 
+void QELmin_k::clear() {
+    held = 0;
+    arrivals = 0;
+    heapOrdered = capacity >= heapFrom;
+}
+
+namespace {
+
+/// Whether a comes after b in the list: a larger key, or an equal key that arrived later.
+inline bool after(const QELmin_k::Entry& a, const QELmin_k::Entry& b) {
+    return a.sortKey > b.sortKey || (a.sortKey == b.sortKey && a.arrival > b.arrival);
+}
+
+} // namespace
+
+void QELmin_k::addToHeap(double key, int payload) {
+    if (std::isnan(key)) {
+        sortEntries();
+        add(key, payload);
+        return;
+    }
+    const Entry entry{key, payload, arrivals++};
+    if (held < capacity) {
+        // The newest entry comes after every held one of its key.
+        int h = held++;
+        while (h > 0 && !(heapEntry((h - 1) / 2).sortKey > key)) {
+            heapEntry(h) = heapEntry((h - 1) / 2);
+            h = (h - 1) / 2;
+        }
+        heapEntry(h) = entry;
+        return;
+    }
+    if (!(key < heapEntry(0).sortKey)) {
+        slots[capacity] = entry;
+        return;
+    }
+    slots[capacity] = heapEntry(0);
+    int h = 0;
+    for (int c = 1; c < capacity; c = 2 * h + 1) {
+        if (c + 1 < capacity && after(heapEntry(c + 1), heapEntry(c))) ++c;
+        if (!after(heapEntry(c), entry)) break;
+        heapEntry(h) = heapEntry(c);
+        h = c;
+    }
+    heapEntry(h) = entry;
+}
+
+void QELmin_k::sortEntries() const {
+    // The heap fills the last held slots.
+    Entry* const first = slots + (capacity - held);
+    std::sort(first, slots + capacity, [](const Entry& a, const Entry& b) { return after(b, a); });
+    if (first != slots) std::copy(first, slots + capacity, slots);
+    heapOrdered = false;
+}
+
 double QELmin_k::keyAt(int i) const {
+    if (heapOrdered) sortEntries();
     return i >= 0 && i < held ? slots[i].sortKey : unboundedDistance;
 }
 
 int QELmin_k::payloadAt(int i) const {
+    if (heapOrdered) sortEntries();
     return i >= 0 && i < held ? slots[i].payload : noIndex;
 }
 
@@ -196,10 +296,20 @@ void writeRow(const QELmin_k& nearest, int k, IndexArray nnIdx, DistArray dists)
     }
 }
 
-/// Points a block search copies out of the caller's array at a time. At low dimensions their coordinates
-/// stay in the first-level cache while every query of the block reads them, so the caller's scattered
-/// points are read once per block, not once per query.
+/// Points a block search copies out of the caller's array at a time, at most. At low dimensions their
+/// coordinates stay in the first-level cache while every query of the block reads them, so the caller's
+/// scattered points are read once per block, not once per query.
 constexpr int tilePoints = 256;
+/// Coordinates a tile holds at most, unless one point has more: 1 MiB, as many as 256 points of 512.
+constexpr std::size_t tileCoordinates = std::size_t{1} << 17;
+
+/// The points of a tile over n points of dim coordinates: no more than there are, nor than fit in
+/// tileCoordinates (a single point of a million coordinates would otherwise take 256 times its size).
+int tilePointsFor(int n, int dim) {
+    const std::size_t fit = dim > 0 ? tileCoordinates / static_cast<std::size_t>(dim) : tilePoints;
+    return static_cast<int>(
+        std::clamp<std::size_t>(std::min<std::size_t>(fit, static_cast<std::size_t>(n)), 1, tilePoints));
+}
 
 /// Doubles the processor works on side by side: two in any x86-64 register, four with AVX2.
 using TwoLanes = double __attribute__((vector_size(2 * sizeof(double))));
@@ -218,13 +328,13 @@ template <> struct LaneBits<FourLanes> {
 };
 
 /// The least distance from q of the count points of a tile (coordinates of dimension d from
-/// coordinates + d * tilePoints), skipping NaN; infinite when none is a number. Each distance is also
+/// coordinates + d * stride), skipping NaN; infinite when none is a number. Each distance is also
 /// written to distances[] when Store is set. The strips go lanes wide, the points after the last whole
 /// strip one by one through distanceWith, from points[].
 template <class Lanes, bool Store, class Metric>
-[[gnu::always_inline]] inline double leastInStrips(Metric metric, const double* coordinates, Point points[],
-                                                   int count, int dim, Point q, int power,
-                                                   double* distances) {
+[[gnu::always_inline]] inline double leastInStrips(Metric metric, const double* coordinates,
+                                                   std::size_t stride, Point points[], int count, int dim,
+                                                   Point q, int power, double* distances) {
     constexpr int lanes = sizeof(Lanes) / sizeof(double);
     constexpr int strip = lanes * stripRegisters;
     using Bits = typename LaneBits<Lanes>::Type;
@@ -236,7 +346,7 @@ template <class Lanes, bool Store, class Metric>
     for (; i + strip <= count; i += strip) {
         Lanes acc[stripRegisters] = {};
         for (int d = 0; d < dim; ++d) {
-            const double* column = coordinates + static_cast<std::size_t>(d) * tilePoints + i;
+            const double* column = coordinates + static_cast<std::size_t>(d) * stride + i;
             for (int r = 0; r < stripRegisters; ++r) {
                 Lanes t;
                 std::memcpy(&t, column + r * lanes, sizeof t);
@@ -272,18 +382,21 @@ template <class Lanes, bool Store, class Metric>
 
 /// leastInStrips, storing the distances when distances is not null.
 template <class Lanes, class Metric>
-[[gnu::always_inline]] inline double leastIn(Metric metric, const double* coordinates, Point points[],
-                                             int count, int dim, Point q, int power, double* distances) {
-    return distances == nullptr
-               ? leastInStrips<Lanes, false>(metric, coordinates, points, count, dim, q, power, distances)
-               : leastInStrips<Lanes, true>(metric, coordinates, points, count, dim, q, power, distances);
+[[gnu::always_inline]] inline double leastIn(Metric metric, const double* coordinates, std::size_t stride,
+                                             Point points[], int count, int dim, Point q, int power,
+                                             double* distances) {
+    return distances == nullptr ? leastInStrips<Lanes, false>(metric, coordinates, stride, points, count, dim,
+                                                              q, power, distances)
+                                : leastInStrips<Lanes, true>(metric, coordinates, stride, points, count, dim,
+                                                             q, power, distances);
 }
 
 #if defined(__x86_64__)
 template <class Metric>
-[[gnu::target("avx2")]] double leastInFourLanes(Metric metric, const double* coordinates, Point points[],
-                                                int count, int dim, Point q, int power, double* distances) {
-    return leastIn<FourLanes>(metric, coordinates, points, count, dim, q, power, distances);
+[[gnu::target("avx2")]] double leastInFourLanes(Metric metric, const double* coordinates, std::size_t stride,
+                                                Point points[], int count, int dim, Point q, int power,
+                                                double* distances) {
+    return leastIn<FourLanes>(metric, coordinates, stride, points, count, dim, q, power, distances);
 }
 
 /// True when the processor and the system run AVX2.
@@ -295,13 +408,14 @@ bool haveFourLanes() {
 
 /// leastIn with the widest lanes the processor has.
 template <class Metric>
-double leastDistance(Metric metric, const double* coordinates, Point points[], int count, int dim, Point q,
-                     int power, double* distances) {
+double leastDistance(Metric metric, const double* coordinates, std::size_t stride, Point points[], int count,
+                     int dim, Point q, int power, double* distances) {
 #if defined(__x86_64__)
     static const bool fourLanes = haveFourLanes();
-    if (fourLanes) return leastInFourLanes(metric, coordinates, points, count, dim, q, power, distances);
+    if (fourLanes)
+        return leastInFourLanes(metric, coordinates, stride, points, count, dim, q, power, distances);
 #endif
-    return leastIn<TwoLanes>(metric, coordinates, points, count, dim, q, power, distances);
+    return leastIn<TwoLanes>(metric, coordinates, stride, points, count, dim, q, power, distances);
 }
 
 /// leastDistance one distance at a time.
@@ -319,8 +433,8 @@ double leastOneByOne(Metric metric, Point points[], int count, int dim, Point q,
 
 /// Other powers go through pow, which has no lanes: every distance one by one.
 template <>
-double leastDistance(SumOfPowers metric, const double*, Point points[], int count, int dim, Point q,
-                     int power, double* distances) {
+double leastDistance(SumOfPowers metric, const double*, std::size_t, Point points[], int count, int dim,
+                     Point q, int power, double* distances) {
     return leastOneByOne(metric, points, count, dim, q, power, distances);
 }
 
@@ -333,21 +447,25 @@ bool allFinite(const double* coordinates, std::size_t count) {
 /// Consecutive data points copied dimension after dimension (the coordinates of a dimension in one run).
 class PointTile {
 public:
-    explicit PointTile(int dim)
-        : dim(std::max(dim, 0)), coordinates(static_cast<std::size_t>(this->dim) * tilePoints) {}
+    /// A tile of up to size points (at most tilePoints).
+    PointTile(int dim, int size)
+        : dim(std::max(dim, 0)), size(size), coordinates(static_cast<std::size_t>(this->dim) * stride()) {}
 
-    /// Copies points first..first+count-1 of pa (count at most tilePoints).
+    /// Points it holds at most.
+    int capacity() const { return size; }
+
+    /// Copies points first..first+count-1 of pa (count at most capacity()).
     void load(PointArray pa, int first, int count) {
         points = pa + first;
         this->first = first;
         this->count = count;
         for (int i = 0; i < count; ++i)
             for (int d = 0; d < dim; ++d)
-                coordinates[static_cast<std::size_t>(d) * tilePoints + static_cast<std::size_t>(i)] =
+                coordinates[static_cast<std::size_t>(d) * stride() + static_cast<std::size_t>(i)] =
                     points[i][d];
         finite = true;
         for (int d = 0; d < dim && finite; ++d)
-            finite = allFinite(coordinates.data() + static_cast<std::size_t>(d) * tilePoints,
+            finite = allFinite(coordinates.data() + static_cast<std::size_t>(d) * stride(),
                                static_cast<std::size_t>(count));
     }
 
@@ -360,14 +478,14 @@ public:
     /// operations of distanceWith. It reads every point, as a one-query search does, so it raises the
     /// same floating-point flags.
     template <class Metric> double least(Metric metric, Point q, int power) const {
-        return leastDistance(metric, coordinates.data(), points, count, dim, q, power, nullptr);
+        return leastDistance(metric, coordinates.data(), stride(), points, count, dim, q, power, nullptr);
     }
 
     /// Offers each point's distance from q, computed by the operations of distanceWith, in index order to
     /// offer(d, i).
     template <class Metric, class Offer> void offerAll(Metric metric, Point q, int power, Offer offer) {
         if (leastDecides(q)) {
-            leastDistance(metric, coordinates.data(), points, count, dim, q, power, distances);
+            leastDistance(metric, coordinates.data(), stride(), points, count, dim, q, power, distances);
         } else {
             for (int i = 0; i < count; ++i)
                 distances[i] = distanceWith(metric, dim, points[i], q, power);
@@ -377,9 +495,12 @@ public:
     }
 
 private:
+    std::size_t stride() const { return static_cast<std::size_t>(size); }
+
     int dim;
+    int size;
     bool finite = true;              ///< every coordinate of the tile's points is finite
-    std::vector<double> coordinates; ///< dimension d's run starts at d * tilePoints
+    std::vector<double> coordinates; ///< dimension d's run starts at d * stride()
     PointArray points = nullptr;     ///< the tile's points in the caller's array
     int first = 0;                   ///< the first point's index
     int count = 0;                   ///< points held
@@ -389,9 +510,9 @@ private:
 /// One pass over the set's points for m queries: for each tile of points, in index order, and each
 /// query q, calls visit(q, tile).
 template <class Visit> void passOverPoints(const QELbruteForce& set, int m, Visit visit) {
-    PointTile tile(set.dimensionCount);
-    for (int first = 0; first < set.dataCount; first += tilePoints) {
-        tile.load(set.dataPoints, first, std::min(tilePoints, set.dataCount - first));
+    PointTile tile(set.dimensionCount, tilePointsFor(set.dataCount, set.dimensionCount));
+    for (int first = 0; first < set.dataCount; first += tile.capacity()) {
+        tile.load(set.dataPoints, first, std::min(tile.capacity(), set.dataCount - first));
         for (int q = 0; q < m; ++q)
             visit(q, tile);
     }

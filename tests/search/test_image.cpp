@@ -207,6 +207,22 @@ TEST(SearchImage, FollowsNodesChangedByHandOnceAskedTo) {
     ++leaf.bucketCount;
 }
 
+TEST(SearchImage, TreesOfMoreDimensionsThanACutHoldsWalkTheNodes) {
+    // The largest cut dimension the limit allows reads back whole from a node's tag.
+    qel::ImageNode node{};
+    node.tag = static_cast<std::uint32_t>(qel::ImageNode::dimensionLimit - 1)
+               << qel::ImageNode::dimensionShift;
+    EXPECT_EQ(node.cutDimension(), qel::ImageNode::dimensionLimit - 1);
+    // A tree of one more dimension is walked node by node: a shell with the empty leaf as its root, as
+    // points of so many coordinates would take gigabytes.
+    for (const int dim : {2, qel::ImageNode::dimensionLimit + 1}) {
+        qel::QELkd_tree tree(0, dim, 1);
+        tree.rootNode = qel::markSharedEmptyLeaf();
+        tree.useSearchImage(true);
+        EXPECT_EQ(tree.searchImage() == nullptr, dim > 2) << dim << " dimensions";
+    }
+}
+
 TEST(SearchImage, FirstSearchesOnSeveralThreadsAgreeWithTheNodeWalk) {
     const PointSet set = testdata::clusteredPoints(20000, 4);
     const PointSet queries = testdata::uniformPoints(60, 4, 3);

@@ -3,7 +3,11 @@
 // points, k = 0, a single-leaf root, and eps really pruning.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cfenv>
+#include <limits>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -180,6 +184,37 @@ TEST_P(EveryTreeSearch, EpsPrunesCells) {
     EXPECT_LT(visited[1], visited[0]);
 }
 
+TEST_P(EveryTreeSearch, HugeEpsStopsEarlyWithoutOverflow) {
+    // The error factor (1 + eps)^power, and cell distances times it, are far beyond the largest double;
+    // cells farther than 1 are needed to fill the list.
+    const PointSet set = testdata::uniformPoints(2000, 3);
+    for (int i = 0; i < set.size(); ++i)
+        for (int d = 0; d < 3; ++d)
+            set[i][d] *= 100.0;
+    auto tree = buildTree(Structure::Kd, set, 1, qel::SplitRule::SlidingMidpoint);
+    const bool fixedRadius = GetParam() == SearchKind::FixedRadius;
+    for (const int power : {1, 2, 3}) {
+        testdata::MetricGuard guard(3);
+        for (const double eps : {1e300, std::numeric_limits<double>::infinity()}) {
+            SCOPED_TRACE("power " + std::to_string(power) + ", eps " + std::to_string(eps));
+            std::feclearexcept(FE_ALL_EXCEPT);
+            const Answer answer = runSearch(*tree, GetParam(), set[7], 5, eps, power, 30.0);
+            EXPECT_EQ(std::fetestexcept(FE_OVERFLOW | FE_INVALID | FE_DIVBYZERO), 0);
+            EXPECT_LT(fixedRadius ? qel::fixedRadiusSearch.radiusVisitedCount : qel::visitedCount, 100);
+            EXPECT_EQ(answer.indices[0], 7);
+            const int found = fixedRadius ? std::min(answer.count, 5) : 5;
+            EXPECT_GT(found, 0);
+            for (int i = 0; i < found; ++i) {
+                const int index = answer.indices[static_cast<std::size_t>(i)];
+                ASSERT_TRUE(index >= 0 && index < set.size());
+                EXPECT_EQ(std::count(answer.indices.begin(), answer.indices.begin() + found, index), 1);
+                EXPECT_EQ(answer.distances[static_cast<std::size_t>(i)],
+                          qel::pointDistance(3, set[index], set[7], power));
+            }
+        }
+    }
+}
+
 TEST_P(EveryTreeSearch, DimensionZeroHasEveryPointAtDistanceZero) {
     // Points without coordinates (their storage may be null): one leaf, nothing to read or prefetch.
     const PointSet set(4, 0);
@@ -209,6 +244,31 @@ TEST_P(EveryTreeSearch, LeafOutsideThePointIndexIsScannedThroughThePoints) {
               (std::vector<int>{1, 0, 2}));
     EXPECT_EQ(std::vector<double>(answer.distances.begin(), answer.distances.begin() + 3),
               (std::vector<double>{1, 4, 5}));
+}
+
+TEST(TiesAtTheKthDistance, CellsAtTheBoundAreLeftOut) {
+    // Every point lies at the k-th distance: once the list is full no cell can change it, though the
+    // cell bounds' rounding slack lets each one through.
+    const PointSet set = testdata::coincidentPoints(20000, 2);
+    double q[2] = {1.5, 0.5};
+    for (const int kind : {1, 2, 4}) {
+        testdata::MetricGuard guard(kind);
+        for (const bool image : {false, true}) {
+            auto tree =
+                buildTree(Structure::Bd, set, 1, qel::SplitRule::SlidingMidpoint, qel::ShrinkRule::Simple);
+            tree->useSearchImage(image);
+            for (const auto& [search, eps] :
+                 {std::pair{SearchKind::Standard, 0.0}, std::pair{SearchKind::Standard, 1e-12},
+                  std::pair{SearchKind::Priority, 0.0}}) {
+                SCOPED_TRACE(std::string(searchName(search)) + ", metric " + std::to_string(kind) + ", eps " +
+                             std::to_string(eps) + (image ? ", image" : ""));
+                const Answer answer = runSearch(*tree, search, q, 3, eps, 2);
+                EXPECT_LT(qel::visitedCount, 20);
+                EXPECT_EQ(answer.distances[2], 1.0);
+                EXPECT_EQ(std::set<int>(answer.indices.begin(), answer.indices.begin() + 3).size(), 3u);
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EveryTreeSearch, ::testing::ValuesIn(allSearches), [](const auto& info) {

@@ -2,12 +2,14 @@
 // brute-force search, boxes, point arrays, point output and the framed error report.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
-#include <qel/qelinclude.h>
 #include "testdata.h"
+#include <qel/qelinclude.h>
 
 using namespace qel;
 
@@ -19,7 +21,9 @@ struct MetricExample {
     double distance; ///< from (0, 0) to (3, -4)
     MetricCase policy;
 };
-void PrintTo(const MetricExample& row, std::ostream* out) { *out << "kind " << row.kind << " power " << row.power; }
+void PrintTo(const MetricExample& row, std::ostream* out) {
+    *out << "kind " << row.kind << " power " << row.power;
+}
 
 class MetricTest : public testing::TestWithParam<MetricExample> {};
 
@@ -91,6 +95,56 @@ TEST(MinK, FullListDropsKeysNotStrictlySmallerIntoScratchSlot) {
     EXPECT_EQ(payloads(list), (std::vector<int>{1, 5}));
     EXPECT_EQ(list.slots[2].payload, 3);
     EXPECT_EQ(list.held, 2);
+}
+
+/// The sorted list the class keeps, moved into entry by entry: a reference for every capacity.
+struct SortedList {
+    explicit SortedList(int k) : capacity(k), slots(static_cast<std::size_t>(k) + 1) {}
+    void add(double key, int payload) {
+        int i = held;
+        while (i > 0 && slots[i - 1].sortKey > key) {
+            slots[i] = slots[i - 1];
+            --i;
+        }
+        slots[i] = {key, payload, 0};
+        if (held < capacity) ++held;
+    }
+    int capacity;
+    int held = 0;
+    std::vector<QELmin_k::Entry> slots;
+};
+
+TEST(MinK, LargeListsDropAndOrderAsTheSortedList) {
+    testdata::Random random(11);
+    // Below, at and above the capacity from which the entries are kept as a heap.
+    for (const int k : {1, QELmin_k::heapFrom - 1, QELmin_k::heapFrom, 200}) {
+        for (const bool withNaN : {false, true}) {
+            SCOPED_TRACE("k " + std::to_string(k) + (withNaN ? ", NaN" : ""));
+            QELmin_k list(k);
+            for (int round = 0; round < 2; ++round) { // a list emptied after use starts over
+                list.clear();
+                SortedList model(k);
+                for (int i = 0; i < 3000 && !HasFailure(); ++i) {
+                    // Few distinct keys, so that most are ties; both zeros and infinity among them.
+                    double key = std::floor(random.uniform() * 40.0) - (i < 1500 ? 0.0 : 20.0);
+                    if (key == 0.0 && i % 2 == 0) key = -0.0;
+                    if (key == 19.0) key = INFINITY;
+                    if (withNaN && i == 2000) key = std::nan("");
+                    const bool full = model.held == k;
+                    list.add(key, i);
+                    model.add(key, i);
+                    ASSERT_EQ(list.held, model.held);
+                    const double bound = model.held == k ? model.slots[k - 1].sortKey : unboundedDistance;
+                    EXPECT_EQ(list.currentBound(), bound) << "offer " << i;
+                    if (full) {
+                        EXPECT_EQ(list.slots[k].payload, model.slots[k].payload) << "offer " << i;
+                    }
+                }
+                for (int i = 0; i < k; ++i)
+                    EXPECT_EQ(list.payloadAt(i), model.slots[i].payload) << "entry " << i;
+            }
+        }
+    }
 }
 
 class EmptyMinK : public testing::TestWithParam<int> {};

@@ -186,6 +186,7 @@ public:
     Point boxUpper;        ///< owned upper corner of the enclosing box; null when n = 0
     Point* leafPoints;     ///< owned; dataPoints[pointIndex[i]] at i once the nodes exist (see
                            ///< fillLeafPoints); null before, or without points
+    bool noNaNCoordinates = false; ///< fillLeafPoints found no NaN among the coordinates of the points
 
 private:
     SearchImage* nodeImage = nullptr;   ///< owned; valid once nodeImageReady is set
@@ -205,8 +206,9 @@ std::size_t structureBytes(const QELpointSet& structure);
 /// leaf present.
 void initTreeFields(QELkd_tree& tree, int n, int dim, int bucketSize, PointArray points, IndexArray index);
 
-/// Fills tree.leafPoints from dataPoints and pointIndex, once pointIndex has its final order. Leaves it
-/// null when there are no points or an index is out of range.
+/// Fills tree.leafPoints from dataPoints and pointIndex, once pointIndex has its final order, and sets
+/// noNaNCoordinates. Leaves leafPoints null (and the flag unset) when there are no points or an index is
+/// out of range.
 void fillLeafPoints(QELkd_tree& tree);
 
 /// The print of the subtree at node (of any node kind), its root at the given level. Iterative, like

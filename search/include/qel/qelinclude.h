@@ -104,6 +104,24 @@ template <class Body> decltype(auto) withMetric(int power, Body&& body) {
     return body(SumOfPowers{});
 }
 
+/// The error factor of an approximate tree search, coordinateTerm(1 + eps, power): a cell is searched
+/// while its distance times the factor is below the bound. A factor or a product of a finite distance
+/// that would overflow is the largest finite double, without raising the overflow flag: a huge eps makes
+/// the searches stop as early as they may, and no earlier, as a list not yet full (bound
+/// `unboundedDistance`) still takes every cell. Every other product is as computed.
+struct ErrorFactor {
+    double factor = 1.0;
+    /// Distances up to this times factor cannot overflow.
+    double exactUpTo = std::numeric_limits<double>::infinity();
+
+    static ErrorFactor of(double eps, int power);
+    /// dist times factor.
+    double scaled(double dist) const { return dist > exactUpTo ? scaledLarge(dist) : dist * factor; }
+
+private:
+    double scaledLarge(double dist) const;
+};
+
 /// A new point of `dim` coordinates, all equal to `value`; release with `releasePoint`.
 Point newPoint(int dim, double value);
 /// n points of dim coordinates over one zero-filled block; element 0 points at the block (null when
@@ -158,13 +176,25 @@ void copyBoxCorners(int dim, QELorthRect& dest, const QELorthRect& source);
 
 /// Bounded list of the k smallest keys with int payloads, kept in ascending order. A key equal to held
 /// keys ranks after them; when the list is full, an offer that is not strictly smaller than the k-th key
-/// lands in the scratch slot and is dropped.
+/// lands in the scratch slot and is dropped, and one that is pushes the k-th entry there.
+///
+/// Up to `heapFrom - 1` entries the slots are the sorted list itself, which a new entry is moved into
+/// from the end. From `heapFrom` on, moving an entry past up to k others would make a search for k near
+/// the point count quadratic: the slots then hold a max-heap ordered by key and, among equal keys, by
+/// arrival, which drops the same entry the sorted list would and costs log k an entry. Its root is the
+/// last slot, where the sorted list keeps the k-th key, and its entry h the slot k-1-h. Reading an entry
+/// sorts them into the list once. A NaN key, which the sorted list places by its own rules, sorts them
+/// too, and the list stays sorted from then on.
 class QELmin_k {
 public:
     struct Entry {
         double sortKey;
         int payload;
+        int arrival; ///< entries added before this one since the list was emptied (heap order only)
     };
+
+    /// Capacity from which the entries are kept as a heap until read.
+    static constexpr int heapFrom = 64;
 
     /// A list of capacity k; a negative k keeps nothing, like 0.
     explicit QELmin_k(int k);
@@ -173,12 +203,17 @@ public:
     QELmin_k& operator=(const QELmin_k&) = delete;
 
     void add(double key, int payload) {
+        if (heapOrdered) {
+            addToHeap(key, payload);
+            return;
+        }
         int i = held;
         while (i > 0 && slots[i - 1].sortKey > key) {
             slots[i] = slots[i - 1];
             --i;
         }
-        slots[i] = {key, payload};
+        slots[i].sortKey = key;
+        slots[i].payload = payload;
         if (held < capacity) ++held;
     }
     /// The k-th smallest key when the list is full, else `unboundedDistance` (always so for capacity 0,
@@ -190,10 +225,23 @@ public:
     double keyAt(int i) const;
     /// Payload of entry i, or `noIndex` when i is not held.
     int payloadAt(int i) const;
+    /// Empties the list.
+    void clear();
 
     int capacity; ///< k
     int held;     ///< entries held, 0..capacity
     Entry* slots; ///< capacity + 1 entries; entry `capacity` is the scratch slot
+
+private:
+    void addToHeap(double key, int payload);
+    /// Puts heap-ordered entries into the sorted list.
+    void sortEntries() const;
+
+    /// Entry h of the heap.
+    Entry& heapEntry(int h) const { return slots[capacity - 1 - h]; }
+
+    mutable bool heapOrdered; ///< the held entries are a heap, not yet sorted
+    int arrivals;             ///< entries added since the list was emptied
 };
 
 /// The calling thread's kept k-best list, emptied and sized for k; a k below 1 gives a list that holds
@@ -203,7 +251,7 @@ inline QELmin_k& emptiedList(std::unique_ptr<QELmin_k>& list, int k) {
     if (!list || list->capacity != capacity) {
         list = std::make_unique<QELmin_k>(capacity);
     }
-    list->held = 0;
+    list->clear();
     return *list;
 }
 

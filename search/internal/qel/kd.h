@@ -29,19 +29,34 @@ struct OffsetChange {
     double previousEstimate; ///< offsetEstimate before the raise
 };
 
+/// A cell the standard search entered under cutsBoundPoints after deferring it: the far child of a
+/// split, which its parent's cell, cut along dim, leaves at gap from the query.
+struct CutFrame {
+    int parent; ///< the frame of the parent's cell, -1 for the root's
+    int dim;
+    double gap;
+};
+
 /// State of the running standard search; one per thread, reset at the search's entry.
 struct NearestSearchState {
     int activeDim = 0;                       ///< the tree's dimensionCount
     Point activeQuery = nullptr;             ///< the query point
     PointArray activePoints = nullptr;       ///< the tree's dataPoints
+    Point activeBoxLower = nullptr;          ///< the tree's boxLower
+    Point activeBoxUpper = nullptr;          ///< the tree's boxUpper
     LeafPointOrder activeOrder;              ///< the tree's points in leaf order
-    double errorFactor = 1.0;                ///< coordinateTerm(1 + eps, power): a far cell is searched only
-                                             ///< while its distance times this is below the k-th distance
+    ErrorFactor errorFactor;                 ///< of eps: a far cell is searched only while its distance
+                                             ///< times this is below the k-th distance
     std::unique_ptr<QELmin_k> activeNearest; ///< the k best so far; kept between searches, emptied at entry
     bool exactUnlimited = false;             ///< eps 0, no visit limit, distances bounded by cell distances:
                                              ///< a deferred cell that cannot beat a full list is skipped
+    bool cutsBoundPoints = false;            ///< no visit limit and exactOffsetBounds: the cuts' gaps decide
+                                             ///< about cells near the k-th distance
+    std::vector<CutFrame> cutFrames;         ///< cutsBoundPoints: the frames of the cells entered so far
+    int currentFrame = -1;                   ///< the frame of the cell being visited
     std::vector<double> pointOffsets;        ///< exact search on an image: per coordinate, a lower bound on
                                              ///< the query's distance to every point of the current subtree
+                                             ///< (also the scratch of cutsBoundPoints' bound)
     std::vector<OffsetChange> offsetChanges; ///< the raises of pointOffsets below the subtrees still open
     double offsetEstimate = 0.0;             ///< the metric's sum of the pointOffsets' terms, as updated
 };
@@ -229,6 +244,14 @@ inline constexpr double cellRoundingSlack = 1e-10;
 inline double slackenedCellDistance(double scaledDistance) {
     return scaledDistance * (1.0 - cellRoundingSlack);
 }
+
+/// True when lower bounds on the query's distance to a set of points along each coordinate, their terms
+/// combined in coordinate order, bound every one of those points' distances as computed, to the last
+/// bit: the metric's terms grow with their arguments when rounded (absolute values, squares and maxima
+/// do; pow need not), no coordinate of the query is NaN or infinite, and under Chebyshev no point has a
+/// NaN coordinate, which would make the maximum forget the terms before it (under a sum it makes the
+/// distance NaN, which never enters a full list).
+bool exactOffsetBounds(const QELkd_tree& tree, Point q, int power);
 
 /// A split node seen from the query: the child on the query's side (a query on the cut belongs to the
 /// upper side), the other child, and the distance to the other child's cell.

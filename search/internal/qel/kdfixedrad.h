@@ -14,9 +14,9 @@ struct FixedRadiusSearchState {
     int radiusDim = 0;                       ///< the tree's dimensionCount
     Point radiusQuery = nullptr;             ///< the query point
     double radiusLimit = 0.0;                ///< the distance bound, as passed (powered, like every distance)
-    double radiusErrorFactor = 1.0;          ///< coordinateTerm(1 + eps, power): a far cell is searched
-                                             ///< unless its distance times this exceeds radiusLimit
-                                             ///< (by more than rounding could explain)
+    ErrorFactor radiusErrorFactor;           ///< of eps: a far cell is searched unless its distance times
+                                             ///< this exceeds radiusLimit (by more than rounding could
+                                             ///< explain)
     PointArray radiusPoints = nullptr;       ///< the tree's dataPoints
     LeafPointOrder radiusOrder;              ///< the tree's points in leaf order
     std::unique_ptr<QELmin_k> radiusNearest; ///< the k nearest found within the bound; kept between

@@ -50,6 +50,8 @@ struct ImageNode {
     static constexpr std::uint32_t secondEmptyFlag = 16u; ///< its upper or outer child is
     static constexpr std::uint32_t secondLeafFlag = 32u;  ///< that child is a leaf
     static constexpr int dimensionShift = 6;
+    /// Dimensions whose every cut dimension the tag holds.
+    static constexpr int dimensionLimit = 1 << (32 - dimensionShift);
 
     NodeKind kind() const { return static_cast<NodeKind>(tag & 3u); }
     int cutDimension() const { return static_cast<int>(tag >> dimensionShift); }
@@ -74,9 +76,14 @@ public:
     std::vector<double> leafCoordinates; ///< when asked for, a copy of the points' coordinates in leaf order
 };
 
+/// True when an image holds the cuts of a tree of dim dimensions.
+inline bool imageHoldsDimension(int dim) {
+    return dim <= ImageNode::dimensionLimit;
+}
+
 /// The image of tree's nodes as they are now, with a copy of the coordinates in leaf order if
-/// copyPoints; null when the tree has no root, or a leaf refers to a point the tree does not hold: the
-/// searches then walk the nodes.
+/// copyPoints; null when the tree has no root, has more dimensions than an image holds, or a leaf refers
+/// to a point the tree does not hold: the searches then walk the nodes.
 std::unique_ptr<SearchImage> makeSearchImage(const QELkd_tree& tree, bool copyPoints);
 
 /// The coordinates of the image's leaf-order positions, one point after the other.

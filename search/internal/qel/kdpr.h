@@ -85,9 +85,11 @@ struct PrioritySearchState {
     Point priorityQuery = nullptr;             ///< the query point
     PointArray priorityPoints = nullptr;       ///< the tree's dataPoints
     LeafPointOrder priorityOrder;              ///< the tree's points in leaf order
-    double priorityErrorFactor = 1.0;          ///< coordinateTerm(1 + eps, power): the search stops once the
-                                               ///< nearest pending cell's distance times this reaches the
-                                               ///< k-th distance
+    ErrorFactor priorityErrorFactor;           ///< of eps: the search stops once the nearest pending cell's
+                                               ///< distance times this reaches the k-th distance
+    double pointsBound = 0.0;                  ///< a lower bound on every point's distance as computed (see
+                                               ///< exactOffsetBounds), or -infinity: once the k-th distance
+                                               ///< is no larger, no point can enter the list
     std::unique_ptr<QELmin_k> priorityNearest; ///< the k best so far; kept between searches, emptied at entry
     std::unique_ptr<QELpr_queue> pendingCells; ///< subtrees waiting, capacity the tree's dataCount; kept
                                                ///< between searches, emptied at entry
