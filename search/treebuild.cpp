@@ -52,8 +52,11 @@ bool cutMakesNoProgress(PointArray pa, IndexArray idx, int n, int dim, const QEL
     // NaN and infinite coordinates upset the fair rules' spreads: they would move the cut along the cell
     // by a sliver, level after level, until memory ran out.
     if ((nLow == n || nLow == 0) && someNonFiniteAlong(pa, idx, n, cutDim)) return true;
-    const bool peelsOne = n > 2 && ((nLow == n - 1 && lowerIsWhole) || (nLow == 1 && upperIsWhole));
-    return peelsOne && pointsCoincide(pa, idx, n, dim);
+    // A cut that parts at most one point from coincident ones would come back level after level, each
+    // level reading every coordinate of them: n·d² work, or a depth of thousands, for points no cut parts.
+    if (n <= 2 || (nLow > 1 && nLow < n - 1)) return false;
+    const bool lowerHoldsThem = nLow >= n - 1;
+    return pointsCoincide(pa, lowerHoldsThem ? idx : idx + nLow, lowerHoldsThem ? nLow : n - nLow, dim);
 }
 
 namespace {

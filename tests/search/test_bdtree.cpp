@@ -32,10 +32,11 @@ bool allCoincide(PointArray pa, IndexArray idx, int n, int dim) {
     return true;
 }
 
-/// Every point into a whole cell, or one of several coincident points off with the rest keeping it.
+/// Every point into a whole cell, or at most one point off from several coincident ones.
 bool noProgress(PointArray pa, IndexArray idx, int n, int dim, double lo, double hi, double cv, int nLow) {
     if ((nLow == n && cv == hi) || (nLow == 0 && cv == lo)) return true;
-    return n > 2 && ((nLow == n - 1 && cv == hi) || (nLow == 1 && cv == lo)) && allCoincide(pa, idx, n, dim);
+    if (n <= 2 || (nLow > 1 && nLow < n - 1)) return false;
+    return nLow >= n - 1 ? allCoincide(pa, idx, nLow, dim) : allCoincide(pa, idx + nLow, n - nLow, dim);
 }
 
 /// The build as a plain recursion, with the same ways of ending: the oracle for the builder's order of

@@ -164,14 +164,14 @@ TEST(Dump, NumbersHaveFifteenDigitsWhereTheySufficeAndTheStreamKeepsItsFormat) {
 TEST(Dump, NumbersThatNeedMoreDigitsReadBackExactly) {
     testdata::PointSet set(64, 2);
     for (int i = 0; i < 64; ++i)
-        set[i][0] = set[i][1] = i < 32 ? 1.0 : 2.0;
+        set[i][0] = set[i][1] = i < 32 ? 1.0 : 1.0 + 0x1p-49;
     QELkd_tree tree(set.points(), 64, 2, 1, SplitRule::Midpoint);
     const std::string text = dumpOf(tree);
     EXPECT_NE(text.find(" 1.0000000000000009 "), std::string::npos);
     ReadTree read = readTree(text, Kd);
     EXPECT_EQ(dumpOf(*read.tree), text);
     testdata::MetricGuard guard(2);
-    const double query[] = {1.5, 1.5};
+    const double query[] = {1.0 + 0x1p-50, 1.0 + 0x1p-50}; // on the cut: tied between the clusters
     const auto a = searchcheck::runSearch(tree, SearchKind::Priority, const_cast<double*>(query), 5, 0, 2, 0);
     const auto b =
         searchcheck::runSearch(*read.tree, SearchKind::Priority, const_cast<double*>(query), 5, 0, 2, 0);
