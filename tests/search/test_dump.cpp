@@ -293,7 +293,7 @@ TEST_P(RoundTrip, SameTextAndSameSearchResults) {
 
 /// Data the builder meets at its edges: small integers with many duplicates (points on cuts), sides
 /// whose midpoints overflow, and NaN and infinite coordinates (the builder's non-finite cuts). Huge
-/// coordinates along both sides make a build that does not end (F13 of fuzz/README.md).
+/// coordinates along both sides make a build that does not end (F15 of fuzz/README.md).
 std::vector<testdata::PointSet> awkwardSets() {
     std::vector<testdata::PointSet> sets;
     sets.push_back(testdata::duplicatedPoints(120, 2, 9));
