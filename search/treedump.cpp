@@ -503,9 +503,9 @@ QELkd_node* readDump(std::istream& in, TreeKind kind, PointArray& points, IndexA
     std::unique_ptr<double[]> lowerCorner = readCorner(scan, pointDim);
     std::unique_ptr<double[]> upperCorner = readCorner(scan, pointDim);
 
-    // Only tame points make a tree whose every cut and bound is finite and in its cell: with larger ones
-    // the builder's midpoints and sums overflow (an overflowed cut can leave points on its wrong side),
-    // and NaN coordinates give NaN cuts and boxes. Such dumps are read as written, unchecked.
+    // Only tame points make a tree whose every cut and bound is finite: with larger ones the builder's
+    // midpoints and sums overflow (an overflowed cut can leave points on its wrong side, F14 of
+    // fuzz/README.md), and NaN coordinates give NaN cuts and boxes. Such dumps are read unchecked.
     const std::vector<double> lowerSides(lowerCorner.get(), lowerCorner.get() + pointDim);
     const std::vector<double> upperSides(upperCorner.get(), upperCorner.get() + pointDim);
     CellCheck cell{pointArray.get(), lowerSides, upperSides, lowerSides, upperSides};
