@@ -1,11 +1,16 @@
-// Fuzz target: the tree dump reader on arbitrary bytes. The first byte picks the tree kind (kd or bd),
-// the rest is the dump. A fatal report is an expected outcome: the handler throws, the reader releases
-// what it made and leaves its out-parameters alone. A dump the reader accepts must make a tree that is
-// safe to use: its leaves hold each point index once and within range, the three searches on it
-// report real points at their true distances, its print and statistics run, and dumping it and
-// reading that dump back gives the same text again.
+// Fuzz target: the tree dump reader on arbitrary bytes. The first byte picks the tree kind (kd or bd)
+// and the rules of a rebuild, the rest is the dump. A fatal report is an expected outcome: the handler
+// throws, the reader releases what it made and leaves its out-parameters alone. A dump the reader
+// accepts must make a tree that is safe to use: its leaves hold each point index once and within range,
+// the three searches on it report real points at their true distances, its print and statistics run,
+// and dumping it and reading that dump back gives the same text again. When its coordinates are tame
+// (finite, at most a quarter of the largest double) its exact searches answer as brute force over its
+// points. A tree the builder makes of its points, with the rules the first byte picks, dumps to a text
+// the reader accepts.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -15,6 +20,7 @@
 #include <qel/bdtree.h>
 #include "fuzzsupport.h"
 #include <qel/kdtree.h>
+#include <qel/treedump.h>
 
 namespace {
 
@@ -125,6 +131,68 @@ void checkSearches(qel::QELkd_tree& tree, qel::Point q) {
     }
 }
 
+/// Every coordinate finite and at most a quarter of the largest double: the dumps the reader checks.
+bool tamePoints(const qel::QELkd_tree& tree) {
+    for (int i = 0; i < tree.dataCount; ++i)
+        for (int d = 0; d < tree.dimensionCount; ++d)
+            if (!(std::fabs(tree.dataPoints[i][d]) <= std::numeric_limits<double>::max() / 4)) return false;
+    return true;
+}
+
+/// The exact searches of a checked tree against brute force: slot by slot the same distance wherever
+/// brute force's is finite (a tree search leaves a slot of an overflowed distance empty), and the same
+/// count of points within the fixed radius.
+void checkExact(qel::QELkd_tree& tree, qel::Point q) {
+    const int n = tree.dataCount;
+    std::vector<double> all;
+    for (int i = 0; i < n; ++i)
+        all.push_back(qel::pointDistance(tree.dimensionCount, tree.dataPoints[i], q, 2));
+    std::sort(all.begin(), all.end());
+    const double radius = 1.0;
+    const auto within = static_cast<int>(std::upper_bound(all.begin(), all.end(), radius) - all.begin());
+    for (int k = 1; k <= std::min(n, 3); ++k) {
+        for (int search = 0; search < 3; ++search) {
+            std::vector<int> indices(static_cast<std::size_t>(k));
+            std::vector<double> distances(static_cast<std::size_t>(k));
+            if (search == 0) tree.searchNearest(q, k, indices.data(), distances.data(), 0.0, 2);
+            if (search == 1) tree.searchPriority(q, k, indices.data(), distances.data(), 0.0, 2);
+            if (search == 2)
+                FUZZ_CHECK(tree.searchFixedRadius(q, radius, k, indices.data(), distances.data(), 0.0, 2) == within);
+            for (int i = 0; i < k; ++i) {
+                const double expected = all[static_cast<std::size_t>(i)];
+                if (search == 2 && i >= within) break;
+                if (std::isfinite(expected)) FUZZ_CHECK(distances[static_cast<std::size_t>(i)] == expected);
+            }
+        }
+    }
+}
+
+/// The builder's tree of the points, with the rules of choice, dumps to a text the reader accepts.
+void checkRebuild(const qel::QELkd_tree& tree, qel::TreeKind kind, std::uint8_t choice) {
+    // Coordinates beyond 1e300 can keep the midpoint build from ending (F15).
+    for (int i = 0; i < tree.dataCount; ++i)
+        for (int d = 0; d < tree.dimensionCount; ++d)
+            if (std::fabs(tree.dataPoints[i][d]) > 1e300 && std::isfinite(tree.dataPoints[i][d])) return;
+    const auto split = static_cast<qel::SplitRule>((choice >> 1) % 5);
+    const auto shrink = static_cast<qel::ShrinkRule>((choice >> 4) % 4);
+    const int bucketSize = 1 + (choice >> 6);
+    std::unique_ptr<qel::QELkd_tree> built;
+    if (kind == qel::Bd)
+        built = std::make_unique<qel::QELbd_tree>(tree.dataPoints, tree.dataCount, tree.dimensionCount,
+                                                  bucketSize, split, shrink);
+    else
+        built = std::make_unique<qel::QELkd_tree>(tree.dataPoints, tree.dataCount, tree.dimensionCount,
+                                                  bucketSize, split);
+    std::ostringstream out;
+    built->dumpTree(true, out);
+    std::istringstream in(out.str());
+    try {
+        const qel::LoadedTree loaded = qel::loadTree(in, kind);
+    } catch (const fuzz::FatalReport& report) {
+        fuzz::fail(std::string("the writer's dump refused: ") + report.what(), __FILE__, __LINE__);
+    }
+}
+
 std::string dumpOf(qel::QELkd_tree& tree) {
     std::ostringstream out;
     tree.dumpTree(true, out);
@@ -150,6 +218,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                      : nullptr;
         std::vector<double> origin(static_cast<std::size_t>(tree->dimensionCount), 0.0);
         checkSearches(*tree, query != nullptr ? query : origin.data());
+        if (tree->rootNode != nullptr && tree->dataCount > 0 && tamePoints(*tree)) {
+            checkExact(*tree, tree->boxLower);
+            checkExact(*tree, tree->boxUpper);
+            checkExact(*tree, points[0]);
+        }
+        checkRebuild(*tree, kind, data[0]);
         std::ostringstream print;
         tree->printTree(true, print);
         qel::TreeStats stats;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <ios>
+#include <limits>
 #include <memory>
 #include <string_view>
 #include <system_error>
@@ -137,6 +138,10 @@ void QELkd_tree::dumpTree(bool withPoints, std::ostream& out) {
 
 namespace {
 
+/// The largest coordinate of a tame point: the builder's sums and midpoints of such coordinates cannot
+/// overflow.
+constexpr double tameLimit = std::numeric_limits<double>::max() / 4;
+
 /// Longest word the reader accepts, and the longest rest of the header line.
 constexpr std::size_t longestWord = 499;
 
@@ -226,6 +231,7 @@ struct OpenRecord {
     double lowBound = 0.0;           ///< split: the cell's lower bound along cutDim
     double highBound = 0.0;          ///< split: the cell's upper bound along cutDim
     std::vector<HalfSpace> bounds{}; ///< shrink: the bound lines
+    std::vector<double> sides{};     ///< the checked sides the record replaces (see CellCheck)
     int firstIndex = 0;              ///< index entries filled before the record
     SubtreePtr firstChild{};         ///< the lower or inner child, once read
     bool firstRead = false;          ///< the second child is being read
@@ -250,7 +256,92 @@ struct OpenRecord {
     }
 };
 
-SubtreePtr readLeaf(DumpScanner& scan, int n, IndexArray indices, int& next, std::vector<bool>& seen) {
+/// The cell of the record being read and the points, with which readDump checks what the searches rely
+/// on: a split's far distance replaces the query's gap to the recorded cell bounds by its gap to the cut,
+/// and a shrink's inner distance counts each violated bound once, so the recorded bounds must be the
+/// cell's, each bound must lie in the cell it narrows, and every leaf point must lie in the region its
+/// ancestors' cuts and bounds leave. A point exactly on a cut may lie on either side (the builder
+/// balances ties across it). The fair rules may cut beyond the cell, sending every point to one side:
+/// the builder then records that child's cell widened to the cut, while its points stay in the region.
+/// A point of the outer child of a shrink needs only the shrink's own region: the searches give that
+/// child the shrink's cell distance.
+struct CellCheck {
+    PointArray points;
+    std::vector<double> lower;      ///< the cell as the builder records it
+    std::vector<double> upper;
+    std::vector<double> lowest;     ///< the region the points must lie in
+    std::vector<double> highest;
+
+    void enterBox() const {
+        for (std::size_t d = 0; d < lower.size(); ++d) {
+            if (!(std::isfinite(lower[d]) && std::isfinite(upper[d])))
+                reportError("Box corner is not finite in dump file", Fatal);
+            if (lower[d] > upper[d]) reportError("Box corners are out of order in dump file", Fatal);
+        }
+    }
+
+    void enterSplit(OpenRecord& split) {
+        const std::size_t d = static_cast<std::size_t>(split.cutDim);
+        if (!std::isfinite(split.cutValue)) reportError("Cutting value is not finite in dump file", Fatal);
+        if (split.lowBound != lower[d] || split.highBound != upper[d])
+            reportError("Split bounds differ from its cell in dump file", Fatal);
+        split.sides = {lowest[d], highest[d]};
+        upper[d] = split.cutValue;
+        highest[d] = std::min(highest[d], split.cutValue);
+    }
+
+    /// Narrows the cell to the inner box, keeping the sides replaced for the outer child.
+    void enterShrink(OpenRecord& shrink) {
+        for (const HalfSpace& h : shrink.bounds) {
+            const std::size_t d = static_cast<std::size_t>(h.boundDimension);
+            if (!std::isfinite(h.boundValue)) reportError("Shrink bound is not finite in dump file", Fatal);
+            // Checked against the cell as narrowed by the bounds before it, which catches a flipped box.
+            if (h.boundValue < lower[d] || h.boundValue > upper[d])
+                reportError("Shrink bound is outside its cell in dump file", Fatal);
+            const bool low = h.boundSide > 0;
+            double& side = low ? lower[d] : upper[d];
+            double& region = low ? lowest[d] : highest[d];
+            shrink.sides.push_back(side);
+            shrink.sides.push_back(region);
+            side = h.boundValue;
+            region = low ? std::max(region, side) : std::min(region, side);
+        }
+    }
+
+    /// From the first child's cell to the second's.
+    void enterSecond(const OpenRecord& record) {
+        if (!record.shrinking) {
+            const std::size_t d = static_cast<std::size_t>(record.cutDim);
+            upper[d] = record.highBound;
+            lower[d] = record.cutValue;
+            highest[d] = record.sides[1];
+            lowest[d] = std::max(record.sides[0], record.cutValue);
+            return;
+        }
+        for (std::size_t i = record.bounds.size(); i-- > 0;) {
+            const HalfSpace& h = record.bounds[i];
+            const std::size_t d = static_cast<std::size_t>(h.boundDimension);
+            (h.boundSide > 0 ? lower : upper)[d] = record.sides[2 * i];
+            (h.boundSide > 0 ? lowest : highest)[d] = record.sides[2 * i + 1];
+        }
+    }
+
+    void leave(const OpenRecord& record) {
+        if (record.shrinking) return;
+        lower[static_cast<std::size_t>(record.cutDim)] = record.lowBound;
+        lowest[static_cast<std::size_t>(record.cutDim)] = record.sides[0];
+    }
+
+    void checkPoint(int index) const {
+        const Point p = points[index];
+        for (std::size_t d = 0; d < lower.size(); ++d)
+            if (!(p[d] >= lowest[d] && p[d] <= highest[d]))
+                reportError("Point lies outside its cell in dump file", Fatal);
+    }
+};
+
+SubtreePtr readLeaf(DumpScanner& scan, int n, IndexArray indices, int& next, std::vector<bool>& seen,
+                    const CellCheck* cell) {
     const int count = scan.integer();
     if (count < 0) reportError("Illegal leaf size in dump file", Fatal);
     if (count == 0) return SubtreePtr(markSharedEmptyLeaf());
@@ -261,6 +352,7 @@ SubtreePtr readLeaf(DumpScanner& scan, int n, IndexArray indices, int& next, std
         if (index < 0 || index >= n) reportError("Point index is out of range", Fatal);
         if (seen[index]) reportError("Point index is repeated in dump file", Fatal);
         seen[index] = true;
+        if (cell != nullptr) cell->checkPoint(index);
         indices[next++] = index;
     }
     return SubtreePtr(new QELkd_leaf(count, indices + start));
@@ -289,8 +381,16 @@ OpenRecord readShrink(DumpScanner& scan, int dim, int next) {
             reportError("Bound dimension is out of range", Fatal);
         h.boundValue = scan.real();
         h.boundSide = scan.integer();
+        if (h.boundSide != 1 && h.boundSide != -1) reportError("Illegal bound side in dump file", Fatal);
         record.bounds.push_back(h);
     }
+    // A side bounded twice would count the query's gap to it twice in the inner distance.
+    std::vector<std::pair<int, int>> sides;
+    for (const HalfSpace& h : record.bounds)
+        sides.emplace_back(h.boundDimension, h.boundSide);
+    std::sort(sides.begin(), sides.end());
+    if (std::adjacent_find(sides.begin(), sides.end()) != sides.end())
+        reportError("Shrink bound is repeated in dump file", Fatal);
     record.firstIndex = next;
     return record;
 }
@@ -305,9 +405,9 @@ std::unique_ptr<double[]> readCorner(DumpScanner& scan, int dim) {
     return corner;
 }
 
-} // namespace
-
-QELkd_node* readDumpNode(std::istream& in, TreeKind kind, int dim, int n, IndexArray indices, int& next) {
+/// The records of a tree, checked against cell when it is given.
+QELkd_node* readNodes(std::istream& in, TreeKind kind, int dim, int n, IndexArray indices, int& next,
+                      CellCheck* cell) {
     DumpScanner scan(in);
     std::vector<bool> seen(static_cast<std::size_t>(std::max(n, 0)), false);
     // The records whose children are being read, innermost last: reading needs no recursion, so a
@@ -318,15 +418,17 @@ QELkd_node* readDumpNode(std::istream& in, TreeKind kind, int dim, int n, IndexA
         const std::string_view word = scan.word();
         if (word == "split") {
             open.push_back(readSplit(scan, dim, next));
+            if (cell != nullptr) cell->enterSplit(open.back());
             continue;
         }
         if (word == "shrink") {
             if (kind != Bd) reportError("Shrinking node not allowed in kd-tree", Fatal);
             open.push_back(readShrink(scan, dim, next));
+            if (cell != nullptr) cell->enterShrink(open.back());
             continue;
         }
         if (word == "leaf")
-            node = readLeaf(scan, n, indices, next, seen);
+            node = readLeaf(scan, n, indices, next, seen, cell);
         else if (word != "null")
             reportError("Illegal node type in dump file", Fatal);
         else if (!open.empty()) // "null" stands only for a whole tree without points
@@ -338,14 +440,22 @@ QELkd_node* readDumpNode(std::istream& in, TreeKind kind, int dim, int n, IndexA
             if (!parent.firstRead) {
                 parent.firstChild = std::move(node);
                 parent.firstRead = true;
+                if (cell != nullptr) cell->enterSecond(parent);
                 break;
             }
             // The builder makes a split or shrink only for a cell holding points.
             if (next == parent.firstIndex) reportError("Empty subtree in dump file", Fatal);
+            if (cell != nullptr) cell->leave(parent);
             node = parent.make(std::move(node));
             open.pop_back();
         }
     }
+}
+
+} // namespace
+
+QELkd_node* readDumpNode(std::istream& in, TreeKind kind, int dim, int n, IndexArray indices, int& next) {
+    return readNodes(in, kind, dim, n, indices, next, nullptr);
 }
 
 QELkd_node* readDump(std::istream& in, TreeKind kind, PointArray& points, IndexArray& indices, int& dim,
@@ -362,12 +472,21 @@ QELkd_node* readDump(std::istream& in, TreeKind kind, PointArray& points, IndexA
     // actually present, never a count it merely claims.
     std::vector<int> listed;
     std::vector<double> coordinates;
+    bool tame = true;
     for (int line = 0; line < pointCount; ++line) {
         const int index = scan.integer();
         if (index < 0 || index >= pointCount) reportError("Point index is out of range", Fatal);
         listed.push_back(index);
-        for (int d = 0; d < pointDim; ++d)
+        for (int d = 0; d < pointDim; ++d) {
             coordinates.push_back(scan.real());
+            tame = tame && std::fabs(coordinates.back()) <= tameLimit;
+        }
+    }
+    // A point listed twice leaves another unlisted, at zero coordinates.
+    std::vector<bool> given(listed.size(), false);
+    for (const int index : listed) {
+        if (given[static_cast<std::size_t>(index)]) reportError("Point index is repeated in dump file", Fatal);
+        given[static_cast<std::size_t>(index)] = true;
     }
     OwnedPoints pointArray(newPointArray(pointCount, pointDim));
     for (std::size_t line = 0; line < listed.size(); ++line)
@@ -384,10 +503,18 @@ QELkd_node* readDump(std::istream& in, TreeKind kind, PointArray& points, IndexA
     std::unique_ptr<double[]> lowerCorner = readCorner(scan, pointDim);
     std::unique_ptr<double[]> upperCorner = readCorner(scan, pointDim);
 
+    // Only tame points make a tree whose every cut and bound is finite: with larger ones the builder's
+    // midpoints and sums overflow (an overflowed cut can leave points on its wrong side, F14 of
+    // fuzz/README.md), and NaN coordinates give NaN cuts and boxes. Such dumps are read unchecked.
+    const std::vector<double> lowerSides(lowerCorner.get(), lowerCorner.get() + pointDim);
+    const std::vector<double> upperSides(upperCorner.get(), upperCorner.get() + pointDim);
+    CellCheck cell{pointArray.get(), lowerSides, upperSides, lowerSides, upperSides};
+    if (tame) cell.enterBox();
     std::unique_ptr<int[]> index(new int[static_cast<std::size_t>(pointCount)]());
     int next = 0;
-    SubtreePtr root(readDumpNode(in, kind, pointDim, pointCount, index.get(), next));
-    if (next != pointCount) reportError("Didn't see as many points as expected", Warning);
+    SubtreePtr root(readNodes(in, kind, pointDim, pointCount, index.get(), next, tame ? &cell : nullptr));
+    // The searches would never find a point that no leaf holds, and the writer leaves none out.
+    if (next != pointCount) reportError("Didn't see as many points as expected", Fatal);
 
     points = pointArray.release();
     indices = index.release();

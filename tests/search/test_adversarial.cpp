@@ -333,6 +333,31 @@ TEST(FairCutOutsideItsCell, AspectRatiosStayAtLeastOne) {
     EXPECT_GE(stats.aspectMean, 1.0f);
 }
 
+// Finding F14 of fuzz/README.md: the standard rule's cut between 1.6e308 and 1.7e308 overflows to
+// infinity, which leaves the upper point below its cut, where no search looks for it.
+TEST(OverflowingCut, PointsStayOnTheirSide) {
+    GTEST_SKIP() << "open finding F14 (fuzz/README.md)";
+    PointSet set(2, 1);
+    set[0][0] = 1.7e308;
+    set[1][0] = 1.6e308;
+    auto tree = buildTree(Structure::Kd, set, 1, qel::SplitRule::StandardKd);
+    testdata::MetricGuard guard(qel::manhattanMetric);
+    double q[] = {1.7e308};
+    EXPECT_EQ(runSearch(*tree, SearchKind::Standard, q, 1, 0.0, 1).indices[0], 0);
+}
+
+// Finding F15 of fuzz/README.md: the midpoint rule with the simple shrink does not end on coordinates
+// near the largest double along both sides.
+TEST(HugeCoordinates, MidpointWithSimpleShrinkEndsTheBuild) {
+    GTEST_SKIP() << "open finding F15 (fuzz/README.md)";
+    PointSet set(40, 2);
+    for (int i = 0; i < set.size(); ++i) {
+        set[i][0] = (i % 2 == 0 ? 1.7e308 : -1.7e308) * (1 - i * 1e-3);
+        set[i][1] = 1.7e308 * (i % 3) / 2;
+    }
+    EXPECT_NE(buildTree(Structure::Bd, set, 1, qel::SplitRule::Midpoint, qel::ShrinkRule::Simple), nullptr);
+}
+
 // A tree as a dump may describe it: point i alone in a leaf at level i of a chain of split nodes, the
 // chain always continuing on the upper side. A query above the chain's top finds its nearest points at
 // the chain's end, so every search goes all the way down.
