@@ -169,10 +169,6 @@ void checkExact(qel::QELkd_tree& tree, qel::Point q) {
 
 /// The builder's tree of the points, with the rules of choice, dumps to a text the reader accepts.
 void checkRebuild(const qel::QELkd_tree& tree, qel::TreeKind kind, std::uint8_t choice) {
-    // Coordinates beyond 1e300 can keep the midpoint build from ending (F15).
-    for (int i = 0; i < tree.dataCount; ++i)
-        for (int d = 0; d < tree.dimensionCount; ++d)
-            if (std::fabs(tree.dataPoints[i][d]) > 1e300 && std::isfinite(tree.dataPoints[i][d])) return;
     const auto split = static_cast<qel::SplitRule>((choice >> 1) % 5);
     const auto shrink = static_cast<qel::ShrinkRule>((choice >> 4) % 4);
     const int bucketSize = 1 + (choice >> 6);

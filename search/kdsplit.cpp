@@ -107,7 +107,7 @@ void cutMidpoint(Members members, const QELorthRect& cell, int n, int dim, int& 
     double minValue = 0.0;
     double maxValue = 0.0;
     cutDim = midpointCutDimension(members, cell, n, dim, minValue, maxValue);
-    cutValue = (cell.lower[cutDim] + cell.upper[cutDim]) * 0.5;
+    cutValue = midpointOf(cell.lower[cutDim], cell.upper[cutDim]);
     int belowEnd = 0;
     int equalEnd = 0;
     partitionAroundValue(members, n, cutDim, cutValue, belowEnd, equalEnd);
@@ -122,7 +122,7 @@ void cutSlidingMidpoint(Members members, const QELorthRect& cell, int n, int dim
     double minValue = 0.0;
     double maxValue = 0.0;
     cutDim = midpointCutDimension(members, cell, n, dim, minValue, maxValue);
-    const double ideal = (cell.lower[cutDim] + cell.upper[cutDim]) * 0.5;
+    const double ideal = midpointOf(cell.lower[cutDim], cell.upper[cutDim]);
     if (ideal < minValue)
         cutValue = minValue;
     else if (ideal > maxValue)

@@ -126,7 +126,7 @@ template <class Value, class Swap> void selectAtRank(int n, int nLow, Value v, S
     for (int i = 1; i < nLow; ++i)
         if (v(i) > v(largest)) largest = i;
     swap(largest, nLow - 1);
-    cutValue = (v(nLow - 1) + v(nLow)) * 0.5;
+    cutValue = midpointOf(v(nLow - 1), v(nLow));
 }
 
 /// Indexed members from which the selection reads a copy of the coordinates it compares, kept in step

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <utility>
 
 #include <qel/qelinclude.h>
@@ -33,6 +35,13 @@ struct CopiedMembers {
         std::swap_ranges(point(i), point(i) + dim, point(j));
     }
 };
+
+/// The value halfway between a and b: (a + b) / 2 wherever a + b is finite, and without its overflow
+/// near the largest doubles, where a cut at infinity would leave the upper point below it.
+inline double midpointOf(double a, double b) {
+    constexpr double half = std::numeric_limits<double>::max() / 2;
+    return std::fabs(a) <= half && std::fabs(b) <= half ? (a + b) * 0.5 : a * 0.5 + b * 0.5;
+}
 
 /// Sets the corners of box to the smallest box holding the subset (n >= 1).
 void enclosingBox(PointArray pa, IndexArray idx, int n, int dim, QELorthRect& box);
