@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include <qel/bdtree.h>
 #include "fuzzsupport.h"
+#include <qel/bdtree.h>
 #include <qel/kdtree.h>
 #include <qel/treedump.h>
 
@@ -157,7 +157,8 @@ void checkExact(qel::QELkd_tree& tree, qel::Point q) {
             if (search == 0) tree.searchNearest(q, k, indices.data(), distances.data(), 0.0, 2);
             if (search == 1) tree.searchPriority(q, k, indices.data(), distances.data(), 0.0, 2);
             if (search == 2)
-                FUZZ_CHECK(tree.searchFixedRadius(q, radius, k, indices.data(), distances.data(), 0.0, 2) == within);
+                FUZZ_CHECK(tree.searchFixedRadius(q, radius, k, indices.data(), distances.data(), 0.0, 2) ==
+                           within);
             for (int i = 0; i < k; ++i) {
                 const double expected = all[static_cast<std::size_t>(i)];
                 if (search == 2 && i >= within) break;

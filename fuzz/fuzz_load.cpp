@@ -119,11 +119,13 @@ bool isSystemMessage(const std::string& text) {
     };
     for (const char* message : exact)
         if (text == message) return true;
-    return (startsWith(text, "List index out of bounds (0)\nFile ") && text.ends_with(" is empty: it holds no line.")) ||
+    return (startsWith(text, "List index out of bounds (0)\nFile ") &&
+            text.ends_with(" is empty: it holds no line.")) ||
            startsWith(text, "ReadPt:\nSome error occured while processing index ") ||
            startsWith(text, "Can't read query point ") ||
            (startsWith(text, "Cannot read file \"") &&
-            text.ends_with("\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)"));
+            text.ends_with(
+                "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)"));
 }
 
 /// A folder of this process for the two files, under the memory file system when there is one; removed

@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include <qel/bdtree.h>
 #include "fuzzsupport.h"
+#include <qel/bdtree.h>
 #include <qel/kdtree.h>
 
 namespace {

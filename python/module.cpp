@@ -204,9 +204,9 @@ public:
             py::gil_scoped_release unlocked;
             std::lock_guard<std::mutex> lock(metricLock);
             useOptions(options);
-            knn::SearchBatch(knn::SearcherOf(structure.get(), range, k, options.eps, options.metric.power, 0.0),
-                             queries.rows.data(), queries.m, raw.indices.data(), raw.dists.data(),
-                             options.threads);
+            knn::SearchBatch(
+                knn::SearcherOf(structure.get(), range, k, options.eps, options.metric.power, 0.0),
+                queries.rows.data(), queries.m, raw.indices.data(), raw.dists.data(), options.threads);
         }
         auto [dists, indices] = resultArrays(queries, k, raw, options.metric);
         return py::make_tuple(dists, indices);
@@ -286,7 +286,8 @@ private:
         std::int64_t* indexOut = indices.mutable_data();
         for (std::size_t i = 0; i < raw.indices.size(); ++i) {
             const bool empty = raw.indices[i] == qel::noIndex;
-            distOut[i] = empty ? std::numeric_limits<double>::infinity() : knn::RootedDistance(raw.dists[i], metric);
+            distOut[i] =
+                empty ? std::numeric_limits<double>::infinity() : knn::RootedDistance(raw.dists[i], metric);
             indexOut[i] = empty ? n : raw.indices[i];
         }
         return {dists, indices};
@@ -376,7 +377,8 @@ BuildPoints buildPointsOf(const py::object& points) {
 }
 
 int bucketSizeOf(int bucketSize) {
-    if (const auto why = knn::CheckInt(bucketSize, knn::BucketLimit)) throw py::value_error("bucket_size " + *why);
+    if (const auto why = knn::CheckInt(bucketSize, knn::BucketLimit))
+        throw py::value_error("bucket_size " + *why);
     return bucketSize;
 }
 

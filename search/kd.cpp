@@ -374,7 +374,8 @@ void QELkd_tree::searchNearest(Point q, int k, IndexArray nnIdx, DistArray dists
     }
     state.errorFactor = ErrorFactor::of(eps, power);
     QELmin_k& nearest = emptiedList(state.activeNearest, k);
-    state.exactUnlimited = eps == 0.0 && maxPointsVisit == 0 && offsetsBoundDistances(q, dimensionCount, power);
+    state.exactUnlimited =
+        eps == 0.0 && maxPointsVisit == 0 && offsetsBoundDistances(q, dimensionCount, power);
     // Under a visit limit a skipped subtree would leave its visits to later ones.
     state.cutsBoundPoints = maxPointsVisit == 0 && exactOffsetBounds(*this, q, power);
     state.cutFrames.clear();

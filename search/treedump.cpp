@@ -76,7 +76,8 @@ void dumpSubtree(QELkd_node* node, std::ostream& out) {
             out << "shrink " << DumpInt{shrink->boundCount} << "\n";
             for (int i = 0; i < shrink->boundCount; ++i) {
                 const HalfSpace& h = shrink->bounds[i];
-                out << DumpInt{h.boundDimension} << " " << DumpNumber{h.boundValue} << " " << DumpInt{h.boundSide} << "\n";
+                out << DumpInt{h.boundDimension} << " " << DumpNumber{h.boundValue} << " "
+                    << DumpInt{h.boundSide} << "\n";
             }
             pending.push_back(shrink->outerChild);
             pending.push_back(shrink->innerChild);
@@ -127,7 +128,8 @@ void QELkd_tree::dumpTree(bool withPoints, std::ostream& out) {
             out << "\n";
         }
     }
-    out << "tree " << DumpInt{dimensionCount} << " " << DumpInt{dataCount} << " " << DumpInt{bucketSize} << "\n";
+    out << "tree " << DumpInt{dimensionCount} << " " << DumpInt{dataCount} << " " << DumpInt{bucketSize}
+        << "\n";
     writeCorner(boxLower, dimensionCount, out);
     writeCorner(boxUpper, dimensionCount, out);
     if (rootNode != nullptr)
@@ -267,9 +269,9 @@ struct OpenRecord {
 /// child the shrink's cell distance.
 struct CellCheck {
     PointArray points;
-    std::vector<double> lower;      ///< the cell as the builder records it
+    std::vector<double> lower; ///< the cell as the builder records it
     std::vector<double> upper;
-    std::vector<double> lowest;     ///< the region the points must lie in
+    std::vector<double> lowest; ///< the region the points must lie in
     std::vector<double> highest;
 
     void enterBox() const {
@@ -485,7 +487,8 @@ QELkd_node* readDump(std::istream& in, TreeKind kind, PointArray& points, IndexA
     // A point listed twice leaves another unlisted, at zero coordinates.
     std::vector<bool> given(listed.size(), false);
     for (const int index : listed) {
-        if (given[static_cast<std::size_t>(index)]) reportError("Point index is repeated in dump file", Fatal);
+        if (given[static_cast<std::size_t>(index)])
+            reportError("Point index is repeated in dump file", Fatal);
         given[static_cast<std::size_t>(index)] = true;
     }
     OwnedPoints pointArray(newPointArray(pointCount, pointDim));
@@ -544,11 +547,11 @@ LoadedTree loadTree(std::istream& in, TreeKind kind) {
     // A dump without points leaves nothing to own: the tree gets no point array.
     if (n == 0) loaded.points.reset();
     if (kind == Bd)
-        loaded.tree.reset(new QELbd_tree(loaded.points.get(), index.get(), n, dim, bucketSize, lower, upper,
-                                         root.get()));
+        loaded.tree.reset(
+            new QELbd_tree(loaded.points.get(), index.get(), n, dim, bucketSize, lower, upper, root.get()));
     else
-        loaded.tree.reset(new QELkd_tree(loaded.points.get(), index.get(), n, dim, bucketSize, lower, upper,
-                                         root.get()));
+        loaded.tree.reset(
+            new QELkd_tree(loaded.points.get(), index.get(), n, dim, bucketSize, lower, upper, root.get()));
     index.release();
     lowerCorner.release();
     upperCorner.release();

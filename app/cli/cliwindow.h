@@ -29,9 +29,15 @@ public:
     int splitRuleItem() override { return options.splitItem; }
     int shrinkRuleItem() override { return options.shrinkItem; }
     int searchModeItem() override { return options.modeItem; }
-    bool standardRangeSelected() override { return options.rangeItem == static_cast<int>(SearchRange::Standard); }
-    bool fixedRadiusSelected() override { return options.rangeItem == static_cast<int>(SearchRange::FixedRadius); }
-    bool priorityRangeSelected() override { return options.rangeItem == static_cast<int>(SearchRange::Priority); }
+    bool standardRangeSelected() override {
+        return options.rangeItem == static_cast<int>(SearchRange::Standard);
+    }
+    bool fixedRadiusSelected() override {
+        return options.rangeItem == static_cast<int>(SearchRange::FixedRadius);
+    }
+    bool priorityRangeSelected() override {
+        return options.rangeItem == static_cast<int>(SearchRange::Priority);
+    }
     std::string radiusText() override { return options.radius; }
     void setRadiusText(const std::string&) override {}
     bool showGraph() override { return false; } // no chart to show; drawing it changes no output

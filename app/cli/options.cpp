@@ -189,7 +189,9 @@ std::variant<CliOptions, HelpRequested, VersionRequested, UsageError> parseArgum
     }
     // An output written over an input or over another output would lose what was there, or half of it.
     const std::pair<const std::optional<std::string>*, const char*> outputs[] = {
-        {&options.resultsPath, "--results"}, {&options.dataTablePath, "--data-table"}, {&options.dumpPath, "--dump"}};
+        {&options.resultsPath, "--results"},
+        {&options.dataTablePath, "--data-table"},
+        {&options.dumpPath, "--dump"}};
     std::vector<std::pair<std::string, const char*>> files{{options.dataPath, "--data"},
                                                            {options.queryPath, "--query"}};
     for (const auto& [path, name] : outputs) {

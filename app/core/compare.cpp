@@ -199,23 +199,23 @@ bool CompareRun::probePass(const Searcher& s, CompareRow& row, Answers& out) {
     std::vector<double> seconds(static_cast<std::size_t>(m), 0.0);
     std::vector<int> visits(static_cast<std::size_t>(m), 0);
     const int k = settings.k;
-    const bool done =
-        inChunks([&](int first, int count, int threads) {
-            const int parts = std::min(threads, count);
-            qel::runOnThreads(static_cast<std::size_t>(parts), [&](std::size_t part) {
-                const auto p = static_cast<std::int64_t>(part);
-                const int begin = first + static_cast<int>(count * p / parts);
-                const int end = first + static_cast<int>(count * (p + 1) / parts);
-                for (int q = begin; q < end; ++q) {
-                    int* idx = out.idx.data() + rowStart(q, k);
-                    double* dists = out.dists.data() + rowStart(q, k);
-                    const auto start = Clock::now();
-                    SearchOne(s, queries[q], idx, dists);
-                    seconds[static_cast<std::size_t>(q)] = secondsSince(start);
-                    visits[static_cast<std::size_t>(q)] = LastVisitCount(s);
-                }
-            });
-        }).has_value();
+    const auto pass = [&](int first, int count, int threads) {
+        const int parts = std::min(threads, count);
+        qel::runOnThreads(static_cast<std::size_t>(parts), [&](std::size_t part) {
+            const auto p = static_cast<std::int64_t>(part);
+            const int begin = first + static_cast<int>(count * p / parts);
+            const int end = first + static_cast<int>(count * (p + 1) / parts);
+            for (int q = begin; q < end; ++q) {
+                int* idx = out.idx.data() + rowStart(q, k);
+                double* dists = out.dists.data() + rowStart(q, k);
+                const auto start = Clock::now();
+                SearchOne(s, queries[q], idx, dists);
+                seconds[static_cast<std::size_t>(q)] = secondsSince(start);
+                visits[static_cast<std::size_t>(q)] = LastVisitCount(s);
+            }
+        });
+    };
+    const bool done = inChunks(pass).has_value();
     if (!done || m == 0) return done;
     row.slowestQuerySeconds = *std::max_element(seconds.begin(), seconds.end());
     // A sum of equal times divided back can round above each of them.

@@ -83,9 +83,9 @@ bool WriteFileAtomically(const std::string& path, const std::function<void(std::
         return writeStream(out, write);
     }
     // A symbolic link keeps pointing where it did: its target is the file replaced.
-    const std::filesystem::path destination =
-        std::filesystem::is_symlink(path, error) ? std::filesystem::canonical(path, error)
-                                                 : std::filesystem::path(path);
+    const std::filesystem::path destination = std::filesystem::is_symlink(path, error)
+                                                  ? std::filesystem::canonical(path, error)
+                                                  : std::filesystem::path(path);
     const std::filesystem::path folder =
         destination.has_parent_path() ? destination.parent_path() : std::filesystem::path(".");
     std::string name = destination.filename().string();

@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 
 #include "numbers.h"
-#include <qel/workerthreads.h>
 #include "windowops.h"
+#include <qel/workerthreads.h>
 
 #if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
@@ -196,7 +196,8 @@ std::size_t BlankLineCount(const TextLines& lines) {
     std::size_t blank = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
-        blank += std::none_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) > ' '; });
+        blank += std::none_of(line.begin(), line.end(),
+                              [](char c) { return static_cast<unsigned char>(c) > ' '; });
     }
     return blank;
 }
@@ -220,8 +221,9 @@ TextLines ReadTextFile(const std::string& path) {
     // A NUL has no place in a text of numbers: it marks a binary file or UTF-16 without a byte-order
     // mark, which would otherwise load as wrong points without a word.
     const auto holdsNul = [&] {
-        return RunError("Cannot read file \"" + path +
-                        "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)");
+        return RunError(
+            "Cannot read file \"" + path +
+            "\". It holds NUL characters: it is not a text file (UTF-16 needs a byte-order mark)");
     };
     // A buffer of the file's size, filled through a small one: reading straight into it would first
     // have to clear it, which costs as much as the read.
@@ -233,8 +235,9 @@ TextLines ReadTextFile(const std::string& path) {
     std::size_t got = 0;
     bool utf16 = false;
     while ((got = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0) {
-        if (bytes.empty()) utf16 = got >= 2 && (std::string_view(chunk.data(), 2) == "\xFF\xFE" ||
-                                               std::string_view(chunk.data(), 2) == "\xFE\xFF");
+        if (bytes.empty())
+            utf16 = got >= 2 && (std::string_view(chunk.data(), 2) == "\xFF\xFE" ||
+                                 std::string_view(chunk.data(), 2) == "\xFE\xFF");
         // Stopping at the first NUL, a stream of binary data without end is refused at once.
         if (!utf16 && std::memchr(chunk.data(), '\0', got)) throw holdsNul();
         bytes.append(chunk.data(), got);

@@ -29,8 +29,9 @@ void BuildResultsChart(SearchSession& s, ChartContent& chart, const PointReader&
     chart.clear();
     s.dataSeries = s.querySeries = s.lineSeries = -1;
     chart.title = "KNN Search Results: " + modeTitle(s.searchMode);
-    chart.subTitle = "KNN Search: k = " + std::to_string(s.k) + ", no. of data points = " +
-                     std::to_string(s.dataCount) + ", no. of query points = " + std::to_string(s.queryCount);
+    chart.subTitle = "KNN Search: k = " + std::to_string(s.k) +
+                     ", no. of data points = " + std::to_string(s.dataCount) +
+                     ", no. of query points = " + std::to_string(s.queryCount);
     std::vector<double> a(static_cast<std::size_t>(std::max(s.dim, 2)), 0.0);
     std::vector<double> b(a.size(), 0.0);
     // A one-coordinate point is drawn at (line index, coordinate).

@@ -33,8 +33,8 @@ std::unique_ptr<qel::QELpointSet> BuildStructure(const SearchConfig& c, qel::Poi
 
 Searcher SearcherOf(qel::QELpointSet* structure, SearchRange range, int k, double eps, int power,
                     double radius) {
-    return {structure, dynamic_cast<qel::QELkd_tree*>(structure), range, k, eps, power,
-            qel::coordinateTerm(radius, power)};
+    return {structure, dynamic_cast<qel::QELkd_tree*>(structure), range, k, eps,
+            power,     qel::coordinateTerm(radius, power)};
 }
 
 void SearchOne(const Searcher& s, qel::Point query, int* idx, double* dists, int* count) {
@@ -73,7 +73,8 @@ void SearchBatch(const Searcher& s, qel::PointArray queries, int m, int* idx, do
 }
 
 int LastVisitCount(const Searcher& s) {
-    return s.range == SearchRange::FixedRadius ? qel::fixedRadiusSearch.radiusVisitedCount : qel::visitedCount;
+    return s.range == SearchRange::FixedRadius ? qel::fixedRadiusSearch.radiusVisitedCount
+                                               : qel::visitedCount;
 }
 
 } // namespace knn

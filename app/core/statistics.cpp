@@ -10,8 +10,8 @@
 #include <limits>
 
 #include "numbers.h"
-#include <qel/workerthreads.h>
 #include "windowops.h"
+#include <qel/workerthreads.h>
 
 namespace knn {
 
@@ -129,21 +129,21 @@ void WriteStatistics(WindowOps& window, const DataColumns& data, int dim, Column
     std::atomic<std::int64_t> columnsDone{0};
     if (progress) progress(0, dim); // the phase shows, and hears a cancel, before its first column
     qel::runOnThreads(std::clamp<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), 1,
-                                          std::max<std::size_t>(columnCount, 1)),
-                  [&](std::size_t part) {
-                      std::vector<double> values;
-                      for (std::size_t c = nextColumn++; c < columnCount; c = nextColumn++) {
-                          stats[c] = ComputeColumnStats(static_cast<int>(c), data, values);
-                          const std::int64_t done = ++columnsDone;
-                          if (part != 0 || !progress) continue;
-                          try {
-                              progress(done, dim);
-                          } catch (...) {
-                              nextColumn = columnCount; // the other threads take no further column
-                              throw;
+                                              std::max<std::size_t>(columnCount, 1)),
+                      [&](std::size_t part) {
+                          std::vector<double> values;
+                          for (std::size_t c = nextColumn++; c < columnCount; c = nextColumn++) {
+                              stats[c] = ComputeColumnStats(static_cast<int>(c), data, values);
+                              const std::int64_t done = ++columnsDone;
+                              if (part != 0 || !progress) continue;
+                              try {
+                                  progress(done, dim);
+                              } catch (...) {
+                                  nextColumn = columnCount; // the other threads take no further column
+                                  throw;
+                              }
                           }
-                      }
-                  });
+                      });
     for (int c = 0; c < dim; ++c) {
         columnStats = stats[static_cast<std::size_t>(c)];
         const ColumnStats& s = columnStats;

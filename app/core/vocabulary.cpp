@@ -1,8 +1,8 @@
 // The option vocabulary's lookups and checkers.
 #include "vocabulary.h"
 
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 
 namespace knn {

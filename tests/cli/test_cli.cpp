@@ -157,7 +157,9 @@ struct ModeRange {
     const char* mode;
     const char* search;
 };
-void PrintTo(const ModeRange& row, std::ostream* out) { *out << row.mode << " " << row.search; }
+void PrintTo(const ModeRange& row, std::ostream* out) {
+    *out << row.mode << " " << row.search;
+}
 
 class CliModes : public CliTest, public testing::WithParamInterface<ModeRange> {};
 
@@ -234,7 +236,9 @@ struct ThreadCase {
     std::vector<std::string> flags;
     int badQueryLine; ///< 0-based line of the query file that does not convert; -1 for none
 };
-void PrintTo(const ThreadCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const ThreadCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class CliThreads : public CliTest, public testing::WithParamInterface<ThreadCase> {};
 
@@ -348,7 +352,9 @@ struct FailedLoad {
     const char* query; ///< null: no file
     const char* messages;
 };
-void PrintTo(const FailedLoad& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const FailedLoad& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class CliFailedLoads : public CliTest, public testing::WithParamInterface<FailedLoad> {};
 
@@ -372,7 +378,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailedLoad{"NoQueryFile", "1 2\n", nullptr, "File FILE doesn't exist.\n"},
         FailedLoad{"DimensionsDiffer", "1 2 3\n", "1 2\n",
                    "The data & query dimensions do not coincide!\nPlease check input file structure.\n"},
-        FailedLoad{"EmptyDataFile", "", "1 2\n", "List index out of bounds (0)\nFile FILE is empty: it holds no line.\n"},
+        FailedLoad{"EmptyDataFile", "", "1 2\n",
+                   "List index out of bounds (0)\nFile FILE is empty: it holds no line.\n"},
         FailedLoad{"DataFieldDoesNotConvert", "1 2\n3 x\n", "1 2\n",
                    "Could not load data!\nPlease check input file structure.\n"},
         FailedLoad{"QueryFieldDoesNotConvert", "1 2\n", "1 2\n3 x\n",
@@ -384,7 +391,9 @@ struct UsageCase {
     std::vector<std::string> flags;
     const char* error;
 };
-void PrintTo(const UsageCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const UsageCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class CliUsageErrors : public CliTest, public testing::WithParamInterface<UsageCase> {};
 
@@ -436,7 +445,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"NegativeRadius",
                   {"--radius", "-0.5"},
                   "bad value \"-0.5\" for --radius: must be a finite number of at least 0"},
-        UsageCase{"ErrorBoundBeyondTheDoubles", {"--eps", "1e309"}, "bad value \"1e309\" for --eps: not a number"},
+        UsageCase{
+            "ErrorBoundBeyondTheDoubles", {"--eps", "1e309"}, "bad value \"1e309\" for --eps: not a number"},
         UsageCase{"DigitSeparator",
                   {"--decimal-separator", "1"},
                   "bad value \"1\" for --decimal-separator: must be no digit, sign, exponent mark or blank"},
@@ -526,15 +536,17 @@ TEST_F(CliTest, CompareTableFollowsTheStatisticsAndNamesTheWinners) {
 TEST_F(CliTest, OutputThatCannotBeWrittenExitsWithOne) {
     write("data.pts", "1 10\n2 20\n");
     write("query.pts", "0 0\n");
-    for (const std::vector<std::string>& flags :
-         {std::vector<std::string>{}, {"--no-stats", "--results", "-"}, {"--results", "/dev/full"},
-          {"--no-stats", "--dump", "-"}, {"--dump", "/dev/full"}}) {
+    for (const std::vector<std::string>& flags : {std::vector<std::string>{},
+                                                  {"--no-stats", "--results", "-"},
+                                                  {"--results", "/dev/full"},
+                                                  {"--no-stats", "--dump", "-"},
+                                                  {"--dump", "/dev/full"}}) {
         std::vector<std::string> args{"--data", pathOf("data.pts"), "--query", pathOf("query.pts")};
         args.insert(args.end(), flags.begin(), flags.end());
         const CliRun cli = run(args, flags.empty() || flags.back() == "-" ? "/dev/full" : "");
         EXPECT_EQ(cli.exitCode, 1) << testing::PrintToString(flags);
         EXPECT_NE(cli.err.find(flags.empty() || flags.back() == "-" ? "Cannot write standard output."
-                                                                     : "Cannot write file \"/dev/full\"."),
+                                                                    : "Cannot write file \"/dev/full\"."),
                   std::string::npos)
             << cli.err;
     }
@@ -567,9 +579,9 @@ TEST_F(CliTest, AFailedWriteLeavesTheEarlierFileWhole) {
     const std::string earlier = write("results.tsv", "earlier results\n");
     // Files beyond 512 bytes cannot grow; the write fails with EFBIG instead of ending the process.
     const std::string command = "ulimit -f 1; trap '' XFSZ; exec " + shellQuoted(KNN_CLI_PATH) + " --data " +
-                                shellQuoted(pathOf("data.pts")) + " --query " + shellQuoted(pathOf("query.pts")) +
-                                " --no-stats --results " + shellQuoted(earlier) + " 2>" +
-                                shellQuoted(pathOf("err.txt")) + " >/dev/null";
+                                shellQuoted(pathOf("data.pts")) + " --query " +
+                                shellQuoted(pathOf("query.pts")) + " --no-stats --results " +
+                                shellQuoted(earlier) + " 2>" + shellQuoted(pathOf("err.txt")) + " >/dev/null";
     const int status = std::system(("sh -c " + shellQuoted(command)).c_str());
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
     EXPECT_NE(readFile(folder / "err.txt").find("Cannot write file"), std::string::npos);
@@ -588,9 +600,10 @@ TEST_F(CliTest, BlankLinesThatTakeMuchMemoryAreNamed) {
     write("query.pts", ones + "\n");
     const CliRun cli = runOn({"--no-stats", "--mode", "brute"});
     EXPECT_EQ(cli.exitCode, 0);
-    EXPECT_EQ(cli.err, "File " + pathOf("data.pts") +
-                           " holds 17000 blank lines, each loaded as a point with 2000 coordinates of 0: they "
-                           "take 259 MB.\n");
+    EXPECT_EQ(cli.err,
+              "File " + pathOf("data.pts") +
+                  " holds 17000 blank lines, each loaded as a point with 2000 coordinates of 0: they "
+                  "take 259 MB.\n");
 }
 
 TEST_F(CliTest, DataAndQueryAreRequired) {

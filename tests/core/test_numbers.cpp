@@ -36,7 +36,9 @@ struct ConvertCase {
     bool converts;
     double value;
 };
-void PrintTo(const ConvertCase& row, std::ostream* out) { *out << '"' << row.text << '"'; }
+void PrintTo(const ConvertCase& row, std::ostream* out) {
+    *out << '"' << row.text << '"';
+}
 
 class ConvertNumberGrammar : public testing::TestWithParam<ConvertCase> {};
 
@@ -75,7 +77,9 @@ struct FormatCase {
     double value;
     const char* text;
 };
-void PrintTo(const FormatCase& row, std::ostream* out) { *out << row.text; }
+void PrintTo(const FormatCase& row, std::ostream* out) {
+    *out << row.text;
+}
 
 class FormatDoubleCases : public testing::TestWithParam<FormatCase> {};
 

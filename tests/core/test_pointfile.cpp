@@ -37,7 +37,9 @@ struct LineCase {
     std::string text;
     Lines lines;
 };
-void PrintTo(const LineCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const LineCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class LineBreaks : public testing::TestWithParam<LineCase> {};
 
@@ -66,7 +68,9 @@ struct EncodingCase {
     std::string bytes;
     std::string utf8;
 };
-void PrintTo(const EncodingCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const EncodingCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Encodings : public testing::TestWithParam<EncodingCase> {};
 
@@ -106,7 +110,9 @@ struct SplitCase {
     std::string line;
     Lines fields;
 };
-void PrintTo(const SplitCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const SplitCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class FieldSplit : public testing::TestWithParam<SplitCase> {};
 
@@ -217,7 +223,9 @@ struct LoadCase {
     bool loaded;
     std::vector<std::vector<double>> points;
 };
-void PrintTo(const LoadCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const LoadCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class LoadedPoints : public testing::TestWithParam<LoadCase> {};
 

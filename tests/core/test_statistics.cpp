@@ -58,7 +58,9 @@ struct StatsCase {
     std::string file;
     Lines expected;
 };
-void PrintTo(const StatsCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const StatsCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ColumnReport : public testing::TestWithParam<StatsCase> {};
 
@@ -136,7 +138,9 @@ struct FormatStatCase {
     long double value;
     const char* text;
 };
-void PrintTo(const FormatStatCase& row, std::ostream* out) { *out << row.text; }
+void PrintTo(const FormatStatCase& row, std::ostream* out) {
+    *out << row.text;
+}
 
 class FormatStatCases : public testing::TestWithParam<FormatStatCase> {};
 

@@ -32,7 +32,9 @@ inline const char* searchName(SearchKind kind) {
     return "";
 }
 
-inline void PrintTo(SearchKind kind, std::ostream* out) { *out << searchName(kind); }
+inline void PrintTo(SearchKind kind, std::ostream* out) {
+    *out << searchName(kind);
+}
 
 enum class Structure { Kd, Bd };
 

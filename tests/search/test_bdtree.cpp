@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include <qel/bdtree.h>
-#include <qel/kdutil.h>
 #include "testdata.h"
 #include "treeshape.h"
+#include <qel/bdtree.h>
+#include <qel/kdutil.h>
 
 using namespace qel;
 

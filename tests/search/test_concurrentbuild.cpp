@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include <qel/bdtree.h>
 #include "testdata.h"
 #include "treeshape.h"
+#include <qel/bdtree.h>
 
 using namespace qel;
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include <qel/bdtree.h>
 #include "searchcheck.h"
 #include "testdata.h"
 #include "treeshape.h"
+#include <qel/bdtree.h>
 
 using namespace qel;
 using searchcheck::SearchKind;
@@ -253,17 +253,17 @@ struct RoundTripRow {
     ShrinkRule shrink;
 };
 void PrintTo(const RoundTripRow& row, std::ostream* out) {
-    *out << (row.structure == Structure::Kd ? "kd" : "bd") << " split " << int(row.split) << " shrink " << int(row.shrink);
+    *out << (row.structure == Structure::Kd ? "kd" : "bd") << " split " << int(row.split) << " shrink "
+         << int(row.shrink);
 }
 
 class RoundTrip : public testing::TestWithParam<RoundTripRow> {};
 
 TEST_P(RoundTrip, SameTextAndSameSearchResults) {
     const RoundTripRow row = GetParam();
-    const testdata::PointSet sets[] = {wholeNumbers(testdata::clusteredPoints(300, 3)),
-                                       wholeNumbers(testdata::farClusterPoints(200, 3)),
-                                       wholeNumbers(testdata::linePoints(200, 3)),
-                                       testdata::clusteredPoints(300, 3)};
+    const testdata::PointSet sets[] = {
+        wholeNumbers(testdata::clusteredPoints(300, 3)), wholeNumbers(testdata::farClusterPoints(200, 3)),
+        wholeNumbers(testdata::linePoints(200, 3)), testdata::clusteredPoints(300, 3)};
     const testdata::PointSet queries = wholeNumbers(testdata::uniformPoints(12, 3, 99));
     for (const testdata::PointSet& set : sets) {
         SCOPED_TRACE("set " + std::to_string(&set - sets));
@@ -326,7 +326,8 @@ TEST_P(RoundTrip, AwkwardDataReadBack) {
     const std::vector<testdata::PointSet> sets = awkwardSets();
     for (const testdata::PointSet& set : sets) {
         for (const int bucketSize : {1, 3}) {
-            SCOPED_TRACE("set " + std::to_string(&set - sets.data()) + " bucket " + std::to_string(bucketSize));
+            SCOPED_TRACE("set " + std::to_string(&set - sets.data()) + " bucket " +
+                         std::to_string(bucketSize));
             auto original = searchcheck::buildTree(row.structure, set, bucketSize, row.split, row.shrink);
             const std::string text = dumpOf(*original);
             try {
@@ -441,7 +442,9 @@ struct BadDump {
     TreeKind kind;
     const char* message;
 };
-void PrintTo(const BadDump& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const BadDump& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const std::string points = "#QEL 1.1.1\npoints 2 3\n0 0 0\n1 1 2\n2 3 1\n";
 const std::string tree = points + "tree 2 3 1\n0 0\n3 2\n";
@@ -492,24 +495,30 @@ const BadDump badDumps[] = {
      "Empty subtree in dump file"},
     {"ShrinkOfTwoEmptyLeaves", tree + "shrink 0\nleaf 0\nleaf 0\n", Bd, "Empty subtree in dump file"},
     // What the searches rely on: each row breaks one rule and is otherwise consistent.
-    {"PointListedTwice", "#QEL 1.1.1\npoints 2 3\n0 0 0\n0 1 2\n2 3 1\n", Kd, "Point index is repeated in dump file"},
-    {"PointInNoLeaf", points + "tree 2 3 1\n0 0\n3 2\nleaf 2 2 0\n", Kd, "Didn't see as many points as expected"},
+    {"PointListedTwice", "#QEL 1.1.1\npoints 2 3\n0 0 0\n0 1 2\n2 3 1\n", Kd,
+     "Point index is repeated in dump file"},
+    {"PointInNoLeaf", points + "tree 2 3 1\n0 0\n3 2\nleaf 2 2 0\n", Kd,
+     "Didn't see as many points as expected"},
     {"BoxCornersOutOfOrder", points + "tree 2 3 1\n3 0\n0 2\nleaf 3 0 1 2\n", Kd,
      "Box corners are out of order in dump file"},
     {"BoxCornerNotFinite", points + "tree 2 3 1\n-inf 0\n3 2\nleaf 3 0 1 2\n", Kd,
      "Box corner is not finite in dump file"},
-    {"PointOutsideBox", points + "tree 2 3 1\n0 0\n3 1\nleaf 3 0 1 2\n", Kd, "Point lies outside its cell in dump file"},
-    {"NaNCut", tree + "split 0 nan 0 3\nleaf 1 0\nleaf 2 1 2\n", Kd, "Cutting value is not finite in dump file"},
+    {"PointOutsideBox", points + "tree 2 3 1\n0 0\n3 1\nleaf 3 0 1 2\n", Kd,
+     "Point lies outside its cell in dump file"},
+    {"NaNCut", tree + "split 0 nan 0 3\nleaf 1 0\nleaf 2 1 2\n", Kd,
+     "Cutting value is not finite in dump file"},
     {"PointBeyondCutOutsideCell", tree + "split 0 -1 0 3\nleaf 1 0\nleaf 2 1 2\n", Kd,
      "Point lies outside its cell in dump file"},
-    {"CutOnTheOtherDimension", tree + "split 1 1.5 0 3\n", Kd, "Split bounds differ from its cell in dump file"},
+    {"CutOnTheOtherDimension", tree + "split 1 1.5 0 3\n", Kd,
+     "Split bounds differ from its cell in dump file"},
     {"PointsExchangedAcrossCut", tree + "split 0 0.5 0 3\nleaf 1 1\nleaf 2 0 2\n", Kd,
      "Point lies outside its cell in dump file"},
     {"BoundSideZero", tree + "shrink 1\n0 0.5 0\n", Bd, "Illegal bound side in dump file"},
     {"BoundRepeated", tree + "shrink 2\n0 0.5 1\n0 0.7 1\n", Bd, "Shrink bound is repeated in dump file"},
     {"BoundNotFinite", tree + "shrink 1\n0 nan 1\n", Bd, "Shrink bound is not finite in dump file"},
     {"BoundOutsideCell", tree + "shrink 1\n1 5 -1\n", Bd, "Shrink bound is outside its cell in dump file"},
-    {"ShrinkFlipped", tree + "shrink 2\n0 2 1\n0 1 -1\n", Bd, "Shrink bound is outside its cell in dump file"},
+    {"ShrinkFlipped", tree + "shrink 2\n0 2 1\n0 1 -1\n", Bd,
+     "Shrink bound is outside its cell in dump file"},
     {"InnerPointOutsideShrink", tree + "shrink 1\n0 0.5 1\nleaf 1 0\nleaf 2 1 2\n", Bd,
      "Point lies outside its cell in dump file"},
     {"DeepDumpEndsEarly", chainDump(100000).substr(0, chainDump(100000).size() - 11), Bd,

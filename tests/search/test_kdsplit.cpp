@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "testdata.h"
 #include <qel/kdsplit.h>
 #include <qel/kdutil.h>
-#include "testdata.h"
 
 using namespace qel;
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include <qel/kdtree.h>
-#include <qel/kdutil.h>
 #include "testdata.h"
 #include "treeshape.h"
+#include <qel/kdtree.h>
+#include <qel/kdutil.h>
 
 using namespace qel;
 

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include <qel/bdtree.h>
 #include "testdata.h"
+#include <qel/bdtree.h>
 
 using namespace qel;
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include <qel/bdtree.h>
 #include "searchcheck.h"
 #include "testdata.h"
 #include "treeshape.h"
+#include <qel/bdtree.h>
 
 using namespace qel;
 

@@ -16,8 +16,12 @@
 
 // Rules by number in the names of parameterised cases.
 namespace qel {
-inline void PrintTo(SplitRule rule, std::ostream* out) { *out << "split " << int(rule); }
-inline void PrintTo(ShrinkRule rule, std::ostream* out) { *out << "shrink " << int(rule); }
+inline void PrintTo(SplitRule rule, std::ostream* out) {
+    *out << "split " << int(rule);
+}
+inline void PrintTo(ShrinkRule rule, std::ostream* out) {
+    *out << "shrink " << int(rule);
+}
 } // namespace qel
 
 namespace testdata {

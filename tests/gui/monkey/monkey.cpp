@@ -645,8 +645,8 @@ knn::cli::CliOptions Monkey::panelOptions() {
     options.power = ops.customPower();
     options.modeItem = ops.searchModeItem();
     const knn::SearchRange range = ops.priorityRangeSelected() ? knn::SearchRange::Priority
-                                   : ops.fixedRadiusSelected()  ? knn::SearchRange::FixedRadius
-                                                                : knn::SearchRange::Standard;
+                                   : ops.fixedRadiusSelected() ? knn::SearchRange::FixedRadius
+                                                               : knn::SearchRange::Standard;
     options.rangeItem = static_cast<int>(range);
     options.radius = ops.radiusText();
     options.bucketSize = ops.bucketSize();
