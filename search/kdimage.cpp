@@ -199,7 +199,7 @@ void measureExtents(SearchImage& image, int dim) {
 
 } // namespace
 
-thread_local ScratchCoordinates scratchCoordinates;
+thread_local constinit ScratchCoordinates scratchCoordinates;
 
 std::vector<double> coordinatesInLeafOrder(const SearchImage& image, int dim) {
     const auto width = static_cast<std::size_t>(std::max(dim, 0));

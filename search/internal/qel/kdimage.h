@@ -96,6 +96,8 @@ struct ScratchCoordinates {
     const SearchImage* image = nullptr;
     const double* coordinates = nullptr;
 };
-extern thread_local ScratchCoordinates scratchCoordinates;
+/// constinit: with no dynamic initialisation to run, every access reaches the variable directly rather
+/// than through a per-thread wrapper call, whose result a sanitizer build reported as a null store.
+extern thread_local constinit ScratchCoordinates scratchCoordinates;
 
 } // namespace qel
