@@ -138,7 +138,7 @@ private:
 } // namespace
 
 knn::Metric peerMetric() {
-    return knn::MetricOfItem(knn::ParseItem("euclidean", knn::MetricNames, false).value(), 0);
+    return {qel::euclideanMetric, 2}; // the peers' L2
 }
 
 std::vector<std::unique_ptr<PeerIndex>> makePeers() {
