@@ -500,6 +500,8 @@ over it exists. Any other array is converted once.
 )";
 
     m.attr("__version__") = KNN_VERSION;
+    // The custom metric's powers, for the Python layer's own checks.
+    m.attr("POWER_LIMIT") = py::make_tuple(knn::PowerLimit.lowest, knn::PowerLimit.highest);
 
     const char* queryDoc =
         R"(query(x, k=1, eps=0.0, metric="euclidean", p=2, search="standard", max_visit=0, threads=1) -> (d, i)

@@ -27,8 +27,9 @@ def _metric(p: Any) -> tuple[str, float, float]:
         return "euclidean", 2.0, p
     if p == math.inf:
         return "chebyshev", math.inf, p
-    if p != math.floor(p) or p > 100:
-        raise ValueError(f"p={p!r} is not supported: p must be 1, 2, inf or an integer from 3 to 100")
+    highest = _core.POWER_LIMIT[1]
+    if p != math.floor(p) or p > highest:
+        raise ValueError(f"p={p!r} is not supported: p must be 1, 2, inf or an integer from 3 to {highest}")
     return "custom", p, p
 
 

@@ -5,6 +5,7 @@ import numpy as np
 import numpy.typing as npt
 
 __version__: str
+POWER_LIMIT: tuple[int, int]
 
 _Rule = Union[str, int]
 
