@@ -247,7 +247,8 @@ TextLines ReadTextFile(const std::string& path) {
         throw RunError("Cannot read file \"" + path + "\". It became shorter while it was read (" +
                        std::to_string(bytes.size()) + " of " + std::to_string(expected) + " bytes)");
     std::string text = DecodeText(std::move(bytes));
-    if (text.find('\0') != std::string::npos) throw holdsNul();
+    // Other bytes were searched as they came; only UTF-16 can decode to a NUL.
+    if (utf16 && text.find('\0') != std::string::npos) throw holdsNul();
     TextLines lines;
     lines.assignText(std::move(text));
     return lines;
